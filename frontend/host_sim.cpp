@@ -1,0 +1,59 @@
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <optional>
+
+#include "frontend/host.h"
+#include "winsim/machine.h"
+#include "winsim/sim_windows.h"
+
+namespace orv {
+
+namespace {
+
+// The machine directory of this run, created from the sample when it is the default one and
+// does not exist yet.
+std::filesystem::path PrepareMachineDir() {
+  bool fromEnvironment = false;
+  std::filesystem::path dir = winsim::DefaultMachineDir(&fromEnvironment);
+  if (!fromEnvironment && !std::filesystem::exists(dir / "registry.reg")) {
+    winsim::Machine::CreateSample(dir);
+    std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
+  }
+  return dir;
+}
+
+}  // namespace
+
+int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
+  try {
+    const std::filesystem::path dir = PrepareMachineDir();
+    winsim::MachineLock lock(dir);
+    std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
+
+    winsim::SimOptions options;
+    options.stdoutSink = stdout;
+    if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
+      options.traceFile = trace;
+    }
+    std::optional<winsim::SimWindows> api;
+    {
+      winsim::FileSpace probe(machine->driveC(), u"C:\\");
+      options.currentDirectory = probe.WindowsPath(std::filesystem::current_path());
+    }
+    api.emplace(*machine, options);
+    const DWORD result = operation(*api);
+    std::fflush(stdout);
+    machine->Save();
+    return static_cast<int>(result);
+  } catch (const winsim::MachineError& error) {
+    std::fprintf(stderr, "orvcard: %s\n", error.what());
+    return kExitMachineError;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "orvcard: %s\n", error.what());
+    return kExitMachineError;
+  }
+}
+
+}  // namespace orv

@@ -1,0 +1,50 @@
+// The device-set calls every port device operation makes, each with its fixed arguments.
+#pragma once
+
+#include "platform/windows_api.h"
+
+namespace orv {
+
+// Sizes of the fixed buffers the device operations read into.
+inline constexpr DWORD kPortNameBytes = 512;
+inline constexpr DWORD kPortNameChars = kPortNameBytes / sizeof(WCHAR);
+
+// SetupDiGetClassDevsW(no class, text, no window, flags).
+HDEVINFO BuildDeviceSet(WindowsApi& api, const WCHAR* enumeratorOrId, DWORD flags);
+
+// SetupDiEnumDeviceInfo for `index`, with the element's size field set first.
+bool EnumerateDevice(WindowsApi& api, HDEVINFO set, DWORD index, SP_DEVINFO_DATA& device);
+
+// SetupDiOpenDevRegKey(global, profile 0, DIREG_DEV, all access): the hardware key, or
+// INVALID_HANDLE_VALUE.
+HKEY OpenDeviceKey(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device);
+bool DeviceKeyOpened(HKEY key);
+
+// Opens the device key and closes it again at once; tells whether it opened.
+bool ProbeDeviceKey(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device);
+
+// Reads PortName into the zeroed buffer of kPortNameChars units with a byte size of 512.
+bool ReadPortName(WindowsApi& api, HKEY key, WCHAR (&portName)[kPortNameChars]);
+
+// Writes PortName as REG_SZ with (length + 1) * 2 bytes.
+void WritePortName(WindowsApi& api, HKEY key, const WCHAR* portName);
+
+// Reads SPDRP_LOCATION_INFORMATION into the buffer, zeroed first, with the given byte size.
+bool ReadLocation(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, WCHAR* buffer,
+                  DWORD bufferBytes);
+
+// Writes SPDRP_FRIENDLYNAME with (length + 1) * 2 bytes.
+void WriteFriendlyName(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device,
+                       const WCHAR* friendlyName);
+
+// Property-change restart: SetupDiSetClassInstallParamsW, then SetupDiCallClassInstaller, the
+// second call made whatever the first returned. True when both succeeded.
+bool RestartDevice(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device);
+
+// SetupDiRemoveDevice, then SetupDiDeleteDevRegKey(global, all profiles, DIREG_BOTH).
+void DeleteDevice(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device);
+
+// ComDBOpen, ComDBReleasePort, ComDBClose; no result is examined.
+void ReleaseComNumber(WindowsApi& api, DWORD comNumber);
+
+}  // namespace orv

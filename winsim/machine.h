@@ -1,0 +1,79 @@
+// A simulated machine on disk: DIR/registry.reg (the whole registry) and DIR/drive_c (drive C:).
+// A run locks the directory, loads the image, and saves it back atomically.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "winsim/registry.h"
+
+namespace winsim {
+
+// A machine that cannot be used: the file, the line (0 when not about one line) and the problem.
+// what() is the one-line message "FILE:LINE: problem" (or "FILE: problem").
+class MachineError : public std::runtime_error {
+ public:
+  MachineError(std::filesystem::path file, int line, const std::string& problem);
+  const std::filesystem::path& file() const { return file_; }
+  int line() const { return line_; }
+
+ private:
+  std::filesystem::path file_;
+  int line_;
+};
+
+// Holds an exclusive lock on a machine directory (DIR/.lock) for its lifetime. Throws
+// MachineError when another run holds it.
+class MachineLock {
+ public:
+  explicit MachineLock(const std::filesystem::path& dir);
+  ~MachineLock();
+  MachineLock(const MachineLock&) = delete;
+  MachineLock& operator=(const MachineLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+class Machine {
+ public:
+  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, or a
+  // malformed image (with its line).
+  static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
+  // A machine held only in memory (tests): the registry from an image text, drive C: in
+  // `driveC` (created if missing). Save() writes nothing.
+  static std::unique_ptr<Machine> FromImage(std::string_view image,
+                                            const std::filesystem::path& driveC);
+
+  // Creates a machine directory from the built-in sample, or from a .reg file.
+  static void CreateSample(const std::filesystem::path& dir);
+  static void CreateFromImage(const std::filesystem::path& dir,
+                              const std::filesystem::path& regFile);
+
+  Registry& registry() { return registry_; }
+  const std::filesystem::path& dir() const { return dir_; }
+  std::filesystem::path driveC() const { return driveC_; }
+
+  // Writes the registry back (temporary file, fsync, rename) when it differs from the image
+  // that was loaded; a run that changes nothing leaves the file byte for byte as it was.
+  void Save();
+
+ private:
+  Machine() = default;
+  std::filesystem::path dir_;
+  std::filesystem::path driveC_;
+  Registry registry_;
+  std::string loadedCanonical_;
+  bool onDisk_ = false;
+};
+
+// The built-in sample machine's registry image (canonical text).
+std::string SampleMachineImage();
+
+// The default machine directory: $ORVCARD_MACHINE, else
+// ${XDG_STATE_HOME:-$HOME/.local/state}/orvcard/machine.
+std::filesystem::path DefaultMachineDir(bool* fromEnvironment);
+
+}  // namespace winsim

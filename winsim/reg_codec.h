@@ -1,0 +1,37 @@
+// The registry image: the .reg text that regedit and `reg export` write.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "winsim/registry.h"
+
+namespace winsim {
+
+// A malformed image: the line (1-based, 0 when the problem is not on one line) and what is wrong.
+class RegFormatError : public std::runtime_error {
+ public:
+  RegFormatError(int line, const std::string& problem)
+      : std::runtime_error(problem), line_(line) {}
+  int line() const { return line_; }
+
+ private:
+  int line_;
+};
+
+// Reads an image: "Windows Registry Editor Version 5.00" or "REGEDIT4", as UTF-16LE with a BOM
+// or as UTF-8 (with or without a BOM), CR LF or LF line ends. Keys with a leading '-' are
+// deleted, values set to '-' are deleted. Throws RegFormatError for a malformed line.
+void ReadRegImage(std::string_view bytes, Registry& into);
+Registry ParseRegImage(std::string_view bytes);
+
+// Writes the canonical form: UTF-8 without BOM, the version 5 header, LF line ends, keys in tree
+// order (subkeys in name order), values in their order. A REG_SZ is written as "text" only when
+// its data is exactly the text and one terminator; every other value as hex or hex(N).
+std::string WriteRegImage(const Registry& registry);
+
+// The same content as regedit writes it: UTF-16LE with a BOM and CR LF line ends.
+std::string WriteRegImageUtf16(const Registry& registry);
+
+}  // namespace winsim
