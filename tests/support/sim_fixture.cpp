@@ -1,0 +1,93 @@
+#include "tests/support/sim_fixture.h"
+
+#include <fstream>
+#include <random>
+
+#include "platform/text.h"
+
+namespace testing_support {
+
+namespace {
+
+std::filesystem::path FreshTempDir() {
+  std::random_device random;
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("orvcard-test-" + std::to_string(random()) + "-" +
+                               std::to_string(random()));
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+}  // namespace
+
+SimMachine::SimMachine(const std::string& image, std::u16string currentDirectory)
+    : driveC_(FreshTempDir() / "drive_c") {
+  std::filesystem::create_directories(driveC_ / "work");
+  std::filesystem::create_directories(driveC_ / "Windows" / "inf");
+  std::string text = image.rfind("Windows Registry Editor", 0) == 0 ? image : kImageHeader + image;
+  machine_ = winsim::Machine::FromImage(text, driveC_);
+  winsim::SimOptions options;
+  options.currentDirectory = std::move(currentDirectory);
+  api_ = std::make_unique<winsim::SimWindows>(*machine_, options);
+}
+
+SimMachine::~SimMachine() {
+  api_.reset();
+  machine_.reset();
+  std::error_code ignored;
+  std::filesystem::remove_all(driveC_.parent_path(), ignored);
+}
+
+winsim::RegKey* SimMachine::Key(std::u16string_view path) {
+  return winsim::Registry::Open(registry().HKLM(), path);
+}
+
+std::vector<std::uint8_t> SimMachine::Bytes(std::u16string_view keyPath,
+                                            std::u16string_view value) {
+  winsim::RegKey* key = Key(keyPath);
+  const winsim::RegValue* found = key == nullptr ? nullptr : key->FindValue(value);
+  return found == nullptr ? std::vector<std::uint8_t>{} : found->data;
+}
+
+std::u16string SimMachine::Text(std::u16string_view keyPath, std::u16string_view value) {
+  return TextOf(Bytes(keyPath, value));
+}
+
+bool SimMachine::HasValue(std::u16string_view keyPath, std::u16string_view value) {
+  winsim::RegKey* key = Key(keyPath);
+  return key != nullptr && key->FindValue(value) != nullptr;
+}
+
+void SimMachine::WriteFile(const std::string& relativePath, const std::string& bytes) {
+  std::filesystem::path path = driveC_ / relativePath;
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> SimMachine::Calls(const std::vector<std::string>& apis) const {
+  std::vector<std::string> lines;
+  for (const winsim::TraceEntry& entry : api_->trace()) {
+    bool wanted = apis.empty();
+    for (const std::string& api : apis) {
+      wanted = wanted || entry.api == api;
+    }
+    if (wanted) {
+      lines.push_back(entry.Line());
+    }
+  }
+  return lines;
+}
+
+std::u16string TextOf(const std::vector<std::uint8_t>& bytes) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char16_t c = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (c == 0) {
+      break;
+    }
+    text.push_back(c);
+  }
+  return text;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,53 @@
+// A simulated machine in memory for the unit tests: a registry image, a temporary drive C:,
+// and the seam over them.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "winsim/machine.h"
+#include "winsim/sim_windows.h"
+
+namespace testing_support {
+
+// The header every test image starts with.
+inline constexpr const char* kImageHeader = "Windows Registry Editor Version 5.00\n\n";
+
+class SimMachine {
+ public:
+  // `image` is .reg text (the header is added when missing). The current directory defaults to
+  // a fresh folder on drive C: (C:\work).
+  explicit SimMachine(const std::string& image, std::u16string currentDirectory = u"C:\\work");
+  ~SimMachine();
+
+  winsim::SimWindows& api() { return *api_; }
+  winsim::Machine& machine() { return *machine_; }
+  winsim::Registry& registry() { return machine_->registry(); }
+  const std::filesystem::path& driveC() const { return driveC_; }
+
+  // HKEY_LOCAL_MACHINE\path, or null.
+  winsim::RegKey* Key(std::u16string_view path);
+  // The data of a value below HKEY_LOCAL_MACHINE as bytes, or as text without its terminator;
+  // empty when missing.
+  std::vector<std::uint8_t> Bytes(std::u16string_view keyPath, std::u16string_view value);
+  std::u16string Text(std::u16string_view keyPath, std::u16string_view value);
+  bool HasValue(std::u16string_view keyPath, std::u16string_view value);
+
+  // Writes a file on drive C: (path relative to drive_c, forward slashes).
+  void WriteFile(const std::string& relativePath, const std::string& bytes);
+
+  // The traced calls, one line each, optionally only those of the named functions.
+  std::vector<std::string> Calls(const std::vector<std::string>& apis = {}) const;
+
+ private:
+  std::filesystem::path driveC_;
+  std::unique_ptr<winsim::Machine> machine_;
+  std::unique_ptr<winsim::SimWindows> api_;
+};
+
+// UTF-16 text of a byte vector that holds UTF-16LE (up to the first terminator).
+std::u16string TextOf(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace testing_support
