@@ -1,0 +1,61 @@
+#include "frontend/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "frontend/op_code.h"
+#include "frontend/program_args.h"
+#include "platform/text.h"
+
+namespace orv {
+namespace {
+
+DWORD Select(std::vector<std::u16string> arguments) {
+  ArgumentVector vector;
+  vector.Add(u"C:\\tools\\orvcard.exe");
+  for (auto& argument : arguments) {
+    vector.Add(argument);
+  }
+  return SelectOperation(vector.count(), vector.data());
+}
+
+TEST(SelectOperation, ReducesTheCommandLineToOneCode) {
+  struct Case {
+    std::vector<std::u16string> arguments;
+    DWORD code;
+  } cases[] = {
+      {{}, 0x40000},
+      {{u"-RemoveDeviceNode"}, 0x08000},
+      {{u"-RemoveCOMdb"}, 0x20000},
+      {{u"-RemoveCOMdb "}, 0},
+      {{u"-removecomdb"}, 0},
+      {{u"-RemoveDeviceNodes"}, 0},
+      {{u"-RemoveDevice"}, 0},
+      {{u""}, 0},
+      {{u"-x"}, 0},
+      {{u"-RemoveDeviceNode", u"-RemoveCOMdb"}, 0},
+      {{u"-RemoveCOMdb", u"-f2r.ini"}, 0},
+  };
+  for (const Case& c : cases) {
+    std::string shown;
+    for (const auto& a : c.arguments) {
+      shown += "[" + Utf16ToUtf8(a) + "]";
+    }
+    EXPECT_EQ(Select(c.arguments), c.code) << shown;
+  }
+}
+
+TEST(ParseOperationCode, TakesHexOrDecimalAndNothingElse) {
+  EXPECT_EQ(ParseOperationCode("0x4000"), 0x4000u);
+  EXPECT_EQ(ParseOperationCode("0X11"), 0x11u);
+  EXPECT_EQ(ParseOperationCode("16384"), 16384u);
+  EXPECT_EQ(ParseOperationCode("0"), 0u);
+  EXPECT_EQ(ParseOperationCode("0xFFFFFFFF"), 0xFFFFFFFFu);
+  for (const char* bad : {"", "0x", "x10", "12a", "-1", "0x100000000", "4294967296", " 1"}) {
+    EXPECT_FALSE(ParseOperationCode(bad).has_value()) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace orv

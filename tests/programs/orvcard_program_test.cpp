@@ -1,0 +1,104 @@
+// The programs as a user runs them, on simulated machines in temporary folders.
+#include <gtest/gtest.h>
+
+#include "tests/programs/program_runner.h"
+
+namespace {
+
+using testing_support::ProgramSandbox;
+
+const char* kCardImage =
+    "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\PARALLEL PORTS]\n"
+    "\"\\\\Device\\\\Parallel0\"=\"\\\\DosDevices\\\\LPT1\"\n"
+    "\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
+    "\"CurrentVersion\"=\"6.1\"\n";
+
+TEST(OrvcardProgram, AnInvalidOptionPrintsTheMessageAndExitsTen) {
+  ProgramSandbox box;
+  box.WriteMachine(kCardImage);
+  const std::string before = box.ReadFile(box.machine() / "registry.reg");
+  for (const char* arguments : {"-x", "-removecomdb", "-RemoveDeviceNode -RemoveCOMdb", "''"}) {
+    auto result = box.Run(ORVCARD_BIN, arguments);
+    EXPECT_EQ(result.status, 10) << arguments;
+    EXPECT_EQ(result.out, "\n Invalid command line option.") << arguments;
+    EXPECT_EQ(result.err, "") << arguments;
+  }
+  EXPECT_EQ(box.ReadFile(box.machine() / "registry.reg"), before);
+}
+
+TEST(OrvcardProgram, TheValidFormsExitZeroAndPrintNothing) {
+  ProgramSandbox box;
+  box.WriteMachine(kCardImage);
+  for (const char* arguments : {"", "-RemoveCOMdb", "-RemoveDeviceNode"}) {
+    auto result = box.Run(ORVCARD_BIN, arguments);
+    EXPECT_EQ(result.status, 0) << arguments;
+    EXPECT_EQ(result.out, "") << arguments;
+  }
+}
+
+TEST(OrvcardProgram, AMalformedMachineStopsTheRunWithStatus125AndStaysAsItWas) {
+  ProgramSandbox box;
+  box.WriteMachine(std::string(kCardImage) + "this is not a registry line\n");
+  const std::string before = box.ReadFile(box.machine() / "registry.reg");
+  auto result = box.Run(ORVCARD_BIN, "");
+  EXPECT_EQ(result.status, 125);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("registry.reg:8"), std::string::npos) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  EXPECT_EQ(box.ReadFile(box.machine() / "registry.reg"), before);
+}
+
+TEST(OrvcardProgram, AMissingMachineStopsTheRunWithStatus125) {
+  ProgramSandbox box;
+  auto result = box.Run(ORVCARD_BIN, "");
+  EXPECT_EQ(result.status, 125);
+  EXPECT_NE(result.err.find(box.machine().string()), std::string::npos) << result.err;
+  EXPECT_FALSE(std::filesystem::exists(box.machine()));
+}
+
+TEST(OrvcardProgram, TheDefaultMachineIsCreatedFromTheSampleOnFirstUse) {
+  ProgramSandbox box;
+  auto first = box.Run(ORVCARD_BIN, "-x", false);
+  EXPECT_EQ(first.status, 10);
+  EXPECT_NE(first.err.find("sample machine"), std::string::npos) << first.err;
+  EXPECT_TRUE(std::filesystem::exists(box.root() / "state" / "orvcard" / "machine" /
+                                      "registry.reg"));
+  auto second = box.Run(ORVCARD_BIN, "-x", false);
+  EXPECT_EQ(second.err, "");
+}
+
+TEST(OrvcardOpProgram, AppendsTheResponseFile) {
+  ProgramSandbox box;
+  box.WriteMachine(kCardImage);
+  auto result = box.Run(ORVCARD_OP_BIN, "0x10 -f2r.ini");
+  EXPECT_EQ(result.status, 10);
+  EXPECT_EQ(result.out, "\n Invalid command line option.");
+  box.Run(ORVCARD_OP_BIN, "16 x -F2r.ini");
+  EXPECT_EQ(box.ReadFile(box.work() / "r.ini"),
+            "[ResponseResult]\r\nResultCode = 10\r\n[ResponseResult]\r\nResultCode = 10\r\n");
+}
+
+TEST(OrvcardOpProgram, ACodeThatIsNotANumberIsAUsageError) {
+  ProgramSandbox box;
+  box.WriteMachine(kCardImage);
+  for (const char* arguments : {"", "four", "0x", "-f2r.ini", "0x10 a b c"}) {
+    auto result = box.Run(ORVCARD_OP_BIN, arguments);
+    EXPECT_EQ(result.status, 64) << arguments;
+    EXPECT_NE(result.err.find("usage: orvcard-op CODE"), std::string::npos) << arguments;
+    EXPECT_EQ(result.out, "") << arguments;
+  }
+  EXPECT_FALSE(std::filesystem::exists(box.work() / "r.ini"));
+}
+
+TEST(OrvcardOpProgram, TheTraceFileGetsOneLinePerPlatformCall) {
+  ProgramSandbox box;
+  box.WriteMachine(kCardImage);
+  auto result = box.Run(ORVCARD_OP_BIN, "0x40000", true, "ORVCARD_TRACE=trace.log");
+  EXPECT_EQ(result.status, 0);
+  const std::string trace = box.ReadFile(box.work() / "trace.log");
+  EXPECT_NE(trace.find("GetVersionExW"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("SetupDiGetClassDevsW"), std::string::npos) << trace;
+}
+
+}  // namespace
