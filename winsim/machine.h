@@ -53,6 +53,7 @@ class Machine {
                               const std::filesystem::path& regFile);
 
   Registry& registry() { return registry_; }
+  const Registry& registry() const { return registry_; }
   const std::filesystem::path& dir() const { return dir_; }
   std::filesystem::path driveC() const { return driveC_; }
 
@@ -68,6 +69,10 @@ class Machine {
   std::string loadedCanonical_;
   bool onDisk_ = false;
 };
+
+// Creates the folders and program files of drive C: that every machine has (Windows\inf, the
+// driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing files are kept.
+void CreateDriveSkeleton(const std::filesystem::path& driveC);
 
 // The built-in sample machine's registry image (canonical text).
 std::string SampleMachineImage();

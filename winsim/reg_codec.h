@@ -12,8 +12,7 @@ namespace winsim {
 // A malformed image: the line (1-based, 0 when the problem is not on one line) and what is wrong.
 class RegFormatError : public std::runtime_error {
  public:
-  RegFormatError(int line, const std::string& problem)
-      : std::runtime_error(problem), line_(line) {}
+  RegFormatError(int line, const std::string& problem) : std::runtime_error(problem), line_(line) {}
   int line() const { return line_; }
 
  private:
@@ -23,6 +22,9 @@ class RegFormatError : public std::runtime_error {
 // Reads an image: "Windows Registry Editor Version 5.00" or "REGEDIT4", as UTF-16LE with a BOM
 // or as UTF-8 (with or without a BOM), CR LF or LF line ends. Keys with a leading '-' are
 // deleted, values set to '-' are deleted. Throws RegFormatError for a malformed line.
+// A file without a BOM that is not UTF-8 is read as Latin-1 (an ANSI REGEDIT4 export); in a
+// REGEDIT4 image the hex form of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ holds one byte per
+// character, which becomes UTF-16LE, as when regedit imports such a file.
 void ReadRegImage(std::string_view bytes, Registry& into);
 Registry ParseRegImage(std::string_view bytes);
 

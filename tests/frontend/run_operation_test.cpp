@@ -103,14 +103,22 @@ TEST_F(RunOperationTest, ResponseFileWithAnAbsolutePath) {
 }
 
 TEST_F(RunOperationTest, APathLongerThanItsBufferIsNotWrittenAnywhere) {
-  const std::u16string name259(255, u'n');  // 255 + ".ini" = 259 characters: fits
-  const std::u16string name260(256, u'n');  // 260 characters: does not fit
-  Run(0x10, {u"-f2" + name260 + u".ini"});
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sim.driveC() / "work"),
+  // C:\work\ + 50-character folders: a 259-character path fits the buffer, 260 does not.
+  const std::string folder(50, 'd');
+  std::filesystem::create_directories(sim.driveC() / "work" / folder / folder / folder / folder);
+  const std::u16string prefix = u"C:\\work\\" + std::u16string(50, u'd') + u"\\" +
+                                std::u16string(50, u'd') + u"\\" + std::u16string(50, u'd') +
+                                u"\\" + std::u16string(50, u'd') + u"\\";
+  ASSERT_EQ(prefix.size(), 212u);
+  const std::u16string fits = prefix + std::u16string(43, u'n') + u".ini";       // 259
+  const std::u16string tooLong = prefix + std::u16string(44, u'n') + u".ini";    // 260
+  const auto folderPath = sim.driveC() / "work" / folder / folder / folder / folder;
+  Run(0x10, {u"-f2" + tooLong});
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folderPath),
                           std::filesystem::directory_iterator()),
             0);
-  EXPECT_EQ(Run(0x10, {u"-f2" + name259 + u".ini"}), 10u);
-  EXPECT_TRUE(WorkFileExists(std::string(255, 'n') + ".ini"));
+  EXPECT_EQ(Run(0x10, {u"-f2" + fits}), 10u);
+  EXPECT_TRUE(std::filesystem::exists(folderPath / (std::string(43, 'n') + ".ini")));
 }
 
 TEST_F(RunOperationTest, DeviceOperationsGiveZeroAndPrintNothing) {

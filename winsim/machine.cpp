@@ -1,0 +1,272 @@
+#include "winsim/machine.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <utility>
+
+#include "winsim/reg_codec.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kImageName = "registry.reg";
+
+std::string Describe(const fs::path& file, int line, const std::string& problem) {
+  std::string text = file.string();
+  if (line > 0) {
+    text += ":" + std::to_string(line);
+  }
+  return text + ": " + problem;
+}
+
+std::string ErrnoText(int error) {
+  return std::strerror(error);
+}
+
+// Closes a file descriptor when it goes out of scope.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+std::string ReadWholeFile(const fs::path& file) {
+  std::error_code ignored;
+  if (fs::is_directory(file, ignored)) {
+    throw MachineError(file, 0, "is a directory, not a file");
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    throw MachineError(file, 0,
+                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
+  }
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) {
+    throw MachineError(file, 0, "cannot read");
+  }
+  return bytes.str();
+}
+
+// Writes `bytes` to a new file `file` and flushes it to the disk.
+void WriteDurably(const fs::path& file, std::string_view bytes) {
+  FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) {
+    throw MachineError(file, 0, "cannot create: " + ErrnoText(errno));
+  }
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno != EINTR) {
+      throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
+    }
+    done += n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  if (::fsync(fd.get()) != 0) {
+    throw MachineError(file, 0, "cannot flush: " + ErrnoText(errno));
+  }
+  if (::close(fd.Release()) != 0) {
+    throw MachineError(file, 0, "cannot close: " + ErrnoText(errno));
+  }
+}
+
+void SyncDirectory(const fs::path& dir) {
+  FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
+    throw MachineError(dir, 0, "cannot flush the directory: " + ErrnoText(errno));
+  }
+}
+
+// Writes `text` as DIR/registry.reg through a temporary file. With `replace` an existing image
+// is replaced atomically; without, an existing image is never touched.
+void PublishImage(const fs::path& dir, std::string_view text, bool replace) {
+  const fs::path image = dir / kImageName;
+  const fs::path temporary =
+      dir / (std::string(kImageName) + ".tmp" + (replace ? "" : "." + std::to_string(::getpid())));
+  try {
+    WriteDurably(temporary, text);
+    if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
+                : ::link(temporary.c_str(), image.c_str()) != 0) {
+      throw MachineError(
+          image, 0,
+          errno == EEXIST ? "a machine already exists here" : "cannot write: " + ErrnoText(errno));
+    }
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  if (!replace) {
+    ::unlink(temporary.c_str());
+  }
+  SyncDirectory(dir);
+}
+
+void CreateMachineDir(const fs::path& dir, std::string_view canonicalImage) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error) {
+    throw MachineError(dir, 0, "cannot create the machine directory: " + error.message());
+  }
+  if (fs::exists(dir / kImageName)) {
+    throw MachineError(dir / kImageName, 0, "a machine already exists here");
+  }
+  CreateDriveSkeleton(dir / "drive_c");
+  PublishImage(dir, canonicalImage, false);
+}
+
+}  // namespace
+
+MachineError::MachineError(fs::path file, int line, const std::string& problem)
+    : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
+
+MachineLock::MachineLock(const fs::path& dir) {
+  if (!fs::is_directory(dir)) {
+    throw MachineError(dir, 0, "no such machine directory");
+  }
+  const fs::path lockFile = dir / ".lock";
+  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    throw MachineError(lockFile, 0, "cannot open the lock file: " + ErrnoText(errno));
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(fd_);
+    fd_ = -1;
+    throw MachineError(lockFile, 0,
+                       error == EWOULDBLOCK ? "machine is locked by another run"
+                                            : "cannot lock: " + ErrnoText(error));
+  }
+}
+
+MachineLock::~MachineLock() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // releases the lock
+  }
+}
+
+std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
+  if (!fs::is_directory(dir)) {
+    throw MachineError(dir, 0, "no such machine directory");
+  }
+  const fs::path image = dir / kImageName;
+  const std::string bytes = ReadWholeFile(image);
+  std::unique_ptr<Machine> machine(new Machine());
+  try {
+    ReadRegImage(bytes, machine->registry_);
+  } catch (const RegFormatError& error) {
+    throw MachineError(image, error.line(), error.what());
+  }
+  machine->dir_ = dir;
+  machine->driveC_ = dir / "drive_c";
+  machine->loadedCanonical_ = WriteRegImage(machine->registry_);
+  machine->onDisk_ = true;
+  return machine;
+}
+
+std::unique_ptr<Machine> Machine::FromImage(std::string_view image, const fs::path& driveC) {
+  std::unique_ptr<Machine> machine(new Machine());
+  try {
+    ReadRegImage(image, machine->registry_);
+  } catch (const RegFormatError& error) {
+    throw MachineError("<image>", error.line(), error.what());
+  }
+  std::error_code ignored;
+  fs::create_directories(driveC, ignored);
+  machine->driveC_ = driveC;
+  machine->loadedCanonical_ = WriteRegImage(machine->registry_);
+  return machine;
+}
+
+void Machine::CreateSample(const fs::path& dir) {
+  CreateMachineDir(dir, WriteRegImage(ParseRegImage(SampleMachineImage())));
+}
+
+void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
+  const std::string bytes = ReadWholeFile(regFile);
+  Registry registry;
+  try {
+    ReadRegImage(bytes, registry);
+  } catch (const RegFormatError& error) {
+    throw MachineError(regFile, error.line(), error.what());
+  }
+  CreateMachineDir(dir, WriteRegImage(registry));
+}
+
+void Machine::Save() {
+  if (!onDisk_) {
+    return;
+  }
+  std::string canonical = WriteRegImage(registry_);
+  if (canonical == loadedCanonical_) {
+    return;
+  }
+  PublishImage(dir_, canonical, true);
+  loadedCanonical_ = std::move(canonical);
+}
+
+void CreateDriveSkeleton(const fs::path& driveC) {
+  for (const char* folder :
+       {"Windows/inf", "Windows/System32/DriverStore/FileRepository", "Program Files/ORVEK"}) {
+    std::error_code error;
+    fs::create_directories(driveC / folder, error);
+    if (error) {
+      throw MachineError(driveC / folder, 0, "cannot create: " + error.message());
+    }
+  }
+  // The simulated programs: the process simulation recognises them by their first line.
+  const std::pair<const char*, const char*> kPrograms[] = {
+      {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
+      {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
+  for (const auto& [file, content] : kPrograms) {
+    if (!fs::exists(driveC / file)) {
+      WriteDurably(driveC / file, content);
+    }
+  }
+}
+
+fs::path DefaultMachineDir(bool* fromEnvironment) {
+  const auto variable = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value == nullptr ? std::string() : std::string(value);
+  };
+  if (fromEnvironment != nullptr) {
+    *fromEnvironment = false;
+  }
+  if (std::string machine = variable("ORVCARD_MACHINE"); !machine.empty()) {
+    if (fromEnvironment != nullptr) {
+      *fromEnvironment = true;
+    }
+    return machine;
+  }
+  fs::path state = variable("XDG_STATE_HOME");
+  if (state.empty() || !state.is_absolute()) {
+    const std::string home = variable("HOME");
+    if (home.empty()) {
+      throw MachineError("$HOME", 0, "HOME is not set, so there is no default machine directory");
+    }
+    state = fs::path(home) / ".local" / "state";
+  }
+  return state / "orvcard" / "machine";
+}
+
+}  // namespace winsim

@@ -1,0 +1,287 @@
+#include "winsim/show.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/win_types.h"
+
+namespace winsim {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::u16string_view kEnum = u"SYSTEM\\CurrentControlSet\\Enum";
+constexpr std::u16string_view kUninstallRecord =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEK Multi-I/O Card Driver";
+
+std::string TypeName(std::uint32_t type) {
+  switch (type) {
+    case orv::REG_NONE:
+      return "REG_NONE";
+    case orv::REG_SZ:
+      return "REG_SZ";
+    case orv::REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case orv::REG_BINARY:
+      return "REG_BINARY";
+    case orv::REG_DWORD:
+      return "REG_DWORD";
+    case orv::REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case orv::REG_QWORD:
+      return "REG_QWORD";
+    default: {
+      char text[32];
+      std::snprintf(text, sizeof text, "type 0x%x", type);
+      return text;
+    }
+  }
+}
+
+// The UTF-16LE texts in `data`, split at each NUL (a trailing odd byte is ignored).
+std::vector<std::u16string> TextsOf(const std::vector<std::uint8_t>& data) {
+  std::vector<std::u16string> texts(1);
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (c == 0) {
+      texts.emplace_back();
+    } else {
+      texts.back().push_back(c);
+    }
+  }
+  return texts;
+}
+
+std::string HexBytes(const std::vector<std::uint8_t>& data) {
+  std::string text;
+  for (std::uint8_t byte : data) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, text.empty() ? "%02x" : " %02x", byte);
+    text += digits;
+  }
+  return text;
+}
+
+// A value as a reader wants it: a text as text (with its type and length when its data is not
+// exactly the text and one terminator), a list joined by "; ", a DWORD in decimal, other data
+// as hex bytes.
+std::string ValueText(const RegValue* value) {
+  if (value == nullptr) {
+    return "(none)";
+  }
+  const std::vector<std::uint8_t>& data = value->data;
+  const std::string size = std::to_string(data.size()) + " bytes";
+  switch (value->type) {
+    case orv::REG_SZ:
+    case orv::REG_EXPAND_SZ: {
+      const std::u16string text = TextsOf(data).front();
+      std::string shown = orv::Utf16ToUtf8(text);
+      if (data.size() != (text.size() + 1) * 2) {
+        shown += " (" + TypeName(value->type) + ", " + size + ")";
+      } else if (value->type == orv::REG_EXPAND_SZ) {
+        shown += " (REG_EXPAND_SZ)";
+      }
+      return shown;
+    }
+    case orv::REG_MULTI_SZ: {
+      std::vector<std::u16string> texts = TextsOf(data);
+      while (!texts.empty() && texts.back().empty()) {
+        texts.pop_back();
+      }
+      std::string shown;
+      for (const std::u16string& text : texts) {
+        shown += (shown.empty() ? "" : "; ") + orv::Utf16ToUtf8(text);
+      }
+      return shown;
+    }
+    case orv::REG_DWORD:
+      if (data.size() == 4) {
+        return std::to_string(static_cast<std::uint32_t>(data[0]) | (data[1] << 8) |
+                              (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24));
+      }
+      break;
+    default:
+      break;
+  }
+  return HexBytes(data) + " (" + TypeName(value->type) + ", " + size + ")";
+}
+
+std::string ValueText(const RegKey* key, std::u16string_view name) {
+  return ValueText(key == nullptr ? nullptr : key->FindValue(name));
+}
+
+std::string Utf8(std::u16string_view text) {
+  return orv::Utf16ToUtf8(text);
+}
+
+void ShowWindows(const Registry& registry, std::string& out) {
+  RegKey& hklm = registry.HKLM();
+  const RegKey* version = Registry::Open(hklm, u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion");
+  const RegValue* major =
+      version == nullptr ? nullptr : version->FindValue(u"CurrentMajorVersionNumber");
+  std::string number;
+  if (major != nullptr) {
+    number = ValueText(major) + "." + ValueText(version, u"CurrentMinorVersionNumber");
+  } else {
+    number = ValueText(version, u"CurrentVersion");
+  }
+  const RegKey* options =
+      Registry::Open(hklm, u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions");
+  const std::string productType = ValueText(options, u"ProductType");
+  std::string kind;
+  if (productType == "WinNT") {
+    kind = " (workstation)";
+  } else if (productType == "LanmanNT") {
+    kind = " (domain controller)";
+  } else if (productType == "ServerNT") {
+    kind = " (server)";
+  }
+  const RegKey* environment =
+      Registry::Open(hklm, u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
+  out += "Windows\n";
+  out += "  version:      " + number + "\n";
+  out += "  build:        " + ValueText(version, u"CurrentBuildNumber") + "\n";
+  out += "  product type: " + productType + kind + "\n";
+  out += "  processor:    " + ValueText(environment, u"PROCESSOR_ARCHITECTURE") + "\n";
+}
+
+void ShowDevices(const Registry& registry, std::string& out) {
+  out += "\nDevices (HKEY_LOCAL_MACHINE\\" + Utf8(kEnum) + ")\n";
+  const RegKey* devices = Registry::Open(registry.HKLM(), kEnum);
+  if (devices == nullptr || devices->SubkeyCount() == 0) {
+    out += "  (none)\n";
+    return;
+  }
+  for (const RegKey* enumerator : devices->Subkeys()) {
+    out += "  " + Utf8(enumerator->name()) + "\n";
+    for (const RegKey* device : enumerator->Subkeys()) {
+      for (const RegKey* instance : device->Subkeys()) {
+        const RegKey* control = instance->FindSubkey(u"Control");
+        out += "    " +
+               Utf8(enumerator->name() + u"\\" + device->name() + u"\\" + instance->name()) +
+               (control != nullptr ? "  present\n" : "  not present\n");
+        out += "      location:      " + ValueText(instance, u"LocationInformation") + "\n";
+        out += "      PortName:      " +
+               ValueText(instance->FindSubkey(u"Device Parameters"), u"PortName") + "\n";
+        out += "      friendly name: " + ValueText(instance, u"FriendlyName") + "\n";
+        if (control != nullptr) {
+          out += "      restarts:      " + ValueText(control, u"RestartCount") + "\n";
+        }
+      }
+    }
+  }
+}
+
+void ShowParallelPortMap(const Registry& registry, std::string& out) {
+  constexpr std::u16string_view kMap = u"HARDWARE\\DEVICEMAP\\PARALLEL PORTS";
+  out += "\nParallel-port map (HKEY_LOCAL_MACHINE\\" + Utf8(kMap) + ")\n";
+  const RegKey* map = Registry::Open(registry.HKLM(), kMap);
+  if (map == nullptr || map->values().empty()) {
+    out += "  (none)\n";
+    return;
+  }
+  for (const RegValue& value : map->values()) {
+    out += "  " + Utf8(value.name) + " = " + ValueText(&value) + "\n";
+  }
+}
+
+void ShowComDatabase(const Registry& registry, std::string& out) {
+  const RegKey* arbiter =
+      Registry::Open(registry.HKLM(), u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter");
+  const RegValue* comDb = arbiter == nullptr ? nullptr : arbiter->FindValue(u"ComDB");
+  out += "\nCOM port database (ComDB)\n";
+  if (comDb == nullptr) {
+    out += "  (none)\n";
+    return;
+  }
+  std::string reserved;
+  for (std::size_t bit = 0; bit < comDb->data.size() * 8; ++bit) {
+    if ((comDb->data[bit / 8] >> (bit % 8)) & 1) {
+      reserved += (reserved.empty() ? "COM" : ", COM") + std::to_string(bit + 1);
+    }
+  }
+  out += "  reserved: " + (reserved.empty() ? std::string("(none)") : reserved) + "\n";
+  out += "  size:     " + std::to_string(comDb->data.size()) + " bytes (COM1 to COM" +
+         std::to_string(comDb->data.size() * 8) + ")\n";
+}
+
+void ShowUninstallRecord(const Registry& registry, std::string& out) {
+  out += "\nUninstall record (HKEY_LOCAL_MACHINE\\" + Utf8(kUninstallRecord) + ")\n";
+  const RegKey* record = Registry::Open(registry.HKLM(), kUninstallRecord);
+  if (record == nullptr) {
+    out += "  (none)\n";
+    return;
+  }
+  if (record->values().empty()) {
+    out += "  (no values)\n";
+  }
+  for (const RegValue& value : record->values()) {
+    out += "  " + (value.name.empty() ? std::string("(default)") : Utf8(value.name)) + " = " +
+           ValueText(&value) + "\n";
+  }
+}
+
+// Names of the entries of a folder that `wanted` accepts, sorted.
+template <typename Wanted>
+std::vector<std::string> ListFolder(const fs::path& folder, Wanted wanted) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (wanted(*it)) {
+      names.push_back(it->path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void ShowDriverStore(const fs::path& driveC, std::string& out) {
+  const fs::path repository = driveC / "Windows" / "System32" / "DriverStore" / "FileRepository";
+  out += "\nDriver store (C:\\Windows\\System32\\DriverStore\\FileRepository)\n";
+  const std::vector<std::string> packages =
+      ListFolder(repository, [](const fs::directory_entry& entry) { return entry.is_directory(); });
+  for (const std::string& package : packages) {
+    std::string files;
+    for (const std::string& file :
+         ListFolder(repository / package, [](const auto&) { return true; })) {
+      files += (files.empty() ? "" : ", ") + file;
+    }
+    out += "  " + package + ": " + (files.empty() ? "(empty)" : files) + "\n";
+  }
+  if (packages.empty()) {
+    out += "  (none)\n";
+  }
+
+  out += "\nPublished INF files (C:\\Windows\\inf\\oem*.inf)\n";
+  const std::vector<std::string> infs =
+      ListFolder(driveC / "Windows" / "inf", [](const fs::directory_entry& entry) {
+        std::string name = Utf8(FoldCase(orv::Utf8ToUtf16(entry.path().filename().string())));
+        return !entry.is_directory() && name.starts_with("OEM") && name.ends_with(".INF");
+      });
+  for (const std::string& inf : infs) {
+    out += "  " + inf + "\n";
+  }
+  if (infs.empty()) {
+    out += "  (none)\n";
+  }
+}
+
+}  // namespace
+
+std::string ShowMachine(const Machine& machine) {
+  std::string out;
+  ShowWindows(machine.registry(), out);
+  ShowDevices(machine.registry(), out);
+  ShowParallelPortMap(machine.registry(), out);
+  ShowComDatabase(machine.registry(), out);
+  ShowUninstallRecord(machine.registry(), out);
+  ShowDriverStore(machine.driveC(), out);
+  return out;
+}
+
+}  // namespace winsim
