@@ -1,0 +1,348 @@
+#include "winsim/difx_store.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+using orv::DWORD;
+
+namespace {
+
+// A stable 64-bit hash of the INF's bytes (FNV-1a), as 16 lower-case hex digits.
+std::u16string ContentHash(std::string_view bytes) {
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (char c : bytes) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ULL;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return orv::Utf8ToUtf16(text);
+}
+
+std::u16string Lower(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& c : lower) {
+    if (c >= u'A' && c <= u'Z') {
+      c = static_cast<char16_t>(c + 32);
+    }
+  }
+  return lower;
+}
+
+bool EndsWithName(std::u16string_view text, std::u16string_view tail) {
+  return text.size() >= tail.size() && SameName(text.substr(text.size() - tail.size()), tail);
+}
+
+bool StartsWithName(std::u16string_view text, std::u16string_view head) {
+  return text.size() >= head.size() && SameName(text.substr(0, head.size()), head);
+}
+
+std::optional<std::string> ReadBytes(const fs::path& host) {
+  std::ifstream in(host, std::ios::binary);
+  if (!in) {
+    return std::nullopt;
+  }
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A path that stays inside the package folder: relative, without a drive and without "..".
+bool StaysInFolder(std::u16string_view relative) {
+  if (relative.empty() || relative.find(u':') != std::u16string_view::npos ||
+      relative[0] == u'\\' || relative[0] == u'/') {
+    return false;
+  }
+  while (!relative.empty()) {
+    const std::size_t cut = relative.find_first_of(u"\\/");
+    if (relative.substr(0, cut) == u"..") {
+      return false;
+    }
+    relative = cut == std::u16string_view::npos ? std::u16string_view() : relative.substr(cut + 1);
+  }
+  return true;
+}
+
+// A path relative to the package folder, as a host path.
+fs::path RelativeHostPath(std::u16string_view relative) {
+  std::string text = orv::Utf16ToUtf8(relative);
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return fs::path(text);
+}
+
+bool IsFile(const fs::path& host) {
+  std::error_code error;
+  return fs::is_regular_file(host, error);
+}
+
+}  // namespace
+
+DifxStore::DifxStore(const FileSpace& files, std::u16string windowsDirectory,
+                     std::u16string architecture)
+    : files_(files),
+      windowsDirectory_(std::move(windowsDirectory)),
+      architecture_(Lower(architecture)) {}
+
+std::u16string DifxStore::StoreFolder() const {
+  return windowsDirectory_ + u"\\System32\\DriverStore\\FileRepository";
+}
+
+std::u16string DifxStore::InfFolder() const {
+  return windowsDirectory_ + u"\\inf";
+}
+
+std::optional<fs::path> DifxStore::Host(std::u16string_view windowsPath) const {
+  return files_.Resolve(windowsPath);
+}
+
+DWORD DifxStore::Read(std::u16string_view infPath, DriverPackage* package) const {
+  package->path = files_.FullPath(infPath);
+  const std::optional<fs::path> host = files_.HostPath(package->path);
+  if (!host) {
+    return orv::ERROR_PATH_NOT_FOUND;
+  }
+  package->host = *host;
+  std::error_code error;
+  if (!fs::exists(*host, error)) {
+    return orv::ERROR_FILE_NOT_FOUND;
+  }
+  std::optional<std::string> bytes =
+      fs::is_directory(*host, error) ? std::nullopt : ReadBytes(*host);
+  if (!bytes) {
+    return orv::ERROR_ACCESS_DENIED;
+  }
+  package->bytes = std::move(*bytes);
+  return Inf::Parse(package->bytes, &package->inf);
+}
+
+std::optional<std::u16string> DifxStore::CatalogName(const DriverPackage& package) const {
+  // The entry decorated for this architecture wins over the plain ones.
+  for (const std::u16string& key :
+       {u"CatalogFile.NT" + architecture_, std::u16string(u"CatalogFile.NT"),
+        std::u16string(u"CatalogFile")}) {
+    std::optional<std::u16string> catalog = package.inf.Value(u"Version", key);
+    // A catalog lies beside its INF: a name with a folder names none.
+    if (catalog && !catalog->empty()) {
+      return catalog->find_first_of(u"\\/:") == std::u16string::npos ? catalog : std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+DWORD DifxStore::CheckSignature(const DriverPackage& package) const {
+  const std::optional<std::u16string> catalog = CatalogName(package);
+  if (!catalog) {
+    return orv::TRUST_E_NOSIGNATURE;
+  }
+  const std::optional<fs::path> host =
+      Host(std::u16string(ParentPath(package.path)) + u"\\" + *catalog);
+  if (!host || !IsFile(*host)) {
+    return orv::TRUST_E_NOSIGNATURE;
+  }
+  std::error_code error;
+  return fs::file_size(*host, error) == 0 ? orv::ERROR_INVALID_CATALOG_DATA : 0;
+}
+
+std::optional<DifxStore::Entry> DifxStore::Find(const DriverPackage& package) const {
+  const std::optional<fs::path> store = Host(StoreFolder());
+  const std::optional<std::vector<DirEntry>> folders = store ? ListDirectory(*store) : std::nullopt;
+  if (!folders) {
+    return std::nullopt;
+  }
+  const std::u16string hashTail = u"_" + ContentHash(package.bytes);
+  const std::u16string ownPrefix = Lower(LastComponent(package.path)) + u"_";
+  std::optional<Entry> found;
+  for (const DirEntry& folder : *folders) {
+    if (!folder.directory || !EndsWithName(folder.name, hashTail)) {
+      continue;
+    }
+    const std::u16string folderPath = StoreFolder() + u"\\" + folder.name;
+    const std::optional<std::vector<DirEntry>> files =
+        ListDirectory(*store / orv::Utf16ToUtf8(folder.name));
+    for (const DirEntry& file : files.value_or(std::vector<DirEntry>{})) {
+      if (file.directory || !MatchesWildcard(u"*.inf", file.name) ||
+          ReadBytes(*store / orv::Utf16ToUtf8(folder.name) / orv::Utf16ToUtf8(file.name)) !=
+              package.bytes) {
+        continue;
+      }
+      const Entry entry{folder.name, file.name};
+      // The entry the path names itself, else the one named after the INF, else the first.
+      if (SameName(ParentPath(package.path), folderPath)) {
+        return entry;
+      }
+      if (!found ||
+          (StartsWithName(folder.name, ownPrefix) && !StartsWithName(found->folder, ownPrefix))) {
+        found = entry;
+      }
+    }
+  }
+  return found;
+}
+
+std::optional<std::u16string> DifxStore::PublishedName(const DriverPackage& package) const {
+  const std::optional<fs::path> infFolder = Host(InfFolder());
+  const std::optional<std::vector<DirEntry>> entries =
+      infFolder ? ListDirectory(*infFolder) : std::nullopt;
+  std::optional<std::u16string> found;
+  for (const DirEntry& entry : entries.value_or(std::vector<DirEntry>{})) {
+    if (entry.directory || !MatchesWildcard(u"oem*.inf", entry.name) ||
+        ReadBytes(*infFolder / orv::Utf16ToUtf8(entry.name)) != package.bytes) {
+      continue;
+    }
+    if (SameName(InfFolder() + u"\\" + entry.name, package.path)) {
+      return entry.name;
+    }
+    if (!found) {
+      found = entry.name;
+    }
+  }
+  return found;
+}
+
+DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
+  DriverPackage package;
+  if (DWORD status = Read(infPath, &package); status != 0) {
+    return status;
+  }
+  const bool legacy = (flags & orv::DRIVER_PACKAGE_LEGACY_MODE) != 0;
+  if (DWORD status = CheckSignature(package); status != 0 && !legacy) {
+    return status;
+  }
+
+  // What goes into the store: the INF, its catalog and the files of [SourceDisksFiles], each
+  // by its path relative to the INF's folder.
+  const std::u16string packageFolder(ParentPath(package.path));
+  std::vector<std::u16string> members = {std::u16string(LastComponent(package.path))};
+  if (const std::optional<std::u16string> catalog = CatalogName(package)) {
+    const std::optional<fs::path> host = Host(packageFolder + u"\\" + *catalog);
+    if (host && IsFile(*host)) {
+      members.push_back(*catalog);
+    }
+  }
+  for (const std::u16string& section :
+       {std::u16string(u"SourceDisksFiles"), u"SourceDisksFiles." + architecture_}) {
+    const std::vector<InfLine>* lines = package.inf.Section(section);
+    for (const InfLine& line : lines ? *lines : std::vector<InfLine>{}) {
+      const std::u16string name =
+          line.key.empty() && !line.fields.empty() ? line.fields[0] : line.key;
+      const std::u16string subdir = line.fields.size() > 1 ? line.fields[1] : std::u16string();
+      const std::u16string member = subdir.empty() ? name : subdir + u"\\" + name;
+      // A file outside the package's folder is no part of it.
+      const std::optional<fs::path> host =
+          StaysInFolder(member) ? Host(packageFolder + u"\\" + member) : std::nullopt;
+      if (host && IsFile(*host)) {
+        members.push_back(member);
+      } else if (!legacy) {
+        return orv::ERROR_MISSING_FILE;
+      }
+    }
+  }
+
+  std::optional<Entry> entry = Find(package);
+  if (!entry) {
+    entry = Entry{Lower(LastComponent(package.path)) + u"_" + architecture_ + u"_" +
+                      ContentHash(package.bytes),
+                  std::u16string(LastComponent(package.path))};
+    const std::optional<fs::path> target = Host(StoreFolder() + u"\\" + entry->folder);
+    if (!target) {
+      return orv::ERROR_PATH_NOT_FOUND;
+    }
+    std::error_code error;
+    for (const std::u16string& member : members) {
+      const fs::path to = *target / RelativeHostPath(member);
+      fs::create_directories(to.parent_path(), error);
+      if (!error) {
+        fs::copy_file(*Host(packageFolder + u"\\" + member), to,
+                      fs::copy_options::overwrite_existing, error);
+      }
+      if (error) {
+        fs::remove_all(*target, error);
+        return orv::ERROR_ACCESS_DENIED;
+      }
+    }
+  }
+
+  // Publish the INF as the lowest free oemN.inf, unless it is published already.
+  if (PublishedName(package)) {
+    return 0;
+  }
+  const std::optional<fs::path> infFolder = Host(InfFolder());
+  std::error_code error;
+  if (infFolder) {
+    fs::create_directories(*infFolder, error);
+  }
+  if (!infFolder || error) {
+    return orv::ERROR_PATH_NOT_FOUND;
+  }
+  const std::vector<DirEntry> existing =
+      ListDirectory(*infFolder).value_or(std::vector<DirEntry>{});
+  for (int number = 0;; ++number) {
+    const std::u16string name = u"oem" + orv::Utf8ToUtf16(std::to_string(number)) + u".inf";
+    bool taken = false;
+    for (const DirEntry& other : existing) {
+      taken = taken || SameName(other.name, name);
+    }
+    if (!taken) {
+      std::ofstream out(*infFolder / orv::Utf16ToUtf8(name), std::ios::binary);
+      out << package.bytes;
+      return out.flush() ? 0 : orv::ERROR_ACCESS_DENIED;
+    }
+  }
+}
+
+DWORD DifxStore::Uninstall(std::u16string_view infPath, DWORD /*flags*/) {
+  // DRIVER_PACKAGE_DELETE_FILES would also remove the binaries copied out of the store at
+  // install time; the simulated install copies none, so every flag removes the same.
+  DriverPackage package;
+  if (DWORD status = Read(infPath, &package); status != 0) {
+    return status;
+  }
+  const std::optional<Entry> entry = Find(package);
+  if (!entry) {
+    return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
+  }
+  const std::optional<std::u16string> published = PublishedName(package);
+  std::error_code storeError;
+  std::error_code infError;
+  fs::remove_all(*Host(StoreFolder() + u"\\" + entry->folder), storeError);
+  if (published) {
+    fs::remove(*Host(InfFolder() + u"\\" + *published), infError);
+  }
+  return storeError || infError ? orv::ERROR_ACCESS_DENIED : 0;
+}
+
+DWORD DifxStore::StorePath(std::u16string_view infPath, std::u16string* storeInf) const {
+  DriverPackage package;
+  if (DWORD status = Read(infPath, &package); status != 0) {
+    return status;
+  }
+  const std::optional<Entry> entry = Find(package);
+  if (!entry) {
+    return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
+  }
+  *storeInf = StoreFolder() + u"\\" + entry->folder + u"\\" + entry->infName;
+  return 0;
+}
+
+std::vector<std::u16string> DifxStore::StoredInfs() const {
+  std::vector<std::u16string> infs;
+  const std::optional<fs::path> store = Host(StoreFolder());
+  for (const DirEntry& folder :
+       (store ? ListDirectory(*store) : std::nullopt).value_or(std::vector<DirEntry>{})) {
+    const std::optional<std::vector<DirEntry>> files =
+        folder.directory ? ListDirectory(*store / orv::Utf16ToUtf8(folder.name)) : std::nullopt;
+    for (const DirEntry& file : files.value_or(std::vector<DirEntry>{})) {
+      if (!file.directory && MatchesWildcard(u"*.inf", file.name)) {
+        infs.push_back(StoreFolder() + u"\\" + folder.name + u"\\" + file.name);
+      }
+    }
+  }
+  return infs;
+}
+
+}  // namespace winsim

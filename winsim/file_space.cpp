@@ -1,0 +1,238 @@
+#include "winsim/file_space.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "platform/text.h"
+#include "winsim/registry.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsLetter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+char16_t Upper(char16_t c) {
+  return FoldCase(std::u16string_view(&c, 1))[0];
+}
+
+// "X:" at the start of a path.
+bool HasDrive(std::u16string_view path) {
+  return path.size() >= 2 && IsLetter(path[0]) && path[1] == u':';
+}
+
+std::u16string NameOf(const fs::path& path) {
+  return orv::Utf8ToUtf16(path.filename().string());
+}
+
+}  // namespace
+
+FileSpace::FileSpace(fs::path driveC, std::u16string currentDirectory)
+    : driveC_(std::move(driveC)), currentDirectory_(std::move(currentDirectory)) {}
+
+std::u16string FileSpace::FullPath(std::u16string_view name) const {
+  std::u16string text(name);
+  std::replace(text.begin(), text.end(), u'/', u'\\');
+  if (text.starts_with(u"\\\\")) {
+    return text;
+  }
+  const std::u16string_view cwd = currentDirectory_;
+  const std::u16string_view cwdDrive = cwd.substr(0, 2);
+  const std::u16string_view cwdBelowRoot = cwd.size() > 3 ? cwd.substr(3) : std::u16string_view();
+
+  std::u16string drive;
+  std::u16string below;  // the path below the root of `drive`
+  if (HasDrive(text) && text.size() > 2 && text[2] == u'\\') {
+    drive = text.substr(0, 2);
+    below = text.substr(3);
+  } else if (HasDrive(text)) {
+    // Drive-relative: against the current directory when it is on that drive, else the root.
+    drive = text.substr(0, 2);
+    below = text.substr(2);
+    if (Upper(drive[0]) == Upper(cwdDrive[0])) {
+      below = std::u16string(cwdBelowRoot) + u"\\" + below;
+    }
+  } else if (text.starts_with(u"\\")) {
+    drive = cwdDrive;
+    below = text.substr(1);
+  } else {
+    drive = cwdDrive;
+    below = std::u16string(cwdBelowRoot) + u"\\" + text;
+  }
+
+  std::vector<std::u16string_view> parts;
+  std::u16string_view rest = below;
+  while (!rest.empty()) {
+    const std::size_t cut = rest.find(u'\\');
+    const std::u16string_view part = rest.substr(0, cut);
+    rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
+    if (part.empty() || part == u".") {
+      continue;
+    }
+    if (part == u"..") {
+      if (!parts.empty()) {
+        parts.pop_back();
+      }
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::u16string full = drive + u"\\";
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    full += parts[i];
+    if (i + 1 < parts.size()) {
+      full += u'\\';
+    }
+  }
+  if (!parts.empty() && text.ends_with(u"\\")) {
+    full += u'\\';
+  }
+  return full;
+}
+
+std::optional<fs::path> FileSpace::HostPath(std::u16string_view fullWindowsPath) const {
+  if (!HasDrive(fullWindowsPath)) {
+    return std::nullopt;
+  }
+  fs::path host;
+  switch (Upper(fullWindowsPath[0])) {
+    case u'C':
+      host = driveC_;
+      break;
+    case u'Z':
+      host = "/";
+      break;
+    default:
+      return std::nullopt;
+  }
+  bool matching = true;  // false once a component does not exist
+  std::u16string_view rest = fullWindowsPath.substr(2);
+  while (!rest.empty()) {
+    const std::size_t cut = rest.find(u'\\');
+    const std::u16string_view part = rest.substr(0, cut);
+    rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
+    if (part.empty() || part == u".") {
+      continue;
+    }
+    if (part == u"..") {
+      if (host.has_relative_path() && host != driveC_) {
+        host = host.parent_path();
+      }
+      continue;
+    }
+    const std::string given = orv::Utf16ToUtf8(part);
+    std::error_code error;
+    if (matching && !fs::exists(host / given, error)) {
+      matching = false;
+      for (const fs::directory_entry& entry : fs::directory_iterator(host, error)) {
+        if (SameName(NameOf(entry.path()), part)) {
+          host /= entry.path().filename();
+          matching = true;
+          break;
+        }
+      }
+      if (matching) {
+        continue;
+      }
+    }
+    host /= given;
+  }
+  return host;
+}
+
+std::u16string FileSpace::WindowsPath(const fs::path& hostPath) const {
+  std::error_code error;
+  const fs::path path = fs::weakly_canonical(fs::absolute(hostPath), error).lexically_normal();
+  const fs::path root = fs::weakly_canonical(fs::absolute(driveC_), error).lexically_normal();
+  auto [inRoot, inPath] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+  // An empty last element stands for a trailing separator.
+  const bool underDriveC =
+      inRoot == root.end() || (std::next(inRoot) == root.end() && inRoot->empty());
+  std::u16string windows = underDriveC ? u"C:" : u"Z:";
+  for (auto it = underDriveC ? inPath : std::next(path.begin()); it != path.end(); ++it) {
+    if (!it->empty()) {
+      windows += u'\\';
+      windows += orv::Utf8ToUtf16(it->string());
+    }
+  }
+  if (windows.size() == 2) {
+    windows += u'\\';
+  }
+  return windows;
+}
+
+std::optional<std::vector<DirEntry>> ListDirectory(const fs::path& hostDir) {
+  std::error_code error;
+  fs::directory_iterator it(hostDir, error);
+  if (error) {
+    return std::nullopt;
+  }
+  std::vector<DirEntry> entries;
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    DirEntry entry;
+    entry.name = NameOf(it->path());
+    entry.directory = it->is_directory(error);
+    entry.size = entry.directory ? 0 : it->file_size(error);
+    entry.written = it->last_write_time(error);
+    entries.push_back(std::move(entry));
+  }
+  std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) {
+    return FoldCase(a.name) < FoldCase(b.name);
+  });
+  return entries;
+}
+
+bool MatchesWildcard(std::u16string_view pattern, std::u16string_view name) {
+  if (pattern == u"*.*") {
+    return true;
+  }
+  const std::u16string p = FoldCase(pattern);
+  const std::u16string n = FoldCase(name);
+  // Greedy match with one backtracking point: the last '*' seen.
+  std::size_t pi = 0;
+  std::size_t ni = 0;
+  std::size_t starP = std::u16string::npos;
+  std::size_t starN = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && (p[pi] == u'?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == u'*') {
+      starP = pi++;
+      starN = ni;
+    } else if (starP != std::u16string::npos) {
+      pi = starP + 1;
+      ni = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == u'*') {
+    ++pi;
+  }
+  return pi == p.size();
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) {
+  return FoldCase(a) == FoldCase(b);
+}
+
+std::u16string_view LastComponent(std::u16string_view path) {
+  const std::size_t cut = path.find_last_of(u'\\');
+  return cut == std::u16string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::u16string_view ParentPath(std::u16string_view path) {
+  const std::size_t cut = path.find_last_of(u'\\');
+  if (cut == std::u16string_view::npos) {
+    return {};
+  }
+  // The parent of X:\name is the root X:\, with its backslash.
+  return path.substr(0, cut == 2 && HasDrive(path) ? 3 : cut);
+}
+
+}  // namespace winsim

@@ -1,0 +1,342 @@
+// Files of the simulated machine: full paths, searches, the Windows directory, reading files,
+// and the C runtime's response file.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/text.h"
+#include "winsim/sim_windows.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+// FILETIME counts 100 ns from 1601-01-01; the Unix epoch is this many such units later.
+constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;
+
+FILETIME FileTimeOf(fs::file_time_type written) {
+  const auto since1970 =
+      std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>>(
+          std::chrono::file_clock::to_sys(written).time_since_epoch());
+  const auto value = static_cast<std::uint64_t>(since1970.count() + kUnixEpochAsFileTime);
+  return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
+
+// The find record of one entry; false when its name does not fit the record.
+bool FillFindData(const DirEntry& entry, WIN32_FIND_DATAW& data) {
+  if (entry.name.size() >= std::size(data.cFileName)) {
+    return false;
+  }
+  data = WIN32_FIND_DATAW{};
+  data.dwFileAttributes = entry.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+  data.ftCreationTime = data.ftLastAccessTime = data.ftLastWriteTime = FileTimeOf(entry.written);
+  data.nFileSizeHigh = static_cast<DWORD>(entry.size >> 32);
+  data.nFileSizeLow = static_cast<DWORD>(entry.size);
+  std::memcpy(data.cFileName, entry.name.c_str(), (entry.name.size() + 1) * sizeof(WCHAR));
+  return true;
+}
+
+bool HasWildcard(std::u16string_view name) {
+  return name.find_first_of(u"*?") != std::u16string_view::npos;
+}
+
+// The 8-bit text the C runtime writes for wide text in the C locale, in text mode: characters
+// beyond 0xFF cannot be converted and become '?', and each line feed is preceded by a carriage
+// return.
+std::string CrtBytes(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t c : text) {
+    if (c == u'\n') {
+      bytes += "\r\n";
+    } else {
+      bytes += c > 0xFF ? '?' : static_cast<char>(c);
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+DWORD SimWindows::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
+                                   WCHAR** filePart) {
+  const std::string args = Quoted(fileName) + ", " + std::to_string(bufferChars);
+  auto fail = [&](DWORD status) {
+    lastError_ = status;
+    Trace("GetFullPathNameW", args, "0 (" + Hex(status) + ")");
+    return DWORD{0};
+  };
+  if (fileName == nullptr) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (*fileName == 0) {
+    return fail(ERROR_INVALID_NAME);
+  }
+  if (std::optional<DWORD> fault = FaultFor("GetFullPathNameW", args, {})) {
+    return fail(*fault);
+  }
+  const std::u16string full = files_.FullPath(fileName);
+  const auto length = static_cast<DWORD>(full.size());
+  // Too small: the size needed, terminator included; the buffer is left as it was.
+  if (buffer == nullptr || bufferChars <= length) {
+    Trace("GetFullPathNameW", args, std::to_string(length + 1) + " -> too small");
+    return length + 1;
+  }
+  std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(WCHAR));
+  if (filePart != nullptr) {
+    const std::size_t nameAt = full.find_last_of(u'\\') + 1;
+    *filePart = nameAt == full.size() ? nullptr : buffer + nameAt;
+  }
+  Trace("GetFullPathNameW", args, std::to_string(length) + " -> " + Quoted(full));
+  return length;
+}
+
+HANDLE SimWindows::FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
+  const std::string args = Quoted(pattern);
+  auto fail = [&](DWORD status) {
+    lastError_ = status;
+    Trace("FindFirstFileW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    return INVALID_HANDLE_VALUE;
+  };
+  if (pattern == nullptr || findData == nullptr) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("FindFirstFileW", args, {})) {
+    return fail(*fault);
+  }
+  const std::u16string full = files_.FullPath(pattern);
+  const std::u16string_view wanted = LastComponent(full);
+  const std::optional<fs::path> folder = files_.HostPath(ParentPath(full));
+  if (wanted.empty()) {
+    return fail(ERROR_FILE_NOT_FOUND);
+  }
+  std::error_code error;
+  if (!folder || !fs::is_directory(*folder, error)) {
+    return fail(ERROR_PATH_NOT_FOUND);
+  }
+  std::optional<std::vector<DirEntry>> listing = ListDirectory(*folder);
+  if (!listing) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  // A folder below the root also lists "." and ".." (they sort first), when they match.
+  if (ParentPath(full).size() > 3) {
+    const fs::file_time_type written = fs::last_write_time(*folder, error);
+    listing->insert(listing->begin(),
+                    {DirEntry{u".", true, 0, written}, DirEntry{u"..", true, 0, written}});
+  }
+  // The results are taken now: later changes to the folder do not change this search.
+  Search search;
+  for (const DirEntry& entry : *listing) {
+    WIN32_FIND_DATAW data;
+    if (MatchesWildcard(wanted, entry.name) && FillFindData(entry, data)) {
+      search.entries.push_back(data);
+    }
+  }
+  if (search.entries.empty()) {
+    return fail(ERROR_FILE_NOT_FOUND);
+  }
+  *findData = search.entries[0];
+  search.next = 1;
+  const auto handle = reinterpret_cast<HANDLE>(NewHandleValue());
+  searches_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(search));
+  Trace("FindFirstFileW", args, HandleText("find", handle) + " -> " + Quoted(findData->cFileName));
+  return handle;
+}
+
+BOOL SimWindows::FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) {
+  const std::string args = HandleText("find", search);
+  auto found = searches_.find(reinterpret_cast<std::uintptr_t>(search));
+  if (found == searches_.end()) {
+    return TraceBool("FindNextFileW", args, ERROR_INVALID_HANDLE);
+  }
+  if (findData == nullptr) {
+    return TraceBool("FindNextFileW", args, ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("FindNextFileW", args, {})) {
+    return TraceBool("FindNextFileW", args, *fault);
+  }
+  Search& state = found->second;
+  if (state.next >= state.entries.size()) {
+    return TraceBool("FindNextFileW", args, ERROR_NO_MORE_FILES);
+  }
+  *findData = state.entries[state.next++];
+  return TraceBool("FindNextFileW", args, ERROR_SUCCESS, {}, Quoted(findData->cFileName));
+}
+
+BOOL SimWindows::FindClose(HANDLE search) {
+  const std::string args = HandleText("find", search);
+  if (searches_.erase(reinterpret_cast<std::uintptr_t>(search)) == 0) {
+    return TraceBool("FindClose", args, ERROR_INVALID_HANDLE);
+  }
+  // A fault does not keep the search open: the handle is gone either way.
+  return TraceBool("FindClose", args, FaultFor("FindClose", args, {}).value_or(ERROR_SUCCESS));
+}
+
+UINT SimWindows::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
+  const std::string args = std::to_string(bufferChars);
+  if (std::optional<DWORD> fault = FaultFor("GetWindowsDirectoryW", args, {})) {
+    lastError_ = *fault;
+    Trace("GetWindowsDirectoryW", args, "0 (" + Hex(*fault) + ")");
+    return 0;
+  }
+  const std::u16string folder = WindowsDirectory();
+  const auto length = static_cast<UINT>(folder.size());
+  if (buffer == nullptr || bufferChars <= length) {
+    Trace("GetWindowsDirectoryW", args, std::to_string(length + 1) + " -> too small");
+    return length + 1;
+  }
+  std::memcpy(buffer, folder.c_str(), (folder.size() + 1) * sizeof(WCHAR));
+  Trace("GetWindowsDirectoryW", args, std::to_string(length) + " -> " + Quoted(folder));
+  return length;
+}
+
+std::u16string SimWindows::WindowsDirectory() const {
+  return Environment(u"SystemRoot").value_or(u"C:\\Windows");
+}
+
+HANDLE SimWindows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,
+                               const void* /*security*/, DWORD disposition, DWORD flags,
+                               HANDLE /*templateFile*/) {
+  const std::string args = Quoted(fileName) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
+                           std::to_string(disposition) + ", " + Hex(flags);
+  auto fail = [&](DWORD status) {
+    lastError_ = status;
+    Trace("CreateFileW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    return INVALID_HANDLE_VALUE;
+  };
+  if (fileName == nullptr) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  // Only what the tool asks for: reading an existing file.
+  if (disposition != OPEN_EXISTING || (access & ~GENERIC_READ) != 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("CreateFileW", args, {})) {
+    return fail(*fault);
+  }
+  const std::u16string full = files_.FullPath(fileName);
+  if (HasWildcard(full)) {
+    return fail(ERROR_INVALID_NAME);
+  }
+  const std::optional<fs::path> host = files_.HostPath(full);
+  std::error_code error;
+  if (!host || !fs::exists(*host, error)) {
+    const std::optional<fs::path> folder = files_.HostPath(ParentPath(full));
+    return fail(folder && fs::is_directory(*folder, error) ? ERROR_FILE_NOT_FOUND
+                                                           : ERROR_PATH_NOT_FOUND);
+  }
+  if (fs::is_directory(*host, error)) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  std::ifstream in(*host, std::ios::binary);
+  if (!in) {
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  // The file's bytes as they are at the open; the simulated machine has no other writer.
+  OpenFile file;
+  file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const auto handle = reinterpret_cast<HANDLE>(NewHandleValue());
+  files_open_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(file));
+  Trace("CreateFileW", args, HandleText("file", handle));
+  return handle;
+}
+
+BOOL SimWindows::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                          void* overlapped) {
+  const std::string args = HandleText("file", file) + ", " + std::to_string(bytesToRead);
+  auto found = files_open_.find(reinterpret_cast<std::uintptr_t>(file));
+  if (found == files_open_.end()) {
+    return TraceBool("ReadFile", args, ERROR_INVALID_HANDLE);
+  }
+  if ((buffer == nullptr && bytesToRead != 0) || (bytesRead == nullptr && overlapped == nullptr)) {
+    return TraceBool("ReadFile", args, ERROR_INVALID_PARAMETER);
+  }
+  if (bytesRead != nullptr) {
+    *bytesRead = 0;
+  }
+  if (std::optional<DWORD> fault = FaultFor("ReadFile", args, {})) {
+    return TraceBool("ReadFile", args, *fault);
+  }
+  OpenFile& state = found->second;
+  const std::size_t count = std::min<std::size_t>(bytesToRead, state.bytes.size() - state.position);
+  if (count != 0) {
+    std::memcpy(buffer, state.bytes.data() + state.position, count);
+  }
+  state.position += count;
+  if (bytesRead != nullptr) {
+    *bytesRead = static_cast<DWORD>(count);
+  }
+  return TraceBool("ReadFile", args, ERROR_SUCCESS, {}, std::to_string(count));
+}
+
+BOOL SimWindows::CloseHandle(HANDLE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (files_open_.erase(value) != 0) {
+    const std::string args = HandleText("file", handle);
+    return TraceBool("CloseHandle", args, FaultFor("CloseHandle", args, {}).value_or(0));
+  }
+  if (processes_.erase(value) != 0) {
+    const bool thread = threads_.erase(value) != 0;
+    const std::string args = HandleText(thread ? "thread" : "process", handle);
+    return TraceBool("CloseHandle", args, FaultFor("CloseHandle", args, {}).value_or(0));
+  }
+  return TraceBool("CloseHandle", HandleText("handle", handle), ERROR_INVALID_HANDLE);
+}
+
+void* SimWindows::CrtOpenAppend(const WCHAR* path) {
+  const std::string args = Quoted(path);
+  auto fail = [&] {
+    Trace("CrtOpenAppend", args, "null");
+    return nullptr;
+  };
+  if (path == nullptr || *path == 0 || FaultFor("CrtOpenAppend", args, {})) {
+    return fail();
+  }
+  const std::optional<fs::path> host = files_.Resolve(path);
+  std::error_code error;
+  if (!host || fs::is_directory(*host, error)) {
+    return fail();
+  }
+  // Created when missing, as mode "a" does.
+  std::FILE* file = std::fopen(host->c_str(), "ab");
+  if (file == nullptr) {
+    return fail();
+  }
+  std::fclose(file);
+  const std::uintptr_t value = NewHandleValue();
+  crtFiles_.emplace(value, *host);
+  void* handle = reinterpret_cast<void*>(value);
+  Trace("CrtOpenAppend", args, HandleText("crt", handle));
+  return handle;
+}
+
+int SimWindows::CrtWriteText(void* file, const WCHAR* text) {
+  const std::string args = HandleText("crt", file) + ", " + Quoted(text);
+  auto found = crtFiles_.find(reinterpret_cast<std::uintptr_t>(file));
+  int written = -1;
+  if (found != crtFiles_.end() && text != nullptr && !FaultFor("CrtWriteText", args, {})) {
+    const std::u16string_view wide(text);
+    const std::string bytes = CrtBytes(wide);
+    if (std::FILE* out = std::fopen(found->second.c_str(), "ab"); out != nullptr) {
+      const bool complete = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+      if (std::fclose(out) == 0 && complete) {
+        written = static_cast<int>(wide.size());
+      }
+    }
+  }
+  Trace("CrtWriteText", args, std::to_string(written));
+  return written;
+}
+
+int SimWindows::CrtClose(void* file) {
+  const std::string args = HandleText("crt", file);
+  const int result = crtFiles_.erase(reinterpret_cast<std::uintptr_t>(file)) != 0 ? 0 : -1;
+  Trace("CrtClose", args, std::to_string(result));
+  return result;
+}
+
+}  // namespace winsim

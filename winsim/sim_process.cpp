@@ -1,0 +1,395 @@
+// Processes of the simulated machine: the search path, and programs that run to their end
+// inside CreateProcessW. A program file is recognised by its first line, "#winsim-program NAME":
+// "cmd" is the command interpreter, "dpinst" the driver package installer. Each program run is
+// traced when it ends ("cmd" and "DPInst" lines), so its line comes before the line of the
+// CreateProcessW call that started it.
+#include <cstring>
+#include <fstream>
+
+#include "platform/text.h"
+#include "winsim/cmd_line.h"
+#include "winsim/difx_store.h"
+#include "winsim/dpinst.h"
+#include "winsim/sim_windows.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+// The interpreter's exit status for a command that names no program file.
+constexpr DWORD kCommandNotFound = 9009;
+// The interpreter's exit status for a line that pipes or redirects, which it does not simulate
+// (the status the interpreter gives a line it cannot parse).
+constexpr DWORD kUnsupportedLine = 1;
+// The installer's exit status for a command line it does not understand: the failure flag,
+// with nothing counted, since nothing was tried.
+constexpr DWORD kInstallerUsageError = 0x80000000;
+constexpr std::string_view kProgramMark = "#winsim-program ";
+constexpr std::u16string_view kDefaultPathExt = u".COM;.EXE;.BAT;.CMD";
+constexpr std::u16string_view kEnumKey = u"SYSTEM\\CurrentControlSet\\Enum";
+
+// The entries of a ';'-separated list, surrounding quotes removed, empty ones dropped.
+std::vector<std::u16string> SplitList(std::u16string_view list) {
+  std::vector<std::u16string> entries;
+  while (!list.empty()) {
+    const std::size_t cut = list.find(u';');
+    std::u16string entry(list.substr(0, cut));
+    list = cut == std::u16string_view::npos ? std::u16string_view() : list.substr(cut + 1);
+    std::erase(entry, u'"');
+    if (!entry.empty()) {
+      entries.push_back(std::move(entry));
+    }
+  }
+  return entries;
+}
+
+bool HasFolder(std::u16string_view name) {
+  return name.find_first_of(u"\\/:") != std::u16string_view::npos;
+}
+
+bool HasExtension(std::u16string_view name) {
+  return LastComponent(name).find(u'.') != std::u16string_view::npos;
+}
+
+// The strings of REG_MULTI_SZ data.
+std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) {
+  std::vector<std::u16string> strings(1);
+  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    if (c != 0) {
+      strings.back().push_back(c);
+    } else if (!strings.back().empty()) {
+      strings.emplace_back();
+    }
+  }
+  return strings;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SimWindows::SearchFolders(bool systemFolders) const {
+  std::vector<std::u16string> folders = {files_.currentDirectory()};
+  if (systemFolders) {
+    folders.push_back(WindowsDirectory() + u"\\System32");
+    folders.push_back(WindowsDirectory());
+  }
+  for (std::u16string& entry : SplitList(Environment(u"Path").value_or(u""))) {
+    folders.push_back(std::move(entry));
+  }
+  return folders;
+}
+
+std::optional<std::u16string> SimWindows::FindFile(
+    std::u16string_view name, const std::vector<std::u16string>& folders) const {
+  for (const std::u16string& folder : folders) {
+    // A name with a folder of its own stands for itself (relative to the current directory).
+    const std::u16string candidate = files_.FullPath(
+        HasFolder(name) ? std::u16string(name) : folder + u"\\" + std::u16string(name));
+    const std::optional<fs::path> host = files_.HostPath(candidate);
+    std::error_code error;
+    if (host && fs::is_regular_file(*host, error)) {
+      return candidate;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::u16string> SimWindows::FindCommand(std::u16string_view name) const {
+  std::vector<std::u16string> names = {std::u16string(name)};
+  if (!HasExtension(name)) {
+    names.clear();
+    for (const std::u16string& extension :
+         SplitList(Environment(u"PATHEXT").value_or(std::u16string(kDefaultPathExt)))) {
+      names.push_back(std::u16string(name) + extension);
+    }
+  }
+  const std::vector<std::u16string> folders =
+      HasFolder(name) ? std::vector<std::u16string>{files_.currentDirectory()}
+                      : SearchFolders(false);
+  for (const std::u16string& folder : folders) {
+    for (const std::u16string& candidate : names) {
+      if (std::optional<std::u16string> found = FindFile(candidate, {folder})) {
+        return found;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
+                              DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
+  const std::string args = Quoted(path) + ", " + Quoted(fileName) + ", " + Quoted(extension) +
+                           ", " + std::to_string(bufferChars);
+  auto fail = [&](DWORD status) {
+    lastError_ = status;
+    Trace("SearchPathW", args, "0 (" + Hex(status) + ")");
+    return DWORD{0};
+  };
+  if (fileName == nullptr || *fileName == 0) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("SearchPathW", args, {})) {
+    return fail(*fault);
+  }
+  std::u16string name = fileName;
+  if (extension != nullptr && !HasExtension(name)) {
+    name += extension;
+  }
+  // A name with a folder is looked up only there (relative to the current directory).
+  const std::vector<std::u16string> folders =
+      HasFolder(name)   ? std::vector<std::u16string>{files_.currentDirectory()}
+      : path != nullptr ? SplitList(path)
+                        : SearchFolders(true);
+  const std::optional<std::u16string> found = FindFile(name, folders);
+  if (!found) {
+    return fail(ERROR_FILE_NOT_FOUND);
+  }
+  const auto length = static_cast<DWORD>(found->size());
+  if (buffer == nullptr || bufferChars <= length) {
+    Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
+    return length + 1;
+  }
+  std::memcpy(buffer, found->c_str(), (found->size() + 1) * sizeof(WCHAR));
+  if (filePart != nullptr) {
+    *filePart = buffer + (found->find_last_of(u'\\') + 1);
+  }
+  Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
+  return length;
+}
+
+BOOL SimWindows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
+                                PROCESS_INFORMATION* info) {
+  const std::string args = Quoted(applicationName) + ", " + Quoted(commandLine);
+  if ((applicationName == nullptr && commandLine == nullptr) || info == nullptr) {
+    return TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("CreateProcessW", args, {})) {
+    return TraceBool("CreateProcessW", args, *fault);
+  }
+  // The program: the application name as given (no search, no extension added), else the
+  // first token of the command line, with ".exe" when it has no extension, searched for.
+  std::u16string program;
+  if (applicationName != nullptr) {
+    program = files_.FullPath(applicationName);
+  } else {
+    std::u16string name = FirstToken(commandLine, nullptr);
+    if (!HasExtension(name)) {
+      name += u".exe";
+    }
+    const std::optional<std::u16string> found =
+        HasFolder(name) ? files_.FullPath(name) : FindFile(name, SearchFolders(true));
+    if (!found) {
+      return TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
+    }
+    program = *found;
+  }
+  DWORD startError = ERROR_SUCCESS;
+  const DWORD exitCode =
+      RunProgram(program, commandLine != nullptr ? commandLine : applicationName, &startError);
+  if (startError != ERROR_SUCCESS) {
+    return TraceBool("CreateProcessW", args, startError);
+  }
+  const std::uintptr_t process = NewHandleValue();
+  const std::uintptr_t thread = NewHandleValue();
+  processes_[process] = exitCode;
+  processes_[thread] = exitCode;
+  threads_.insert(thread);
+  *info = PROCESS_INFORMATION{reinterpret_cast<HANDLE>(process), reinterpret_cast<HANDLE>(thread),
+                              nextProcessId_, nextProcessId_ + 4};
+  nextProcessId_ += 8;
+  return TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
+                   HandleText("process", info->hProcess) + ", " +
+                       HandleText("thread", info->hThread) + ", exit " + Hex(exitCode));
+}
+
+DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  const std::string args = HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) +
+                           ", " + Hex(milliseconds);
+  DWORD status = processes_.count(value) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  if (status == ERROR_SUCCESS) {
+    status = FaultFor("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
+  }
+  // Every simulated process has ended by the time its handle exists.
+  if (status != ERROR_SUCCESS) {
+    lastError_ = status;
+    Trace("WaitForSingleObject", args, "WAIT_FAILED (" + Hex(status) + ")");
+    return WAIT_FAILED;
+  }
+  Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
+  return WAIT_OBJECT_0;
+}
+
+BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  const auto value = reinterpret_cast<std::uintptr_t>(process);
+  const std::string args = HandleText("process", process);
+  auto found = processes_.find(value);
+  if (found == processes_.end() || threads_.count(value) != 0) {
+    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
+  }
+  if (exitCode == nullptr) {
+    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("GetExitCodeProcess", args, {})) {
+    return TraceBool("GetExitCodeProcess", args, *fault);
+  }
+  *exitCode = found->second;
+  return TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
+}
+
+DWORD SimWindows::RunProgram(std::u16string_view program, std::u16string_view commandLine,
+                             DWORD* startError) {
+  *startError = ERROR_SUCCESS;
+  const std::optional<fs::path> host = files_.HostPath(program);
+  const std::optional<fs::path> folder = files_.HostPath(ParentPath(program));
+  std::error_code error;
+  if (!host || !fs::exists(*host, error)) {
+    *startError =
+        folder && fs::is_directory(*folder, error) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return 0;
+  }
+  std::ifstream in(*host, std::ios::binary);
+  std::string firstLine;
+  if (fs::is_directory(*host, error) || !in) {
+    *startError = ERROR_ACCESS_DENIED;
+    return 0;
+  }
+  std::getline(in, firstLine);
+  if (firstLine.ends_with('\r')) {
+    firstLine.pop_back();
+  }
+  const std::string name =
+      firstLine.starts_with(kProgramMark) ? firstLine.substr(kProgramMark.size()) : std::string();
+  if (name == "cmd") {
+    return RunInterpreter(commandLine);
+  }
+  if (name == "dpinst") {
+    return RunInstaller(program, commandLine);
+  }
+  *startError = ERROR_BAD_EXE_FORMAT;
+  return 0;
+}
+
+// The command interpreter, for "cmd /c LINE": the quote rule of /c, %VAR% expansion from the
+// machine's environment, commands joined by &, && and ||, each program found in the current
+// directory and then along Path. It prints nothing, runs no built-in command and no batch file,
+// and does not pipe or redirect.
+DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
+  std::u16string_view arguments;
+  FirstToken(commandLine, &arguments);
+  const std::optional<InterpreterRequest> request = ParseInterpreterSwitches(arguments);
+  // Without /c there is no console input to read commands from: it ends at once.
+  const std::u16string text =
+      request
+          ? ApplyQuoteRule(request->text, request->s,
+                           [&](std::u16string_view name) { return FindCommand(name).has_value(); })
+          : std::u16string();
+  const std::u16string line =
+      ExpandVariables(text, [&](std::u16string_view name) { return Environment(name); });
+  const std::string args = Quoted(line);
+  DWORD status = FaultFor("cmd", args, {}).value_or(ERROR_SUCCESS);
+  const std::optional<std::vector<ChainedCommand>> commands = SplitCommands(line);
+  if (status == ERROR_SUCCESS && !commands) {
+    status = kUnsupportedLine;
+  } else if (status == ERROR_SUCCESS) {
+    using When = ChainedCommand::When;
+    for (const ChainedCommand& command : *commands) {
+      if ((command.when == When::kOnSuccess && status != 0) ||
+          (command.when == When::kOnFailure && status == 0)) {
+        continue;
+      }
+      const std::u16string name = FirstToken(command.text, nullptr);
+      if (name.empty()) {
+        continue;
+      }
+      const std::optional<std::u16string> program = FindCommand(name);
+      DWORD startError = ERROR_SUCCESS;
+      status = program ? RunProgram(*program, command.text, &startError) : kCommandNotFound;
+      if (startError != ERROR_SUCCESS) {
+        status = startError;  // the interpreter's status when a program cannot start
+      }
+    }
+  }
+  Trace("cmd", args, Hex(status));
+  return status;
+}
+
+// The driver package installer: /u INF uninstalls that package; otherwise it installs every
+// INF file of its own folder (or of /path DIR), in listing order, and reports the outcome in
+// its exit status. It shows nothing, with or without /s and /q.
+DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view commandLine) {
+  std::u16string_view arguments;
+  FirstToken(commandLine, &arguments);
+  const std::string args = Quoted(arguments);
+  const InstallerOptions options = ParseInstallerOptions(SplitArguments(arguments));
+  DifxStore store(files_, WindowsDirectory(), StoreArchitecture());
+  const DWORD flags = DRIVER_PACKAGE_SILENT |
+                      (options.legacyMode ? DRIVER_PACKAGE_LEGACY_MODE : 0) |
+                      (options.force ? DRIVER_PACKAGE_FORCE : 0);
+  DWORD exitStatus;
+  if (std::optional<DWORD> fault = FaultFor("DPInst", args, {})) {
+    exitStatus = *fault;
+  } else if (!options.invalid.empty()) {
+    exitStatus = kInstallerUsageError;
+  } else if (options.uninstallInf) {
+    const DWORD status =
+        store.Uninstall(*options.uninstallInf, flags | DRIVER_PACKAGE_DELETE_FILES);
+    exitStatus = status == ERROR_SUCCESS ? 0 : InstallerExitStatus(0, 0, 1, false);
+  } else {
+    const std::u16string folder =
+        options.path ? files_.FullPath(*options.path) : std::u16string(ParentPath(program));
+    const std::optional<fs::path> host = files_.HostPath(folder);
+    unsigned installed = 0;
+    unsigned storeOnly = 0;
+    unsigned failed = 0;
+    for (const DirEntry& entry :
+         (host ? ListDirectory(*host) : std::nullopt).value_or(std::vector<DirEntry>{})) {
+      if (entry.directory || !MatchesWildcard(u"*.inf", entry.name)) {
+        continue;
+      }
+      const std::u16string inf = folder + u"\\" + entry.name;
+      DriverPackage package;
+      if (store.Install(inf, flags) != ERROR_SUCCESS) {
+        ++failed;
+      } else if (store.Read(inf, &package) == ERROR_SUCCESS &&
+                 AnyDevicePresent(package.inf.DeviceIds())) {
+        ++installed;
+      } else {
+        ++storeOnly;
+      }
+    }
+    exitStatus = InstallerExitStatus(installed, storeOnly, failed, false);
+  }
+  Trace("DPInst", args, Hex(exitStatus));
+  return exitStatus;
+}
+
+bool SimWindows::AnyDevicePresent(const std::vector<std::u16string>& ids) const {
+  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  if (enumKey == nullptr) {
+    return false;
+  }
+  for (const RegKey* enumerator : enumKey->Subkeys()) {
+    for (const RegKey* device : enumerator->Subkeys()) {
+      for (const RegKey* instance : device->Subkeys()) {
+        const RegValue* hardwareIds = instance->FindValue(u"HardwareID");
+        if (instance->FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
+          continue;
+        }
+        for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
+          for (const std::u16string& wanted : ids) {
+            if (SameName(id, wanted)) {
+              return true;
+            }
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace winsim
