@@ -34,6 +34,7 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
 
     winsim::SimOptions options;
     options.stdoutSink = stdout;
+    options.keepTrace = false;  // a program run only writes the trace file, if asked
     if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
       options.traceFile = trace;
     }

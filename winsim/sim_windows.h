@@ -50,8 +50,9 @@ struct Fault {
 
 struct SimOptions {
   std::u16string currentDirectory = u"C:\\";  // full Windows path
-  std::FILE* stdoutSink = nullptr;           // where console text also goes (null: kept only)
-  std::string traceFile;                     // ORVCARD_TRACE: appended one line per call
+  std::FILE* stdoutSink = nullptr;            // where console text also goes (null: kept only)
+  std::string traceFile;                      // ORVCARD_TRACE: appended one line per call
+  bool keepTrace = true;                      // keep the trace in memory for trace()
 };
 
 class SimWindows : public WindowsApi {
@@ -78,8 +79,8 @@ class SimWindows : public WindowsApi {
                        DWORD options, REGSAM sam, const void* security, HKEY* result,
                        DWORD* disposition) override;
   LONG RegCloseKey(HKEY key) override;
-  LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
-                        BYTE* data, DWORD* dataSize) override;
+  LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                        DWORD* dataSize) override;
   LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
                       const BYTE* data, DWORD dataSize) override;
   LONG RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
@@ -104,8 +105,8 @@ class SimWindows : public WindowsApi {
   BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
                                  SP_DEVINFO_DATA* device) override;
   BOOL SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
-                              DWORD hwProfile, DWORD keyType) override;
+  BOOL SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
+                              DWORD keyType) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
 
   // COM port database.
@@ -132,10 +133,10 @@ class SimWindows : public WindowsApi {
   BOOL CloseHandle(HANDLE handle) override;
 
   // Driver packages.
-  DWORD DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
-                              const INSTALLERINFO_W* installer, BOOL* needReboot) override;
-  DWORD DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
-                                const INSTALLERINFO_W* installer, BOOL* needReboot) override;
+  DWORD DriverPackageInstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
+                              BOOL* needReboot) override;
+  DWORD DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
+                                BOOL* needReboot) override;
   DWORD DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
                               DWORD* storePathChars) override;
 
@@ -166,20 +167,77 @@ class SimWindows : public WindowsApi {
   std::uintptr_t NewHandleValue() { return nextHandle_++; }
   // Environment value of the machine (the Environment key), or null when unset.
   std::optional<std::u16string> Environment(std::u16string_view name) const;
+  // Ends a traced call that returns a BOOL: sets the last error when `status` is not 0, records
+  // "TRUE" or "FALSE (status)" followed by " -> outputs" when there are any, returns the BOOL.
+  BOOL TraceBool(std::string api, std::string args, DWORD status, std::string device = {},
+                 std::string outputs = {});
+  // Ends a traced call that returns a status: records Hex(status) and the outputs.
+  LONG TraceStatus(std::string api, std::string args, DWORD status, std::string device = {},
+                   std::string outputs = {});
+  // Trace text of a handle: kind#n for the handles of this seam (n counts from 1 in order of
+  // creation), HKLM, null, INVALID_HANDLE_VALUE, or the raw value in hex.
+  std::string HandleText(const char* kind, const void* handle) const;
+  // Trace text of a text argument: the UTF-8 text in double quotes (control characters and
+  // quotes escaped), or null.
+  static std::string Quoted(const WCHAR* text);
+  static std::string Quoted(std::u16string_view text);
+  // Trace text of registry data: the text up to its first NUL for the string types, the number
+  // for a 4-byte REG_DWORD, else hex bytes; then ", " and the byte count.
+  static std::string DataText(DWORD type, const BYTE* data, DWORD size);
+  // The text of a value of `key` up to its first NUL, whatever its type; empty when missing.
+  static std::u16string ValueText(const RegKey& key, std::u16string_view name);
+  // The key at `path` below `from`, sharing ownership as a handle does; null when missing.
+  static std::shared_ptr<RegKey> OpenShared(std::shared_ptr<RegKey> from, std::u16string_view path);
+  // The system information of the machine (processor architecture from the environment).
+  void FillSystemInfo(SYSTEM_INFO* info) const;
+  std::FILE* traceOut_ = nullptr;  // the trace file, opened on the first call
+  bool traceOutFailed_ = false;
 
   // --- registry (sim_registry.cpp) ---
   // The key an HKEY names: a predefined root or an open handle; null when invalid.
   std::shared_ptr<RegKey> KeyOf(HKEY key) const;
   HKEY NewKeyHandle(std::shared_ptr<RegKey> key);
+  struct KeyCall {
+    std::shared_ptr<RegKey> key;  // null for an invalid handle
+    std::string device;           // the device instance the key lies in, for the trace
+    DWORD status = ERROR_SUCCESS;
+  };
+  // Starts a call on an open key: resolves the handle, then checks faults and deletion.
+  KeyCall BeginKeyCall(HKEY handle, std::string_view api, std::string_view args);
   std::map<std::uintptr_t, std::shared_ptr<RegKey>> keys_;
 
   // --- devices (sim_setupapi.cpp) ---
-  struct DeviceSet {
-    std::vector<std::shared_ptr<RegKey>> members;  // instance keys, in set order
-    std::map<DWORD, SP_PROPCHANGE_PARAMS> installParams;  // by member index
+  struct DeviceMember {
+    std::shared_ptr<RegKey> instance;  // deleted once the device is removed; the member stays
+    std::string path;                  // <enumerator>\<device>\<instance>, for the trace
+    DWORD devInst = 0;
+    std::optional<SP_PROPCHANGE_PARAMS> installParams;
   };
+  struct DeviceSet {
+    std::vector<DeviceMember> members;  // in set order; removal never shifts an index
+    std::optional<SP_PROPCHANGE_PARAMS> installParams;  // set for the whole set
+  };
+  // Trace text of a set and element: set#n[index].
+  std::string MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const;
+  // The set a handle names, or null.
+  DeviceSet* SetOf(HDEVINFO set);
+  struct MemberCall {
+    DeviceSet* set = nullptr;
+    DeviceMember* member = nullptr;  // null when the set or the element is invalid
+    std::string device;              // the member's instance path, for the trace
+    DWORD status = ERROR_SUCCESS;
+  };
+  // Starts a call about one member: resolves the set and the element (whose Reserved field holds
+  // the member index + 1), then checks faults and, when `needsNode`, that the device has not
+  // been removed.
+  MemberCall BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device, std::string_view api,
+                             std::string_view args, bool needsNode);
+  // The device instance key at or above `key`, with its path, or null when `key` does not lie
+  // in a device instance.
+  const RegKey* InstanceOf(const RegKey& key, std::string* path) const;
   std::map<std::uintptr_t, DeviceSet> sets_;
   std::set<std::uintptr_t> comDatabases_;
+  DWORD nextDevInst_ = 1;
 
   // --- files (sim_files.cpp) ---
   struct Search {
@@ -193,9 +251,35 @@ class SimWindows : public WindowsApi {
   std::map<std::uintptr_t, Search> searches_;
   std::map<std::uintptr_t, OpenFile> files_open_;
   std::map<std::uintptr_t, std::filesystem::path> crtFiles_;  // response files open for append
+  // The machine's Windows directory: SystemRoot, else C:\Windows.
+  std::u16string WindowsDirectory() const;
+  // The processor architecture the driver store decorates its folders with (AMD64, x86).
+  std::u16string StoreArchitecture() const {
+    return Environment(u"PROCESSOR_ARCHITECTURE").value_or(u"x86");
+  }
 
   // --- processes (sim_process.cpp) ---
-  std::map<std::uintptr_t, DWORD> processes_;  // finished processes and their exit statuses
+  // Finished processes and their exit statuses, by process and by thread handle.
+  std::map<std::uintptr_t, DWORD> processes_;
+  std::set<std::uintptr_t> threads_;  // the thread handles among them
+  DWORD nextProcessId_ = 0x100;
+  // The folders searched for a file named without a folder: the current directory, then (with
+  // `systemFolders`) System32 and the Windows directory, then the entries of Path.
+  std::vector<std::u16string> SearchFolders(bool systemFolders) const;
+  // The full Windows path of the first regular file `name` in `folders`.
+  std::optional<std::u16string> FindFile(std::u16string_view name,
+                                         const std::vector<std::u16string>& folders) const;
+  // The program file a command names, as the interpreter finds it: with a folder as given,
+  // else in the current directory and then along Path; without an extension, each of PATHEXT.
+  std::optional<std::u16string> FindCommand(std::u16string_view name) const;
+  // Runs a program file to its end and returns its exit status; when it cannot start,
+  // `startError` gets the reason (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+  // ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT).
+  DWORD RunProgram(std::u16string_view program, std::u16string_view commandLine, DWORD* startError);
+  DWORD RunInterpreter(std::u16string_view commandLine);
+  DWORD RunInstaller(std::u16string_view program, std::u16string_view commandLine);
+  // True when a present device has one of `ids` among its hardware identifiers.
+  bool AnyDevicePresent(const std::vector<std::u16string>& ids) const;
 
   Machine& machine_;
   SimOptions options_;

@@ -1,0 +1,289 @@
+// The registry functions over the machine's registry. HKEY_LOCAL_MACHINE is the one predefined
+// key; every other HKEY is a handle in keys_, which shares ownership of its key so that a handle
+// to a deleted key stays valid and fails with ERROR_KEY_DELETED.
+#include <algorithm>
+#include <cstring>
+
+#include "winsim/sim_windows.h"
+
+namespace winsim {
+
+namespace {
+
+constexpr DWORD ERROR_NOACCESS = 998;
+
+// Calls `visit` with each non-empty backslash-separated name of `path`, until it returns false.
+template <typename Visit>
+void ForEachName(std::u16string_view path, Visit visit) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) {
+      end = path.size();
+    }
+    if (end > start && !visit(path.substr(start, end - start))) {
+      return;
+    }
+    start = end + 1;
+  }
+}
+
+std::u16string_view TextOrEmpty(const WCHAR* text) {
+  return text == nullptr ? std::u16string_view() : std::u16string_view(text);
+}
+
+std::string SizeText(const void* buffer, const DWORD* size) {
+  if (buffer == nullptr || size == nullptr) {
+    return "null";
+  }
+  return std::to_string(*size);
+}
+
+}  // namespace
+
+std::shared_ptr<RegKey> SimWindows::OpenShared(std::shared_ptr<RegKey> from,
+                                               std::u16string_view path) {
+  ForEachName(path, [&](std::u16string_view name) {
+    from = from->SharedSubkey(name);
+    return from != nullptr;
+  });
+  return from;
+}
+
+std::shared_ptr<RegKey> SimWindows::KeyOf(HKEY key) const {
+  if (key == HKEY_LOCAL_MACHINE) {
+    // The root lives as long as the registry; the handle does not own it.
+    return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), &machine_.registry().HKLM());
+  }
+  auto it = keys_.find(reinterpret_cast<std::uintptr_t>(key));
+  return it == keys_.end() ? nullptr : it->second;
+}
+
+HKEY SimWindows::NewKeyHandle(std::shared_ptr<RegKey> key) {
+  const std::uintptr_t value = NewHandleValue();
+  keys_.emplace(value, std::move(key));
+  return reinterpret_cast<HKEY>(value);
+}
+
+SimWindows::KeyCall SimWindows::BeginKeyCall(HKEY handle, std::string_view api,
+                                             std::string_view args) {
+  KeyCall call;
+  call.key = KeyOf(handle);
+  if (call.key == nullptr) {
+    call.status = ERROR_INVALID_HANDLE;
+    return call;
+  }
+  const RegKey* instance = InstanceOf(*call.key, &call.device);
+  call.status = FaultFor(api, args, call.device, instance).value_or(ERROR_SUCCESS);
+  if (call.status == ERROR_SUCCESS && call.key->deleted()) {
+    call.status = ERROR_KEY_DELETED;
+  }
+  return call;
+}
+
+LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
+                               HKEY* result) {
+  const std::string args =
+      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+  KeyCall call = BeginKeyCall(key, "RegOpenKeyExW", args);
+  if (call.status == ERROR_SUCCESS && result == nullptr) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<RegKey> opened;
+  if (call.status == ERROR_SUCCESS) {
+    opened = OpenShared(call.key, TextOrEmpty(subKey));
+    call.status = opened == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    if (result != nullptr) {
+      *result = nullptr;
+    }
+    return TraceStatus("RegOpenKeyExW", args, call.status, call.device);
+  }
+  *result = NewKeyHandle(std::move(opened));
+  return TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device, HandleText("key", *result));
+}
+
+LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
+                                 DWORD options, REGSAM sam, const void* security, HKEY* result,
+                                 DWORD* disposition) {
+  (void)keyClass;
+  (void)security;
+  const std::string args =
+      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+  KeyCall call = BeginKeyCall(key, "RegCreateKeyExW", args);
+  if (call.status == ERROR_SUCCESS && (subKey == nullptr || reserved != 0 || result == nullptr)) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    if (result != nullptr) {
+      *result = nullptr;
+    }
+    return TraceStatus("RegCreateKeyExW", args, call.status, call.device);
+  }
+  std::shared_ptr<RegKey> created = call.key;
+  bool isNew = false;
+  ForEachName(subKey, [&](std::u16string_view name) {
+    if (std::shared_ptr<RegKey> existing = created->SharedSubkey(name)) {
+      created = std::move(existing);
+    } else {
+      created->CreateSubkey(name);
+      created = created->SharedSubkey(name);
+      isNew = true;
+    }
+    return true;
+  });
+  *result = NewKeyHandle(std::move(created));
+  if (disposition != nullptr) {
+    *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return TraceStatus("RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
+                     HandleText("key", *result) + (isNew ? ", created" : ", opened"));
+}
+
+LONG SimWindows::RegCloseKey(HKEY key) {
+  const std::string args = HandleText("key", key);
+  const bool open = keys_.count(reinterpret_cast<std::uintptr_t>(key)) != 0;
+  DWORD status = open || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  std::string device;
+  if (open) {
+    InstanceOf(*KeyOf(key), &device);
+  }
+  if (status == ERROR_SUCCESS) {
+    status = FaultFor("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
+  }
+  if (status == ERROR_SUCCESS && open) {
+    keys_.erase(reinterpret_cast<std::uintptr_t>(key));
+  }
+  return TraceStatus("RegCloseKey", args, status, device);
+}
+
+LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
+                                  BYTE* data, DWORD* dataSize) {
+  const std::string args =
+      HandleText("key", key) + ", " + Quoted(valueName) + ", " + SizeText(data, dataSize);
+  KeyCall call = BeginKeyCall(key, "RegQueryValueExW", args);
+  if (call.status == ERROR_SUCCESS &&
+      (reserved != nullptr || (data != nullptr && dataSize == nullptr))) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  const RegValue* value = nullptr;
+  if (call.status == ERROR_SUCCESS) {
+    value = call.key->FindValue(TextOrEmpty(valueName));
+    call.status = value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    return TraceStatus("RegQueryValueExW", args, call.status, call.device);
+  }
+  const auto needed = static_cast<DWORD>(value->data.size());
+  const bool fits = data == nullptr || *dataSize >= needed;
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  std::string outputs = Hex(value->type) + ", ";
+  if (data != nullptr && fits) {
+    std::copy(value->data.begin(), value->data.end(), data);
+    outputs += DataText(value->type, data, needed);
+  } else {
+    outputs += std::to_string(needed);
+  }
+  if (dataSize != nullptr) {
+    *dataSize = needed;
+  }
+  return TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
+                     outputs);
+}
+
+LONG SimWindows::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
+                                const BYTE* data, DWORD dataSize) {
+  const std::string args = HandleText("key", key) + ", " + Quoted(valueName) + ", " +
+                           Hex(reserved) + ", " + Hex(type) + ", " + DataText(type, data, dataSize);
+  KeyCall call = BeginKeyCall(key, "RegSetValueExW", args);
+  if (call.status == ERROR_SUCCESS && reserved != 0) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  if (call.status == ERROR_SUCCESS && data == nullptr && dataSize != 0) {
+    call.status = ERROR_NOACCESS;
+  }
+  if (call.status == ERROR_SUCCESS) {
+    const BYTE* end = data == nullptr ? data : data + dataSize;
+    call.key->SetValue(TextOrEmpty(valueName), type, std::vector<std::uint8_t>(data, end));
+  }
+  return TraceStatus("RegSetValueExW", args, call.status, call.device);
+}
+
+LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
+                               DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
+  const std::string args = HandleText("key", key) + ", " + std::to_string(index) + ", " +
+                           SizeText(valueName, valueNameChars) + ", " + SizeText(data, dataSize);
+  KeyCall call = BeginKeyCall(key, "RegEnumValueW", args);
+  if (call.status == ERROR_SUCCESS &&
+      (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
+       (data != nullptr && dataSize == nullptr))) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  if (call.status == ERROR_SUCCESS && index >= call.key->values().size()) {
+    call.status = ERROR_NO_MORE_ITEMS;
+  }
+  // The name must fit with its terminator; otherwise nothing is delivered.
+  const RegValue* value = call.status == ERROR_SUCCESS ? &call.key->values()[index] : nullptr;
+  if (value != nullptr && *valueNameChars <= value->name.size()) {
+    call.status = ERROR_MORE_DATA;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    return TraceStatus("RegEnumValueW", args, call.status, call.device);
+  }
+  // The name, its length and the type are delivered even when the data does not fit.
+  std::memcpy(valueName, value->name.c_str(), (value->name.size() + 1) * sizeof(WCHAR));
+  *valueNameChars = static_cast<DWORD>(value->name.size());
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  const auto needed = static_cast<DWORD>(value->data.size());
+  const bool fits = data == nullptr || *dataSize >= needed;
+  std::string outputs = Quoted(value->name) + ", " + Hex(value->type);
+  if (data != nullptr && fits) {
+    std::copy(value->data.begin(), value->data.end(), data);
+    outputs += ", " + DataText(value->type, data, needed);
+  } else if (dataSize != nullptr) {
+    outputs += ", " + std::to_string(needed);
+  }
+  if (dataSize != nullptr) {
+    *dataSize = needed;
+  }
+  return TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
+                     outputs);
+}
+
+LONG SimWindows::RegDeleteValueW(HKEY key, const WCHAR* valueName) {
+  const std::string args = HandleText("key", key) + ", " + Quoted(valueName);
+  KeyCall call = BeginKeyCall(key, "RegDeleteValueW", args);
+  if (call.status == ERROR_SUCCESS && !call.key->DeleteValue(TextOrEmpty(valueName))) {
+    call.status = ERROR_FILE_NOT_FOUND;
+  }
+  return TraceStatus("RegDeleteValueW", args, call.status, call.device);
+}
+
+LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
+  const std::string args = HandleText("key", key) + ", " + Quoted(subKey);
+  KeyCall call = BeginKeyCall(key, "RegDeleteKeyW", args);
+  if (call.status == ERROR_SUCCESS && subKey == nullptr) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  std::shared_ptr<RegKey> target;
+  if (call.status == ERROR_SUCCESS) {
+    // An empty name deletes the key of the handle itself.
+    target = OpenShared(call.key, subKey);
+    call.status = target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  }
+  // A root cannot go, nor a key that still has subkeys.
+  if (call.status == ERROR_SUCCESS && (target->parent() == nullptr || target->SubkeyCount() != 0)) {
+    call.status = ERROR_ACCESS_DENIED;
+  }
+  if (call.status == ERROR_SUCCESS) {
+    target->parent()->DeleteSubkeyTree(target->name());
+  }
+  return TraceStatus("RegDeleteKeyW", args, call.status, call.device);
+}
+
+}  // namespace winsim

@@ -1,0 +1,569 @@
+// Device sets and the COM port database over the machine's registry. A device instance is the key
+// SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance>; its hardware key is the
+// subkey "Device Parameters", its software key Control\Class\<Driver value>, and it is present
+// when it has the subkey "Control".
+#include <algorithm>
+#include <cstring>
+
+#include "platform/text.h"
+#include "winsim/sim_windows.h"
+
+namespace winsim {
+
+namespace {
+
+constexpr DWORD DICS_FLAG_CONFIGSPECIFIC = 2;
+
+constexpr std::u16string_view kEnumKey = u"SYSTEM\\CurrentControlSet\\Enum";
+constexpr std::u16string_view kClassKey = u"SYSTEM\\CurrentControlSet\\Control\\Class";
+constexpr std::u16string_view kComDatabaseKey =
+    u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
+constexpr std::u16string_view kHardwareKey = u"Device Parameters";
+
+// The device registry properties and the instance values that hold them.
+struct Property {
+  DWORD code;
+  std::u16string_view value;
+  DWORD type;  // the type a write stores
+};
+constexpr Property kProperties[] = {
+    {0, u"DeviceDesc", REG_SZ},
+    {1, u"HardwareID", REG_MULTI_SZ},
+    {2, u"CompatibleIDs", REG_MULTI_SZ},
+    {4, u"Service", REG_SZ},
+    {7, u"Class", REG_SZ},
+    {8, u"ClassGUID", REG_SZ},
+    {9, u"Driver", REG_SZ},
+    {11, u"Mfg", REG_SZ},
+    {SPDRP_FRIENDLYNAME, u"FriendlyName", REG_SZ},
+    {SPDRP_LOCATION_INFORMATION, u"LocationInformation", REG_SZ},
+};
+
+const Property* FindProperty(DWORD code) {
+  for (const Property& property : kProperties) {
+    if (property.code == code) {
+      return &property;
+    }
+  }
+  return nullptr;
+}
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') {
+    return c - u'0';
+  }
+  if (c >= u'a' && c <= u'f') {
+    return c - u'a' + 10;
+  }
+  if (c >= u'A' && c <= u'F') {
+    return c - u'A' + 10;
+  }
+  return -1;
+}
+
+// "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", or nothing.
+std::optional<GUID> ParseGuid(std::u16string_view text) {
+  constexpr std::u16string_view kShape = u"{........-....-....-....-............}";
+  if (text.size() != kShape.size()) {
+    return std::nullopt;
+  }
+  std::uint8_t bytes[16] = {};
+  int nibble = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (kShape[i] != u'.') {
+      if (text[i] != kShape[i]) {
+        return std::nullopt;
+      }
+      continue;
+    }
+    const int digit = HexDigit(text[i]);
+    if (digit < 0) {
+      return std::nullopt;
+    }
+    bytes[nibble / 2] = static_cast<std::uint8_t>(bytes[nibble / 2] << 4 | digit);
+    ++nibble;
+  }
+  GUID guid{};
+  guid.Data1 = static_cast<DWORD>(bytes[0] << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3]);
+  guid.Data2 = static_cast<WORD>(bytes[4] << 8 | bytes[5]);
+  guid.Data3 = static_cast<WORD>(bytes[6] << 8 | bytes[7]);
+  std::memcpy(guid.Data4, bytes + 8, 8);
+  return guid;
+}
+
+std::string GuidText(const GUID* guid) {
+  if (guid == nullptr) {
+    return "null";
+  }
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                guid->Data1, guid->Data2, guid->Data3, guid->Data4[0], guid->Data4[1],
+                guid->Data4[2], guid->Data4[3], guid->Data4[4], guid->Data4[5], guid->Data4[6],
+                guid->Data4[7]);
+  return text;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The path of a software key below HKEY_LOCAL_MACHINE from the Driver value of its instance
+// (<class>\<number>); nothing when the value does not name exactly one such key.
+std::optional<std::u16string> SoftwareKeyPath(const std::u16string& driver) {
+  const std::size_t slash = driver.find(u'\\');
+  if (slash == 0 || slash == std::u16string::npos || slash + 1 == driver.size() ||
+      driver.find(u'\\', slash + 1) != std::u16string::npos) {
+    return std::nullopt;
+  }
+  return std::u16string(kClassKey) + u"\\" + driver;
+}
+
+void DeleteKey(RegKey* key) {
+  if (key != nullptr && key->parent() != nullptr) {
+    key->parent()->DeleteSubkeyTree(key->name());
+  }
+}
+
+void DeleteKeyAt(RegKey& hklm, const std::optional<std::u16string>& path) {
+  if (path) {
+    DeleteKey(Registry::Open(hklm, *path));
+  }
+}
+
+std::vector<std::uint8_t> DwordBytes(DWORD value) {
+  std::vector<std::uint8_t> bytes(4);
+  std::memcpy(bytes.data(), &value, 4);
+  return bytes;
+}
+
+}  // namespace
+
+// --- Members and instances ---
+
+const RegKey* SimWindows::InstanceOf(const RegKey& key, std::string* path) const {
+  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  if (enumKey == nullptr) {
+    return nullptr;
+  }
+  for (const RegKey* instance = &key; instance != nullptr; instance = instance->parent()) {
+    const RegKey* device = instance->parent();
+    const RegKey* enumerator = device == nullptr ? nullptr : device->parent();
+    if (enumerator == nullptr) {
+      return nullptr;
+    }
+    if (enumerator->parent() == enumKey) {
+      if (path != nullptr) {
+        *path = Utf16ToUtf8(enumerator->name() + u"\\" + device->name() + u"\\" + instance->name());
+      }
+      return instance;
+    }
+  }
+  return nullptr;
+}
+
+std::string SimWindows::MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
+  std::string text = HandleText("set", set);
+  if (device == nullptr) {
+    return text + ", null";
+  }
+  return text + "[" + (device->Reserved == 0 ? "?" : std::to_string(device->Reserved - 1)) + "]";
+}
+
+SimWindows::DeviceSet* SimWindows::SetOf(HDEVINFO set) {
+  auto it = sets_.find(reinterpret_cast<std::uintptr_t>(set));
+  return it == sets_.end() ? nullptr : &it->second;
+}
+
+SimWindows::MemberCall SimWindows::BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device,
+                                                   std::string_view api, std::string_view args,
+                                                   bool needsNode) {
+  MemberCall call;
+  call.set = SetOf(set);
+  if (call.set == nullptr) {
+    call.status = ERROR_INVALID_HANDLE;
+    return call;
+  }
+  if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA) || device->Reserved == 0 ||
+      device->Reserved > call.set->members.size() ||
+      call.set->members[device->Reserved - 1].devInst != device->DevInst) {
+    call.status = ERROR_INVALID_PARAMETER;
+    return call;
+  }
+  call.member = &call.set->members[device->Reserved - 1];
+  call.device = call.member->path;
+  call.status =
+      FaultFor(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
+  if (call.status == ERROR_SUCCESS && needsNode && call.member->instance->deleted()) {
+    call.status = ERROR_NO_SUCH_DEVINST;
+  }
+  return call;
+}
+
+// --- Device sets ---
+
+HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator,
+                                          HWND parent, DWORD flags) {
+  (void)parent;
+  const std::string args = GuidText(classGuid) + ", " + Quoted(enumerator) + ", " + Hex(flags);
+  DWORD status = classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0
+                     ? ERROR_INVALID_PARAMETER
+                     : FaultFor("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
+  if (status != ERROR_SUCCESS) {
+    lastError_ = status;
+    Trace("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    return INVALID_HANDLE_VALUE;
+  }
+
+  // The text selects whole names from the left: enumerator, device, instance. An enumerator that
+  // lists nothing gives an empty set.
+  std::vector<std::u16string_view> names;
+  bool selectsNothing = false;
+  if (enumerator != nullptr && *enumerator != 0) {
+    std::u16string_view text(enumerator);
+    for (std::size_t start = 0;;) {
+      const std::size_t end = std::min(text.find(u'\\', start), text.size());
+      names.push_back(text.substr(start, end - start));
+      selectsNothing = selectsNothing || names.back().empty();
+      if (end == text.size()) {
+        break;
+      }
+      start = end + 1;
+    }
+    selectsNothing = selectsNothing || names.size() > 3;
+  }
+  auto pick = [&](const RegKey* parentKey, std::size_t level) {
+    if (level >= names.size()) {
+      return parentKey->Subkeys();
+    }
+    RegKey* named = parentKey->FindSubkey(names[level]);
+    return named == nullptr ? std::vector<RegKey*>{} : std::vector<RegKey*>{named};
+  };
+  const bool wantsClass = classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0;
+
+  DeviceSet built;
+  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  for (RegKey* enumeratorKey :
+       enumKey == nullptr || selectsNothing ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
+    for (RegKey* deviceKey : pick(enumeratorKey, 1)) {
+      for (RegKey* instanceKey : pick(deviceKey, 2)) {
+        if ((flags & DIGCF_PRESENT) != 0 && instanceKey->FindSubkey(u"Control") == nullptr) {
+          continue;
+        }
+        if (wantsClass) {
+          std::optional<GUID> guid = ParseGuid(ValueText(*instanceKey, u"ClassGUID"));
+          if (!guid || !SameGuid(*guid, *classGuid)) {
+            continue;
+          }
+        }
+        DeviceMember member;
+        member.instance = deviceKey->SharedSubkey(instanceKey->name());
+        member.path = Utf16ToUtf8(enumeratorKey->name() + u"\\" + deviceKey->name() + u"\\" +
+                                  instanceKey->name());
+        member.devInst = nextDevInst_++;
+        built.members.push_back(std::move(member));
+      }
+    }
+  }
+  const std::uintptr_t handle = NewHandleValue();
+  const std::size_t count = built.members.size();
+  sets_.emplace(handle, std::move(built));
+  auto* set = reinterpret_cast<HDEVINFO>(handle);
+  Trace("SetupDiGetClassDevsW", args,
+        HandleText("set", set) + " -> " + std::to_string(count) +
+            (count == 1 ? " member" : " members"));
+  return set;
+}
+
+BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
+  const std::string args = HandleText("set", set) + ", " + std::to_string(index);
+  DeviceSet* devices = SetOf(set);
+  DWORD status = devices == nullptr ? ERROR_INVALID_HANDLE
+                 : device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)
+                     ? ERROR_INVALID_USER_BUFFER
+                 : index >= devices->members.size() ? ERROR_NO_MORE_ITEMS
+                                                    : ERROR_SUCCESS;
+  const DeviceMember* member = status == ERROR_SUCCESS ? &devices->members[index] : nullptr;
+  const std::string path = member == nullptr ? std::string() : member->path;
+  if (member != nullptr) {
+    status = FaultFor("SetupDiEnumDeviceInfo", args, path, member->instance.get())
+                 .value_or(ERROR_SUCCESS);
+  }
+  if (status == ERROR_SUCCESS) {
+    device->ClassGuid = ParseGuid(ValueText(*member->instance, u"ClassGUID")).value_or(GUID{});
+    device->DevInst = member->devInst;
+    device->Reserved = index + 1;
+  }
+  return TraceBool("SetupDiEnumDeviceInfo", args, status, path);
+}
+
+HKEY SimWindows::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
+                                      DWORD hwProfile, DWORD keyType, REGSAM sam) {
+  const std::string args = MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) +
+                           ", " + Hex(keyType) + ", " + Hex(sam);
+  MemberCall call = BeginMemberCall(set, device, "SetupDiOpenDevRegKey", args, true);
+  if (call.status == ERROR_SUCCESS &&
+      ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
+       (keyType != DIREG_DEV && keyType != DIREG_DRV))) {
+    call.status = ERROR_INVALID_FLAGS;
+  }
+  std::shared_ptr<RegKey> key;
+  if (call.status == ERROR_SUCCESS) {
+    if (keyType == DIREG_DEV) {
+      key = call.member->instance->SharedSubkey(kHardwareKey);
+    } else if (std::optional<std::u16string> path =
+                   SoftwareKeyPath(ValueText(*call.member->instance, u"Driver"))) {
+      key = OpenShared(KeyOf(HKEY_LOCAL_MACHINE), *path);
+    }
+    // The key is opened, never created.
+    call.status = key == nullptr ? ERROR_KEY_DOES_NOT_EXIST : ERROR_SUCCESS;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    lastError_ = call.status;
+    Trace("SetupDiOpenDevRegKey", args, "INVALID_HANDLE_VALUE (" + Hex(call.status) + ")",
+          call.device);
+    return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
+  }
+  HKEY handle = NewKeyHandle(std::move(key));
+  Trace("SetupDiOpenDevRegKey", args, HandleText("key", handle), call.device);
+  return handle;
+}
+
+BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                   DWORD property, DWORD* type, BYTE* buffer,
+                                                   DWORD bufferSize, DWORD* requiredSize) {
+  const std::string args = MemberText(set, device) + ", " + std::to_string(property) + ", " +
+                           (buffer == nullptr ? "null" : std::to_string(bufferSize));
+  MemberCall call = BeginMemberCall(set, device, "SetupDiGetDeviceRegistryPropertyW", args, true);
+  const Property* known = FindProperty(property);
+  if (call.status == ERROR_SUCCESS && known == nullptr) {
+    call.status = ERROR_INVALID_REG_PROPERTY;
+  }
+  if (call.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  const RegValue* value = nullptr;
+  if (call.status == ERROR_SUCCESS) {
+    value = call.member->instance->FindValue(known->value);
+    call.status = value == nullptr ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+  }
+  if (call.status != ERROR_SUCCESS) {
+    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status, call.device);
+  }
+  const auto needed = static_cast<DWORD>(value->data.size());
+  if (type != nullptr) {
+    *type = value->type;
+  }
+  if (requiredSize != nullptr) {
+    *requiredSize = needed;
+  }
+  if (bufferSize < needed) {
+    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_INSUFFICIENT_BUFFER,
+                     call.device, std::to_string(needed));
+  }
+  std::copy(value->data.begin(), value->data.end(), buffer);
+  return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS, call.device,
+                   Hex(value->type) + ", " + DataText(value->type, buffer, needed));
+}
+
+BOOL SimWindows::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                   DWORD property, const BYTE* buffer,
+                                                   DWORD bufferSize) {
+  const Property* known = FindProperty(property);
+  const std::string args =
+      MemberText(set, device) + ", " + std::to_string(property) + ", " +
+      DataText(known == nullptr ? REG_BINARY : known->type, buffer, bufferSize);
+  MemberCall call = BeginMemberCall(set, device, "SetupDiSetDeviceRegistryPropertyW", args, true);
+  if (call.status == ERROR_SUCCESS && known == nullptr) {
+    call.status = ERROR_INVALID_REG_PROPERTY;
+  }
+  if (call.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
+    call.status = ERROR_INVALID_PARAMETER;
+  }
+  if (call.status == ERROR_SUCCESS) {
+    if (buffer == nullptr) {
+      // No data deletes the property.
+      call.member->instance->DeleteValue(known->value);
+    } else {
+      call.member->instance->SetValue(known->value, known->type,
+                                      std::vector<std::uint8_t>(buffer, buffer + bufferSize));
+    }
+  }
+  return TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
+}
+
+BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                               const SP_CLASSINSTALL_HEADER* params,
+                                               DWORD paramsSize) {
+  std::string args =
+      (device == nullptr ? HandleText("set", set) + ", null" : MemberText(set, device)) + ", ";
+  SP_PROPCHANGE_PARAMS change{};
+  if (params == nullptr) {
+    args += "null";
+  } else {
+    args += Hex(params->InstallFunction);
+    if (params->InstallFunction == DIF_PROPERTYCHANGE && paramsSize == sizeof change) {
+      std::memcpy(&change, params, sizeof change);
+      args +=
+          ", " + Hex(change.StateChange) + ", " + Hex(change.Scope) + ", " + Hex(change.HwProfile);
+    }
+  }
+  args += ", " + std::to_string(paramsSize);
+
+  // Without an element the parameters belong to the set as a whole.
+  MemberCall call;
+  if (device == nullptr) {
+    call.set = SetOf(set);
+    call.status = call.set == nullptr
+                      ? ERROR_INVALID_HANDLE
+                      : FaultFor("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
+  } else {
+    call = BeginMemberCall(set, device, "SetupDiSetClassInstallParamsW", args, false);
+  }
+  if (call.status == ERROR_SUCCESS) {
+    if (params == nullptr) {
+      call.status = paramsSize == 0 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    } else if (params->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) {
+      call.status = ERROR_INVALID_USER_BUFFER;
+    } else if (params->InstallFunction != DIF_PROPERTYCHANGE || paramsSize != sizeof change) {
+      call.status = ERROR_INVALID_PARAMETER;
+    }
+  }
+  if (call.status == ERROR_SUCCESS) {
+    std::optional<SP_PROPCHANGE_PARAMS>& slot =
+        call.member != nullptr ? call.member->installParams : call.set->installParams;
+    slot = params == nullptr ? std::nullopt : std::optional<SP_PROPCHANGE_PARAMS>(change);
+  }
+  return TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
+}
+
+BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
+                                           SP_DEVINFO_DATA* device) {
+  const std::string args = Hex(function) + ", " + MemberText(set, device);
+  MemberCall call;
+  if (device == nullptr) {
+    call.status = SetOf(set) == nullptr ? ERROR_INVALID_HANDLE : ERROR_NO_DEVICE_SELECTED;
+  } else {
+    call = BeginMemberCall(set, device, "SetupDiCallClassInstaller", args, true);
+  }
+  // Only the property-change restart is modelled; it needs the parameters of the element, or
+  // else those of the set.
+  if (call.status == ERROR_SUCCESS) {
+    const std::optional<SP_PROPCHANGE_PARAMS>& params =
+        call.member->installParams ? call.member->installParams : call.set->installParams;
+    if (function != DIF_PROPERTYCHANGE || !params || params->StateChange != DICS_PROPCHANGE) {
+      call.status = ERROR_INVALID_PARAMETER;
+    }
+  }
+  RegKey* control =
+      call.status == ERROR_SUCCESS ? call.member->instance->FindSubkey(u"Control") : nullptr;
+  if (call.status == ERROR_SUCCESS && control == nullptr) {
+    call.status = ERROR_NO_SUCH_DEVINST;  // not present: nothing to restart
+  }
+  if (call.status == ERROR_SUCCESS) {
+    const RegValue* count = control->FindValue(u"RestartCount");
+    DWORD restarts = 0;
+    if (count != nullptr && count->type == REG_DWORD && count->data.size() == 4) {
+      std::memcpy(&restarts, count->data.data(), 4);
+    }
+    control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
+  }
+  return TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
+}
+
+BOOL SimWindows::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  const std::string args = MemberText(set, device);
+  MemberCall call = BeginMemberCall(set, device, "SetupDiRemoveDevice", args, true);
+  if (call.status == ERROR_SUCCESS) {
+    RegKey& instance = *call.member->instance;
+    DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+    DeleteKey(&instance);  // the member stays in the set, its key marked deleted
+  }
+  return TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
+}
+
+BOOL SimWindows::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
+                                        DWORD hwProfile, DWORD keyType) {
+  const std::string args =
+      MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) + ", " + Hex(keyType);
+  MemberCall call = BeginMemberCall(set, device, "SetupDiDeleteDevRegKey", args, true);
+  if (call.status == ERROR_SUCCESS &&
+      ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
+       (keyType != DIREG_DEV && keyType != DIREG_DRV && keyType != DIREG_BOTH))) {
+    call.status = ERROR_INVALID_FLAGS;
+  }
+  if (call.status == ERROR_SUCCESS) {
+    RegKey& instance = *call.member->instance;
+    if (keyType == DIREG_DEV || keyType == DIREG_BOTH) {
+      instance.DeleteSubkeyTree(kHardwareKey);
+    }
+    if (keyType == DIREG_DRV || keyType == DIREG_BOTH) {
+      DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+    }
+  }
+  return TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
+}
+
+BOOL SimWindows::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+  const std::string args = HandleText("set", set);
+  DWORD status = SetOf(set) == nullptr
+                     ? ERROR_INVALID_HANDLE
+                     : FaultFor("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
+  if (status == ERROR_SUCCESS) {
+    sets_.erase(reinterpret_cast<std::uintptr_t>(set));
+  }
+  return TraceBool("SetupDiDestroyDeviceInfoList", args, status);
+}
+
+// --- COM port database ---
+
+LONG SimWindows::ComDBOpen(HCOMDB* database) {
+  DWORD status = database == nullptr ? ERROR_INVALID_PARAMETER
+                                     : FaultFor("ComDBOpen", {}, {}).value_or(ERROR_SUCCESS);
+  if (status != ERROR_SUCCESS) {
+    if (database != nullptr) {
+      *database = INVALID_HANDLE_VALUE;
+    }
+    return TraceStatus("ComDBOpen", {}, status);
+  }
+  const std::uintptr_t handle = NewHandleValue();
+  comDatabases_.insert(handle);
+  *database = reinterpret_cast<HCOMDB>(handle);
+  return TraceStatus("ComDBOpen", {}, ERROR_SUCCESS, {}, HandleText("comdb", *database));
+}
+
+LONG SimWindows::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
+  const std::string args = HandleText("comdb", database) + ", " + std::to_string(comNumber);
+  DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
+                     ? ERROR_INVALID_PARAMETER
+                     : FaultFor("ComDBReleasePort", args, {}).value_or(ERROR_SUCCESS);
+  // A database that is missing holds no number, so every number lies beyond it.
+  RegKey* key = Registry::Open(machine_.registry().HKLM(), kComDatabaseKey);
+  const RegValue* bitmap = key == nullptr ? nullptr : key->FindValue(u"ComDB");
+  const std::size_t bits = bitmap == nullptr ? 0 : bitmap->data.size() * 8;
+  if (status == ERROR_SUCCESS && (comNumber == 0 || comNumber > bits)) {
+    status = ERROR_INVALID_PARAMETER;
+  }
+  if (status == ERROR_SUCCESS) {
+    const std::size_t byte = (comNumber - 1) / 8;
+    const auto mask = static_cast<std::uint8_t>(1u << ((comNumber - 1) % 8));
+    if ((bitmap->data[byte] & mask) != 0) {
+      std::vector<std::uint8_t> data = bitmap->data;
+      data[byte] = static_cast<std::uint8_t>(data[byte] & ~mask);
+      key->SetValue(u"ComDB", bitmap->type, std::move(data));
+    }
+  }
+  return TraceStatus("ComDBReleasePort", args, status);
+}
+
+LONG SimWindows::ComDBClose(HCOMDB database) {
+  const std::string args = HandleText("comdb", database);
+  DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
+                     ? ERROR_INVALID_PARAMETER
+                     : FaultFor("ComDBClose", args, {}).value_or(ERROR_SUCCESS);
+  if (status == ERROR_SUCCESS) {
+    comDatabases_.erase(reinterpret_cast<std::uintptr_t>(database));
+  }
+  return TraceStatus("ComDBClose", args, status);
+}
+
+}  // namespace winsim
