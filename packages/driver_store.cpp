@@ -1,9 +1,245 @@
-// Placeholder so the tree links until this area is implemented.
 #include "packages/driver_store.h"
 
+#include "packages/driver_packages.h"
+#include "packages/inf_listing.h"
+#include "packages/result_codes.h"
+#include "platform/guards.h"
+#include "platform/platform_code.h"
+#include "platform/text.h"
+
 namespace orv {
-DWORD RecordDriverStorePaths(WindowsApi&, const WCHAR*, const WCHAR*) { return 2; }
-DWORD UninstallRecordedPackages(WindowsApi&, const WCHAR*, const WCHAR*) { return 13; }
-LONG RunCommandLine(WindowsApi&, const WCHAR*) { return -1; }
-DWORD LaunchPackageInstaller(WindowsApi&) { return 11; }
+
+namespace {
+
+// A driver-store path value: 261 characters, always written whole (522 bytes).
+constexpr DWORD kStorePathChars = 261;
+constexpr DWORD kStorePathBytes = kStorePathChars * sizeof(WCHAR);
+constexpr DWORD kValueNameChars = 522;
+constexpr DWORD kCommandLineChars = 520;
+constexpr DWORD kInterpreterChars = MAX_PATH;
+// The interpreter's path, " /c " and the command line.
+constexpr DWORD kProcessCommandLineChars = kInterpreterChars + 4 + kCommandLineChars;
+
+constexpr const WCHAR* kValueNameFormat = u"DriverStorePath%d";
+// Runs the installer at its fixed place, silently uninstalling the package named last.
+constexpr const WCHAR* kUninstallCommandFormat =
+    u"\"\"%%SystemDrive%%\\Program Files\\%s\\%s\"\" /s /u %s";
+constexpr const WCHAR* kInstallerFolder = u"ORVEK";
+constexpr const WCHAR* kInstallerName = u"DPInst.exe";
+// Where the installer launch records what it installed.
+constexpr const WCHAR* kUninstallKeyPath =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
+
+HKEY OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
+  HKEY key = nullptr;
+  if (api.RegOpenKeyExW(parent, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return key;
+}
+
+HKEY CreateKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
+  HKEY key = nullptr;
+  if (api.RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                          nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return key;
+}
+
+// Whether the key has a value at `index`; only the name is asked for.
+bool ValueAt(WindowsApi& api, HKEY key, DWORD index, WCHAR (&name)[kValueNameChars]) {
+  DWORD nameChars = kValueNameChars;
+  return api.RegEnumValueW(key, index, name, &nameChars, nullptr, nullptr, nullptr, nullptr) ==
+         ERROR_SUCCESS;
+}
+
+// The recorded path goes unquoted into a command line that the interpreter parses: a character
+// that the interpreter treats as an operator, a quote, an expansion or a line end would let the
+// value run other commands. No driver-store path holds one.
+bool IsPlainArgument(const WCHAR* text) {
+  for (const WCHAR* c = text; *c != 0; ++c) {
+    switch (*c) {
+      case u'&':
+      case u'|':
+      case u'<':
+      case u'>':
+      case u'^':
+      case u'"':
+      case u'%':
+        return false;
+      default:
+        if (*c < u' ') {
+          return false;
+        }
+    }
+  }
+  return true;
+}
+
+// Starts `interpreter` with "/c commandLine" and waits for it. False when it cannot be started;
+// `error` then holds the reason. An exit status that cannot be read is -1.
+bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* commandLine,
+                  LONG& exitStatus, DWORD& error) {
+  WCHAR processCommandLine[kProcessCommandLineChars];
+  if (FormatText(processCommandLine, kProcessCommandLineChars, u"%s /c %s",
+                 {interpreter, commandLine}) < 0) {
+    error = ERROR_FILENAME_EXCED_RANGE;  // never start a shortened command
+    return false;
+  }
+  PROCESS_INFORMATION info = {};
+  if (!api.CreateProcessW(interpreter, processCommandLine, &info)) {
+    error = api.GetLastError();
+    return false;
+  }
+  FileGuard process(api, info.hProcess);
+  FileGuard thread(api, info.hThread);
+  DWORD exitCode = 0;
+  if (api.WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+      !api.GetExitCodeProcess(info.hProcess, &exitCode)) {
+    exitStatus = -1;
+  } else {
+    exitStatus = static_cast<LONG>(exitCode);
+  }
+  return true;
+}
+
+}  // namespace
+
+DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
+                             const WCHAR* productKeyName) {
+  WCHAR infPath[kInfPathChars] = {};
+  WIN32_FIND_DATAW findData;
+  FindGuard search(api, StartInfListing(api, infPath, findData));
+  if (!search.valid()) {
+    return kNoInfFiles;
+  }
+  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
+  if (!parent.valid()) {
+    return kCannotOpen;
+  }
+  KeyGuard product(api, CreateKey(api, parent.get(), productKeyName));
+  if (!product.valid()) {
+    return kCannotOpen;
+  }
+
+  // Not cleared between packages: a shorter path leaves the tail of a longer one behind its
+  // terminator, and every value is the whole buffer.
+  WCHAR storePath[kStorePathChars] = {};
+  DWORD combined = 0;
+  DWORD index = 0;
+  do {
+    DWORD status = ResolveInfEntry(api, findData, infPath);
+    if (status == ERROR_SUCCESS) {
+      DWORD storePathChars = kStorePathChars;
+      status = api.DriverPackageGetPathW(infPath, storePath, &storePathChars);
+    }
+    combined |= status;
+    // After the first failed look-up nothing more is written, so the values stay a prefix of
+    // the listing.
+    if (combined == 0) {
+      WCHAR valueName[kValueNameChars];
+      FormatText(valueName, kValueNameChars, kValueNameFormat, {static_cast<int>(index)});
+      api.RegSetValueExW(product.get(), valueName, 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(storePath), kStorePathBytes);
+      ++index;
+    }
+  } while (api.FindNextFileW(search.get(), &findData));
+
+  product.Close();
+  parent.Close();
+  return combined;
+}
+
+DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
+                                const WCHAR* productKeyName) {
+  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
+  if (!parent.valid()) {
+    return kCannotOpen;
+  }
+  KeyGuard product(api, OpenKey(api, parent.get(), productKeyName));
+  if (!product.valid()) {
+    return kCannotOpen;
+  }
+
+  WCHAR valueName[kValueNameChars];
+  WCHAR data[kStorePathChars] = {};
+  WCHAR storePath[kStorePathChars + 1];
+  WCHAR commandLine[kCommandLineChars];
+
+  // Every value counts, whatever its name, up to the first index that enumerates nothing.
+  DWORD count = 0;
+  while (ValueAt(api, product.get(), count, valueName)) {
+    ++count;
+  }
+
+  // Newest record first.
+  for (DWORD index = count; index-- > 0;) {
+    FormatText(valueName, kValueNameChars, kValueNameFormat, {static_cast<int>(index)});
+    DWORD dataBytes = kStorePathBytes;
+    if (api.RegQueryValueExW(product.get(), valueName, nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(data), &dataBytes) != ERROR_SUCCESS) {
+      continue;
+    }
+    const std::size_t length = TextLength(data, dataBytes / sizeof(WCHAR));
+    for (std::size_t i = 0; i < length; ++i) {
+      storePath[i] = data[i];
+    }
+    storePath[length] = 0;
+    // A value that could make the interpreter do more than start the installer is not run and
+    // stays recorded.
+    if (!IsPlainArgument(storePath)) {
+      continue;
+    }
+    FormatText(commandLine, kCommandLineChars, kUninstallCommandFormat,
+               {kInstallerFolder, kInstallerName, storePath});
+    RunCommandLine(api, commandLine);  // the installer's outcome does not keep the record
+    api.RegDeleteValueW(product.get(), valueName);
+  }
+
+  if (!ValueAt(api, product.get(), 0, valueName)) {
+    api.RegDeleteKeyW(parent.get(), productKeyName);
+  }
+  product.Close();
+  parent.Close();
+  return 0;
+}
+
+LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine) {
+  WCHAR interpreter[kInterpreterChars] = {};
+  LONG exitStatus = -1;
+  DWORD error = 0;
+  // A COMSPEC too long for a path is treated like one that names no file.
+  const DWORD comspecChars =
+      api.GetEnvironmentVariableW(u"COMSPEC", interpreter, kInterpreterChars);
+  if (comspecChars != 0 && comspecChars < kInterpreterChars) {
+    if (StartAndWait(api, interpreter, commandLine, exitStatus, error)) {
+      return exitStatus;
+    }
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) {
+      return -1;
+    }
+  }
+  const DWORD foundChars =
+      api.SearchPathW(nullptr, u"cmd.exe", nullptr, kInterpreterChars, interpreter, nullptr);
+  if (foundChars == 0 || foundChars >= kInterpreterChars) {
+    return -1;
+  }
+  return StartAndWait(api, interpreter, commandLine, exitStatus, error) ? exitStatus : -1;
+}
+
+DWORD LaunchPackageInstaller(WindowsApi& api) {
+  const DWORD platform = GetPlatformCode(api);
+  DWORD status = kCannotOpen;
+  if ((platform & kPlatformX86Bits) != 0) {
+    status = static_cast<DWORD>(RunCommandLine(api, u"DPInst32.exe"));
+  } else if ((platform & kPlatformX64Bits) != 0) {
+    status = static_cast<DWORD>(RunCommandLine(api, u"DPInst64.exe"));
+  }
+  const DWORD result = MapResultCode(status);
+  RecordDriverStorePaths(api, kUninstallKeyPath, kProductKeyName);
+  return result;
+}
+
 }  // namespace orv
