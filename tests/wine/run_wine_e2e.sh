@@ -1,0 +1,609 @@
+#!/usr/bin/env bash
+# End-to-end test of the Windows build under Wine.
+#
+#   run_wine_e2e.sh WINDOWS_X64_BUILD_DIR [LINUX_BUILD_DIR]
+#
+# WINDOWS_X64_BUILD_DIR holds orvcard.exe, orvcard-op.exe and the test helpers built with them
+# (fake_dpinst.exe, msports.dll, DIFxAPI.dll, reg_dump.exe, win32_backend_check.exe).
+# LINUX_BUILD_DIR holds winsim, orvcard and orvcard-op; when it is given, every case whose
+# fixture both platforms can hold is also run on the simulated machine and the two end states
+# are compared (the differential check).
+#
+# Needs: wine (Debian's wine and wine64: the `wine` launcher, `wineserver`, `wineboot`),
+# python3 and iconv. Exits 0 with "SKIPPED: ..." only when wine is not installed at all.
+#
+# How it runs: one pristine prefix per run (wineboot, about 10 s), copied for each case (about
+# 1 s). HKLM\HARDWARE is volatile, so each case keeps its wineserver alive (wineserver -p) and
+# imports its fixture right before its run. Fixtures are kept as UTF-8 text and imported as
+# UTF-16: Wine reads hex(1)/hex(7) data of an 8-bit .reg file as text to convert.
+# Registry results are read with reg_dump.exe (reg export cuts a REG_SZ at its first null, so it
+# cannot show the 260- and 522-byte values) and compared through reg_values.py.
+#
+# Covered here, with the x64 build:
+# - the command-line forms, the exact bytes they print (CR LF) and their exit codes; the
+#   response file (appended, CR LF, first -f2/-F2 argument only); the usage error of orvcard-op;
+# - the backend itself (win32_backend_check.exe): a missing msports.dll/DIFxAPI.dll or function
+#   gives 127 without a crash; registry sizes handed back; version and system information; the
+#   response-file stream; file search and full paths; process start, wait and exit code;
+# - the platform code under every version winecfg can set in a 64-bit prefix (winxp64, win2003,
+#   vista, win2008, win7, win2008r2, win8, win81, win10), and the installer launch (0x4)
+#   running DPInst64.exe from the current directory through Wine's cmd.exe, its exit status mapped;
+# - the parallel renumbering: card ports renamed, attached LPTENUM devices removed (substring
+#   and case rules), the parallel-port map rewritten with 260-byte values;
+# - -RemoveCOMdb and -RemoveDeviceNode: COM numbers released in the database bitmap, device nodes
+#   and their software keys deleted, other devices kept;
+# - the serial renumbering (0x4000): PortName and friendly names written;
+# - the driver packages: install with the legacy-mode retry, the driver-store record (522-byte
+#   values), the clean-up of recorded packages through Wine's cmd.exe and a stand-in DPInst.exe at
+#   "%SystemDrive%\Program Files\ORVEK\DPInst.exe" (arguments "/s /u PATH", newest first, values
+#   and key deleted), the maker's INF files found in C:\windows\inf and uninstalled, mapped and
+#   raw results.
+#
+# Not covered here, and why:
+# - the x86 build: 32-bit programs cannot run on these machines (the kernel refuses 32-bit code,
+#   and Debian's wine32 breaks the launcher for 64-bit programs); it is built, not run;
+# - Windows 2000 (the parallel renumbering does nothing there) and the x86 platform codes:
+#   winecfg cannot select win2k or winxp in a 64-bit prefix and the processor is always AMD64, so
+#   DPInst32.exe and "no installer for this platform" (result 11) cannot be reached either;
+# - present-device filtering: Wine ignores DIGCF_PRESENT and lists every device, so the fixtures
+#   of the operations that ask for present devices hold only present ones;
+# - the property-change restart: Wine's SetupDiSetClassInstallParamsW is a stub returning FALSE,
+#   so no restart can be seen, and the display restart (0x10000) stops at its first device;
+# - the real COM port database: every ComDB* function of Wine's msports.dll aborts the process;
+#   a stand-in msports.dll (loaded from system32 with WINEDLLOVERRIDES) keeps the same registry
+#   bitmap, so the tool's calls are checked, not Windows' database;
+# - real DIFx: Wine's DIFxAPI.dll reports success and does nothing; a stand-in DIFxAPI.dll beside
+#   the programs records each call and answers from the INF text, so the driver store itself
+#   (signature checks, store copies, oemN.inf) is not exercised;
+# - value order: Wine enumerates values in name order, Windows in insertion order, so the map's
+#   value names sort in their intended order and only that order is exercised;
+# - console output: stdout goes to files here, so the console's code page is not exercised.
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 WINDOWS_X64_BUILD_DIR [LINUX_BUILD_DIR]" >&2
+  exit 2
+}
+[[ $# -ge 1 && $# -le 2 ]] || usage
+WIN_DIR=$(cd "$1" && pwd)
+LINUX_DIR=${2:+$(cd "$2" && pwd)}
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+FIXTURES=$HERE/fixtures
+REG_VALUES=(python3 "$HERE/reg_values.py")
+
+if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null ||
+  ! command -v wineboot >/dev/null; then
+  echo "SKIPPED: wine is not installed (apt-get install wine wine64)"
+  exit 0
+fi
+for tool in python3 iconv; do
+  command -v "$tool" >/dev/null || { echo "error: $tool is needed" >&2; exit 2; }
+done
+for file in orvcard.exe orvcard-op.exe fake_dpinst.exe msports.dll DIFxAPI.dll reg_dump.exe \
+  win32_backend_check.exe; do
+  [[ -f $WIN_DIR/$file ]] || { echo "error: $WIN_DIR/$file is missing" >&2; exit 2; }
+done
+if [[ -n $LINUX_DIR ]]; then
+  for file in winsim orvcard orvcard-op; do
+    [[ -x $LINUX_DIR/$file ]] || { echo "error: $LINUX_DIR/$file is missing" >&2; exit 2; }
+  done
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/orvcard-wine.XXXXXX")
+export WINEDEBUG=-all
+BASE_OVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+FAILURES=0
+SECONDS=0
+
+stop_server() {
+  if [[ -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+  fi
+}
+cleanup() {
+  stop_server
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $CASE_NAME: $*"
+  FAILURES=$((FAILURES + 1))
+}
+pass() { echo "ok: $CASE_NAME: $*"; }
+
+# --- prefix and cases ------------------------------------------------------------------------
+
+echo "creating the Wine prefix"
+export WINEPREFIX=$WORK/pristine WINEDLLOVERRIDES=$BASE_OVERRIDES
+if ! wineboot -i >"$WORK/wineboot.log" 2>&1; then
+  cat "$WORK/wineboot.log"
+  echo "FAIL: wineboot could not create a prefix"
+  exit 1
+fi
+wineserver -w
+echo "prefix ready after ${SECONDS}s"
+
+# start_case NAME FIXTURE|-: a fresh copy of the pristine prefix with the stand-in libraries and
+# programs in place and a live wineserver; the fixture (if any) is imported; the current
+# directory is C:\run. The Windows programs run from C:\orvek, where DIFxAPI.dll lies beside them.
+start_case() {
+  stop_server
+  cd "$WORK"
+  if [[ -n ${CASE_DIR:-} ]]; then
+    rm -rf "$CASE_DIR"
+  fi
+  CASE_NAME=$1
+  CASE_FIXTURE=$2
+  echo "-- $CASE_NAME (at ${SECONDS}s)"
+  CASE_STEPS=()
+  CASE_DIR=$WORK/$CASE_NAME
+  export WINEPREFIX=$CASE_DIR/prefix
+  export WINEDLLOVERRIDES="$BASE_OVERRIDES;msports=n;difxapi=n"
+  mkdir -p "$WINEPREFIX"
+  # system32 (most of the prefix) is hard-linked: nothing rewrites its files in place, and the
+  # one file replaced here is unlinked first. The rest is copied.
+  tar -C "$WORK/pristine" --exclude=./drive_c/windows/system32 -cf - . | tar -C "$WINEPREFIX" -xf -
+  cp -al "$WORK/pristine/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/system32"
+  DRIVE_C=$WINEPREFIX/drive_c
+  cp --remove-destination "$WIN_DIR/msports.dll" "$DRIVE_C/windows/system32/msports.dll"
+  mkdir -p "$DRIVE_C/orvek" "$DRIVE_C/run" "$DRIVE_C/Program Files/ORVEK"
+  cp "$WIN_DIR"/{orvcard.exe,orvcard-op.exe,DIFxAPI.dll} "$DRIVE_C/orvek/"
+  cp "$WIN_DIR/fake_dpinst.exe" "$DRIVE_C/Program Files/ORVEK/DPInst.exe"
+  wineserver -p
+  if [[ $CASE_FIXTURE != - ]]; then
+    import_fixture "$FIXTURES/$CASE_FIXTURE"
+  fi
+  cd "$DRIVE_C/run"
+}
+
+import_fixture() {
+  { printf '\xff\xfe'; iconv -f utf-8 -t utf-16le "$1"; } >"$CASE_DIR/import.reg"
+  wine reg import "$CASE_DIR/import.reg" >/dev/null 2>&1 || fail "reg import $(basename "$1")"
+}
+
+# tool PROGRAM [ARGS...]: runs orvcard or orvcard-op in the current directory; its stdout goes
+# to $OUT, its exit status to $RC. The step is remembered for the differential check.
+tool() {
+  local program=$1
+  shift
+  CASE_STEPS+=("$(printf '%q ' "$program" "$@")")
+  OUT=$CASE_DIR/stdout.${#CASE_STEPS[@]}
+  set +e
+  wine "C:\\orvek\\$program.exe" "$@" >"$OUT" 2>"$OUT.err"
+  RC=$?
+  set -e
+  echo "$RC" >"$CASE_DIR/status.${#CASE_STEPS[@]}"
+}
+
+# expect_run WHAT RC STDOUT_PRINTF: the last run's exit status and stdout bytes.
+expect_run() {
+  local expected_out=$CASE_DIR/expected.out
+  printf '%b' "$3" >"$expected_out"
+  if [[ $RC != "$2" ]]; then
+    fail "$1: exit status $RC, expected $2"
+  elif ! cmp -s "$expected_out" "$OUT"; then
+    fail "$1: stdout $(od -An -c "$OUT" | tr -s ' ' | head -c 300), expected $(od -An -c "$expected_out" | tr -s ' ')"
+  else
+    pass "$1"
+  fi
+}
+
+# expect_file WHAT FILE PRINTF: a file's exact bytes ("-" for "no such file").
+expect_file() {
+  if [[ $3 == - ]]; then
+    if [[ -e $2 ]]; then fail "$1: $2 exists"; else pass "$1"; fi
+    return
+  fi
+  if [[ -f $2 ]] && cmp -s <(printf '%b' "$3") "$2"; then
+    pass "$1"
+  else
+    fail "$1: $2 holds $(od -An -c "$2" 2>/dev/null | tr -s ' ' | head -c 300)"
+  fi
+}
+
+# registry_state SELECTOR...: the keys and values under the selectors (see reg_values.py), read
+# from the prefix byte for byte.
+registry_state() {
+  local roots=()
+  local selector
+  for selector in "$@"; do
+    roots+=("${selector%%=*}")
+  done
+  wine "$WIN_DIR/reg_dump.exe" "${roots[@]}" >"$CASE_DIR/dump.reg" 2>/dev/null
+  "${REG_VALUES[@]}" "$CASE_DIR/dump.reg" "$@"
+}
+
+# expect_registry WHAT SELECTOR... <<EXPECTED: the registry lines, exactly.
+expect_registry() {
+  local what=$1
+  shift
+  local expected actual
+  expected=$(cat)
+  actual=$(registry_state "$@")
+  if [[ $actual == "$expected" ]]; then
+    pass "$what"
+  else
+    fail "$what: registry differs (- expected, + found):"
+    diff <(echo "$expected") <(echo "$actual") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+  fi
+}
+
+# --- differential check against the simulated machine ----------------------------------------
+
+# The keys both platforms keep the same way: ports' names, friendly names and the existence of
+# device nodes and software keys, the parallel-port map, the COM database, the package record.
+DIFF_SELECTORS=(
+  'SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM=PortName,FriendlyName'
+  'SYSTEM\CurrentControlSet\Enum\LPTENUM=FriendlyName,LocationInformation'
+  'SYSTEM\CurrentControlSet\Enum\ACPI=PortName,FriendlyName'
+  'SYSTEM\CurrentControlSet\Control\Class\{4d36e978-e325-11ce-bfc1-08002be10318}=DriverDesc'
+  'SYSTEM\CurrentControlSet\Control\Class\{4d36e979-e325-11ce-bfc1-08002be10318}=DriverDesc'
+  'HARDWARE\DEVICEMAP\PARALLEL PORTS'
+  'SYSTEM\CurrentControlSet\Control\COM Name Arbiter=ComDB'
+  'SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ORVEK Multi-I/O Card Driver'
+)
+
+# Enumerator and device keys (Enum\<enumerator> and Enum\<enumerator>\<device>): when the
+# last instance below one is removed, Wine deletes them and the simulated machine keeps them
+# empty. Instance keys and everything below them are compared.
+without_empty_device_keys() {
+  grep -Ev '^key system\\currentcontrolset\\enum\\[^\\]+(\\[^\\]+)?$' || true
+}
+
+# differential: replays this case's steps on a simulated machine made from the same fixture
+# (after winsim_machine.reg, what the Wine prefix has of its own), and compares the end states,
+# the exit statuses (low byte on both) and stdout (line ends aside).
+differential() {
+  [[ -n $LINUX_DIR ]] || return 0
+  local machine=$CASE_DIR/machine scratch=$CASE_DIR/linux-run image=$CASE_DIR/linux-image.reg
+  local step status output differences=0
+  local wine_state linux_state
+  wine_state=$(registry_state "${DIFF_SELECTORS[@]}" | without_empty_device_keys)
+  cp "$FIXTURES/winsim_machine.reg" "$image"
+  if [[ $CASE_FIXTURE != - ]]; then
+    tail -n +2 "$FIXTURES/$CASE_FIXTURE" >>"$image"
+  fi
+  "$LINUX_DIR/winsim" init "$machine" --from "$image" >/dev/null 2>&1 ||
+    { fail "differential: winsim init failed"; return; }
+  mkdir -p "$scratch"
+  local index=0
+  for step in "${CASE_STEPS[@]}"; do
+    index=$((index + 1))
+    eval "set -- $step"
+    local program=$1
+    shift
+    set +e
+    output=$(cd "$scratch" && ORVCARD_MACHINE=$machine "$LINUX_DIR/$program" "$@" 2>/dev/null)
+    status=$?
+    set -e
+    local wine_status wine_output
+    wine_status=$(cat "$CASE_DIR/status.$index")
+    wine_output=$(tr -d '\r' <"$CASE_DIR/stdout.$index")
+    if [[ $status != "$wine_status" || $output != "$wine_output" ]]; then
+      fail "differential: $program $*: simulated machine exit $status, Wine $wine_status"
+      differences=$((differences + 1))
+    fi
+  done
+  "$LINUX_DIR/winsim" export "$machine" >"$CASE_DIR/linux-after.reg"
+  linux_state=$("${REG_VALUES[@]}" "$CASE_DIR/linux-after.reg" "${DIFF_SELECTORS[@]}" |
+    without_empty_device_keys)
+  if [[ $wine_state != "$linux_state" ]]; then
+    fail "differential: end states differ (- Wine, + simulated machine):"
+    diff <(echo "$wine_state") <(echo "$linux_state") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+    differences=$((differences + 1))
+  fi
+  if [[ $differences -eq 0 ]]; then
+    pass "differential: same end state and results on the simulated machine"
+  fi
+}
+
+INVALID='\r\n Invalid command line option.'
+
+# --- the backend and the platform ------------------------------------------------------------
+
+case_backend() {
+  start_case backend -
+  cp "$WIN_DIR/win32_backend_check.exe" "$DRIVE_C/orvek/"
+  if wine 'C:\orvek\win32_backend_check.exe' >"$CASE_DIR/check.out" 2>&1; then
+    pass "win32_backend_check: $(grep -c '^ok' "$CASE_DIR/check.out") checks"
+  else
+    fail "win32_backend_check:"
+    sed 's/^/  /' "$CASE_DIR/check.out"
+  fi
+
+  # The platform code under each version, and the installer launch, which picks DPInst64.exe for
+  # every one of them (Wine, like Windows, tells a program without a compatibility manifest that
+  # Windows 8 and later are 6.2).
+  declare -A PLATFORM_CODES=(
+    [winxp64]=0x51000060 [win2003]=0x52000060 [vista]=0x60000060 [win2008]=0x60200860
+    [win7]=0x61000060 [win2008r2]=0x60200860 [win8]=0x00000060 [win81]=0x00000060
+    [win10]=0x00000060)
+  for version in winxp64 win2003 vista win2008 win7 win2008r2 win8 win81 win10; do
+    wine winecfg -v "$version" >/dev/null 2>&1 || fail "winecfg -v $version"
+    code=$(wine 'C:\orvek\win32_backend_check.exe' --platform-code 2>/dev/null | tr -d '\r')
+    if [[ $code == "${PLATFORM_CODES[$version]}" ]]; then
+      pass "platform code on $version is $code"
+    else
+      fail "platform code on $version is $code, expected ${PLATFORM_CODES[$version]}"
+    fi
+  done
+  cp "$WIN_DIR/fake_dpinst.exe" DPInst64.exe
+  cp "$WIN_DIR/fake_dpinst.exe" DPInst32.exe
+  for exit_and_result in 0:0 1:10 2:3 3010:11; do
+    export ORV_FAKE_DPINST_EXIT=${exit_and_result%%:*}
+    tool orvcard-op 0x4
+    expect_run "installer launch (0x4), installer exit status $ORV_FAKE_DPINST_EXIT" \
+      "${exit_and_result##*:}" ''
+  done
+  unset ORV_FAKE_DPINST_EXIT
+  expect_file "the launch ran DPInst64.exe without arguments, four times" dpinst-calls.log \
+    'DPInst64.exe\nDPInst64.exe\nDPInst64.exe\nDPInst64.exe\n'
+
+  # --- command line and response file ----------------------------------------------------------
+}
+
+
+case_command_line() {
+  start_case command-line -
+  tool orvcard -x
+  expect_run "an unknown option" 10 "$INVALID"
+  tool orvcard -removedevicenode
+  expect_run "an option in other letter case" 10 "$INVALID"
+  tool orvcard '-RemoveCOMdb '
+  expect_run "an option with a trailing space" 10 "$INVALID"
+  tool orvcard -RemoveDeviceNode -RemoveCOMdb
+  expect_run "two options" 10 "$INVALID"
+  tool orvcard ''
+  expect_run "an empty argument" 10 "$INVALID"
+  tool orvcard
+  expect_run "no argument (nothing to renumber)" 0 ''
+  tool orvcard-op 0x10 -f2r.ini
+  expect_run "orvcard-op 0x10 -f2r.ini" 10 "$INVALID"
+  expect_file "response file" r.ini '[ResponseResult]\r\nResultCode = 10\r\n'
+  tool orvcard-op 16 -f2r.ini
+  expect_file "response file appended" r.ini \
+    '[ResponseResult]\r\nResultCode = 10\r\n[ResponseResult]\r\nResultCode = 10\r\n'
+  tool orvcard-op 0x12 -F2a.ini -f2b.ini
+  expect_run "uninstall without INF files (0x12)" 3 \
+    '\r\n  Uninstalling driver package...\r\n\r\n  Uninstall driver fail.\r\n'
+  expect_file "only the first response-file argument is written" a.ini \
+    '[ResponseResult]\r\nResultCode = 3\r\n'
+  expect_file "the second is not" b.ini -
+  tool orvcard-op 0x1000
+  expect_run "0x1000 does nothing" 0 ''
+  tool orvcard-op 0x2000
+  expect_run "clean-up without record or oem*.inf, raw (0x2000)" 13 ''
+  tool orvcard-op 0x8
+  expect_run "clean-up without record or oem*.inf, mapped (0x8)" 11 ''
+  tool orvcard-op 0x4x
+  expect_run "orvcard-op with a code that is not a number" 64 ''
+  differential
+
+  # --- port devices ----------------------------------------------------------------------------
+}
+
+
+case_parallel_ports() {
+  start_case parallel-ports parallel_ports.reg
+  tool orvcard
+  expect_run "parallel renumbering" 0 ''
+  expect_registry "card ports LPT1 and LPT3, attached devices at LPT4, LPT7, LPT70 removed, map 1, 2, 3, 6" \
+    'SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM=PortName,FriendlyName' \
+    'SYSTEM\CurrentControlSet\Enum\LPTENUM=LocationInformation' \
+    'SYSTEM\CurrentControlSet\Enum\ACPI\PNP0401=PortName' \
+    'SYSTEM\CurrentControlSet\Control\Class\{4d36e979-e325-11ce-bfc1-08002be10318}=' \
+    'HARDWARE\DEVICEMAP\PARALLEL PORTS' <<'EXPECTED'
+key hardware\devicemap\parallel ports
+key system\currentcontrolset\control\class\{4d36e979-e325-11ce-bfc1-08002be10318}
+key system\currentcontrolset\control\class\{4d36e979-e325-11ce-bfc1-08002be10318}\0000
+key system\currentcontrolset\control\class\{4d36e979-e325-11ce-bfc1-08002be10318}\0004
+key system\currentcontrolset\enum\acpi\pnp0401
+key system\currentcontrolset\enum\acpi\pnp0401\1
+key system\currentcontrolset\enum\acpi\pnp0401\1\control
+key system\currentcontrolset\enum\acpi\pnp0401\1\device parameters
+key system\currentcontrolset\enum\lptenum
+key system\currentcontrolset\enum\lptenum\orvektestprinter
+key system\currentcontrolset\enum\lptenum\orvektestprinter\5&1a2b3c4d&0&lpt2
+key system\currentcontrolset\enum\lptenum\orvektestprinter\5&1a2b3c4d&0&lpt2\control
+key system\currentcontrolset\enum\lptenum\otherprinter
+key system\currentcontrolset\enum\lptenum\otherprinter\6&2b3c4d5e&0&1
+key system\currentcontrolset\enum\lptenum\otherprinter\6&2b3c4d5e&0&1\control
+key system\currentcontrolset\enum\orvpcard_enum
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0001
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0001\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0001\device parameters
+value hardware\devicemap\parallel ports | \device\parallel0 | sz "\DosDevices\LPT1" 260
+value hardware\devicemap\parallel ports | \device\parallel1 | sz "\DosDevices\LPT2" 260
+value hardware\devicemap\parallel ports | \device\parallel2 | sz "\DosDevices\LPT3" 260
+value hardware\devicemap\parallel ports | \device\parallel3 | sz "\DosDevices\LPT6" 260
+value system\currentcontrolset\enum\acpi\pnp0401\1\device parameters | portname | sz "LPT2" 10
+value system\currentcontrolset\enum\lptenum\orvektestprinter\5&1a2b3c4d&0&lpt2 | locationinformation | sz "LPT2" 10
+value system\currentcontrolset\enum\lptenum\otherprinter\6&2b3c4d5e&0&1 | locationinformation | sz "lpt4" 10
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000 | friendlyname | sz "ORVEK LPT Port (LPT1)" 44
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000\device parameters | portname | sz "LPT1" 10
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0001 | friendlyname | sz "ORVEK LPT Port (LPT3)" 44
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0001\device parameters | portname | sz "LPT3" 10
+EXPECTED
+  differential
+}
+
+
+case_card_removal() {
+  start_case card-removal card_removal.reg
+  tool orvcard -RemoveCOMdb
+  expect_run "-RemoveCOMdb" 0 ''
+  expect_registry "COM3, COM4 and COM12 released; COM1 and COM5 stay; no device removed" \
+    'SYSTEM\CurrentControlSet\Control\COM Name Arbiter=ComDB' \
+    'SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM=' <<'EXPECTED'
+key system\currentcontrolset\control\com name arbiter
+key system\currentcontrolset\enum\orvpcard_enum
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_parpecp\0000\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003\device parameters
+value system\currentcontrolset\control\com name arbiter | comdb | hex(3):11,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+EXPECTED
+  tool orvcard -RemoveDeviceNode
+  expect_run "-RemoveDeviceNode" 0 ''
+  expect_registry "every card device and its software key removed; other devices kept" \
+    'SYSTEM\CurrentControlSet\Control\COM Name Arbiter=ComDB' \
+    'SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM=' \
+    'SYSTEM\CurrentControlSet\Enum\ACPI\PNP0501=' \
+    'SYSTEM\CurrentControlSet\Enum\LPTENUM=' \
+    'SYSTEM\CurrentControlSet\Control\Class\{4d36e978-e325-11ce-bfc1-08002be10318}=' <<'EXPECTED'
+key system\currentcontrolset\control\class\{4d36e978-e325-11ce-bfc1-08002be10318}
+key system\currentcontrolset\control\class\{4d36e978-e325-11ce-bfc1-08002be10318}\0001
+key system\currentcontrolset\control\com name arbiter
+key system\currentcontrolset\enum\acpi\pnp0501
+key system\currentcontrolset\enum\acpi\pnp0501\1
+key system\currentcontrolset\enum\acpi\pnp0501\1\control
+key system\currentcontrolset\enum\acpi\pnp0501\1\device parameters
+key system\currentcontrolset\enum\lptenum
+key system\currentcontrolset\enum\lptenum\orvektestprinter
+key system\currentcontrolset\enum\lptenum\orvektestprinter\5&1a2b3c4d&0&lpt3
+key system\currentcontrolset\enum\lptenum\orvektestprinter\5&1a2b3c4d&0&lpt3\control
+value system\currentcontrolset\control\com name arbiter | comdb | hex(3):11,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+EXPECTED
+  differential
+}
+
+
+case_serial_ports() {
+  start_case serial-ports serial_ports.reg
+  tool orvcard-op 0x4000
+  expect_run "serial renumbering (0x4000)" 0 ''
+  expect_registry "two cards: COM3, COM4 | COM7, COM10" \
+    'SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM=PortName,FriendlyName' <<'EXPECTED'
+key system\currentcontrolset\enum\orvpcard_enum
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002\device parameters
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003\control
+key system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003\device parameters
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000 | friendlyname | sz "ORVEK COM Port (COM3)" 44
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0000\device parameters | portname | sz "COM3" 10
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001 | friendlyname | sz "ORVEK COM Port (COM4)" 44
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0001\device parameters | portname | sz "COM4" 10
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002 | friendlyname | sz "ORVEK COM Port (COM7)" 44
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0002\device parameters | portname | sz "COM7" 10
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003 | friendlyname | sz "ORVEK COM Port (COM10)" 46
+value system\currentcontrolset\enum\orvpcard_enum\orvpcard_serp\0003\device parameters | portname | sz "COM10" 12
+EXPECTED
+  differential
+
+  # --- driver packages -------------------------------------------------------------------------
+
+  RECORD='SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\ORVEK Multi-I/O Card Driver'
+}
+
+
+case_package_record() {
+  start_case package-record package_record.reg
+  tool orvcard-op 0x2000
+  expect_run "clean-up of two recorded packages, raw (0x2000)" 13 ''
+  expect_file "DPInst.exe ran through cmd.exe with /s /u and each path, newest first" \
+    "$DRIVE_C/Program Files/ORVEK/dpinst-calls.log" \
+    'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_amd64_0c1d2e3f4a5b6c7d\\orvekpar.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_amd64_3f2a1b0c9d8e7f60\\orvekser.inf]\n'
+  expect_registry "record values and key deleted" "$RECORD" </dev/null
+  differential
+}
+
+
+case_package_record_other_value() {
+  start_case package-record-other-value package_record_other_value.reg
+  tool orvcard-op 0x8
+  expect_run "clean-up with a value of another name, mapped (0x8)" 11 ''
+  expect_file "three values counted: index 2 has no record, 1 and 0 went to DPInst.exe" \
+    "$DRIVE_C/Program Files/ORVEK/dpinst-calls.log" \
+    'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_amd64_0c1d2e3f4a5b6c7d\\orvekpar.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_amd64_3f2a1b0c9d8e7f60\\orvekser.inf]\n'
+  expect_registry "recorded values deleted, the other value keeps the key" "$RECORD" <<'EXPECTED'
+key software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver
+value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | displayname | sz "ORVEK Multi-I/O Card Driver" 56
+EXPECTED
+  differential
+
+  # Install, record, clean-up and vendor packages through the stand-in DIFxAPI.dll (no
+  # differential: the simulated machine keeps a real driver store, the stand-in none).
+}
+
+case_packages() {
+  start_case packages -
+  mkdir -p "$DRIVE_C/packages"
+  cd "$DRIVE_C/packages"
+  # shellcheck disable=SC2016 # $WINDOWS NT$ is INF text
+  printf '[Version]\r\nSignature="$WINDOWS NT$"\r\nProvider="Orvek Co., Ltd."\r\nCatalogFile=orvekser.cat\r\n' >orvekser.inf
+  # shellcheck disable=SC2016
+  printf '[Version]\r\nSignature="$WINDOWS NT$"\r\nProvider="Orvek Co., Ltd."\r\n' >orvekpar.inf
+  tool orvcard-op 0x11 -f2result.ini
+  expect_run "install (0x11)" 0 \
+    '\r\n  Installing driver package...\r\n\r\n  Install driver success.\r\n'
+  expect_file "install result" result.ini '[ResponseResult]\r\nResultCode = 0\r\n'
+  expect_registry "driver-store paths recorded in listing order, 522 bytes each" "$RECORD" <<'EXPECTED'
+key software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver
+value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | driverstorepath0 | sz "C:\Windows\System32\DriverStore\FileRepository\orvekpar.inf_fake\orvekpar.inf" 522
+value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | driverstorepath1 | sz "C:\Windows\System32\DriverStore\FileRepository\orvekser.inf_fake\orvekser.inf" 522
+EXPECTED
+  cp orvekser.inf "$DRIVE_C/windows/inf/oem1.inf"
+  printf '[Version]\r\nProvider="Someone Else"\r\n' >"$DRIVE_C/windows/inf/oem2.inf"
+  printf '[Version]\r\nProvider="ORVEK GROUP"\r\n; NotInStore\r\n' >"$DRIVE_C/windows/inf/oem3.inf"
+  tool orvcard-op 0x8
+  expect_run "clean-up (0x8): 0 | 0xE0000302 maps to 3" 3 ''
+  tool orvcard-op 0x2000
+  expect_run "clean-up (0x2000): raw 0xE0000302, low byte 2" 2 ''
+  tool orvcard-op 0x2
+  expect_run "uninstall (0x2)" 0 \
+    '\r\n  Uninstalling driver package...\r\n\r\n  Uninstall driver success.\r\n'
+  expect_file "DIFx calls: install with the legacy-mode retry, path look-ups, vendor and package uninstalls" \
+    "$DRIVE_C/orvek/difx-calls.log" 'Install 0x00000002 C:\\packages\\orvekpar.inf
+Install 0x00000014 C:\\packages\\orvekpar.inf
+Install 0x00000002 C:\\packages\\orvekser.inf
+GetPath 0x00000105 C:\\packages\\orvekpar.inf
+GetPath 0x00000105 C:\\packages\\orvekser.inf
+Uninstall 0x00000022 C:\\windows\\inf\\oem1.inf
+Uninstall 0x00000022 C:\\windows\\inf\\oem3.inf
+Uninstall 0x00000022 C:\\windows\\inf\\oem1.inf
+Uninstall 0x00000022 C:\\windows\\inf\\oem3.inf
+Uninstall 0x00000022 C:\\packages\\orvekpar.inf
+Uninstall 0x00000022 C:\\packages\\orvekser.inf
+'
+  expect_file "the recorded packages went to DPInst.exe" "$DRIVE_C/Program Files/ORVEK/dpinst-calls.log" \
+    'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_fake\\orvekser.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_fake\\orvekpar.inf]\n'
+}
+
+# The cases, in order; ORV_WINE_CASES="name ..." runs only those.
+CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages)
+for name in "${CASES[@]}"; do
+  if [[ -z ${ORV_WINE_CASES:-} || " $ORV_WINE_CASES " == *" $name "* ]]; then
+    "case_${name//-/_}"
+  fi
+done
+
+stop_server
+echo "finished in ${SECONDS}s with $FAILURES failure(s)"
+[[ $FAILURES -eq 0 ]]
