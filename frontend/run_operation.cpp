@@ -20,8 +20,6 @@ constexpr const WCHAR* kParallelHardwareId = u"ORVPCARD_ENUM\\ORVPCARD_PARPECP";
 constexpr const WCHAR* kBusEnumerator = u"ORVPCARD_ENUM";
 constexpr const WCHAR* kSerialNamePrefix = u"ORVEK COM Port";
 constexpr const WCHAR* kParallelNamePrefix = u"ORVEK LPT Port";
-constexpr const WCHAR* kUninstallKeyPath = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
 
 DWORD Install(WindowsApi& api) {
   api.CrtWriteStdout(u"\n  Installing driver package...\n");
@@ -44,14 +42,18 @@ DWORD Uninstall(WindowsApi& api) {
   return result;
 }
 
-DWORD LaunchInstaller(WindowsApi& api) { return LaunchPackageInstaller(api); }
+DWORD LaunchInstaller(WindowsApi& api) {
+  return LaunchPackageInstaller(api);
+}
 
 DWORD CleanUpMapped(WindowsApi& api) {
   UninstallRecordedPackages(api, kUninstallKeyPath, kProductKeyName);
   return MapResultCode(RemoveVendorPackages(api));
 }
 
-DWORD NoOperation(WindowsApi&) { return 0; }
+DWORD NoOperation(WindowsApi&) {
+  return 0;
+}
 
 DWORD CleanUpRaw(WindowsApi& api) {
   UninstallRecordedPackages(api, kUninstallKeyPath, kProductKeyName);
@@ -96,12 +98,10 @@ struct Operation {
 
 // The operation table. A code is matched as a whole; bit 0x10 only asks for the response file.
 constexpr Operation kOperations[] = {
-    {0x00001, Install},          {0x00011, Install},
-    {0x00002, Uninstall},        {0x00012, Uninstall},
-    {0x00004, LaunchInstaller},  {0x00008, CleanUpMapped},
-    {0x01000, NoOperation},      {0x02000, CleanUpRaw},
-    {0x03000, CleanUpRaw},       {0x04000, RenumberSerial},
-    {0x08000, RemoveCardDevices}, {0x10000, RestartDisplays},
+    {0x00001, Install},           {0x00011, Install},           {0x00002, Uninstall},
+    {0x00012, Uninstall},         {0x00004, LaunchInstaller},   {0x00008, CleanUpMapped},
+    {0x01000, NoOperation},       {0x02000, CleanUpRaw},        {0x03000, CleanUpRaw},
+    {0x04000, RenumberSerial},    {0x08000, RemoveCardDevices}, {0x10000, RestartDisplays},
     {0x20000, ReleaseComNumbers}, {0x40000, RemapParallel},
 };
 

@@ -26,10 +26,6 @@ constexpr const WCHAR* kUninstallCommandFormat =
     u"\"\"%%SystemDrive%%\\Program Files\\%s\\%s\"\" /s /u %s";
 constexpr const WCHAR* kInstallerFolder = u"ORVEK";
 constexpr const WCHAR* kInstallerName = u"DPInst.exe";
-// Where the installer launch records what it installed.
-constexpr const WCHAR* kUninstallKeyPath =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
 
 HKEY OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
   HKEY key = nullptr;

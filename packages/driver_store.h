@@ -5,6 +5,12 @@
 
 namespace orv {
 
+// Where the installed packages are recorded: a product key under the uninstall key of
+// HKEY_LOCAL_MACHINE.
+inline constexpr const WCHAR* kUninstallKeyPath =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
+
 // Writes DriverStorePath0, 1, ... under HKLM\uninstallKeyPath\productKeyName for the INF files
 // of the current directory. Returns 2 (no INF), 13 (key not opened) or the OR of the look-ups.
 DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,

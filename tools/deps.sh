@@ -4,9 +4,9 @@
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang clang-format)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang clang-format python3)
 if [ "$want" = windows ] || [ "$want" = all ]; then
-  packages+=(mingw-w64 wine64)
+  packages+=(mingw-w64 wine wine64)
 fi
 
 missing=()

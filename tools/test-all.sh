@@ -16,3 +16,10 @@ files=$(git ls-files '*.cpp' '*.h')
 # shellcheck disable=SC2086
 clang-format --dry-run -Werror $files
 echo "clang-format: clean"
+
+echo "== Windows executables (x64 and x86) and the end-to-end test under Wine"
+cmake --preset mingw-x64 >/dev/null
+cmake --build --preset mingw-x64 -j2
+cmake --preset mingw-x86 >/dev/null
+cmake --build --preset mingw-x86 -j2
+bash tests/wine/run_wine_e2e.sh build/mingw-x64 build/dev
