@@ -6,6 +6,11 @@
 
 namespace orv {
 
+int NumberFromIndex(const WCHAR* text, std::size_t capacity, std::size_t index) {
+  const std::size_t length = TextLength(text, capacity);
+  return length > index ? TextToInt(text + index, length - index) : 0;
+}
+
 HDEVINFO BuildDeviceSet(WindowsApi& api, const WCHAR* enumeratorOrId, DWORD flags) {
   return api.SetupDiGetClassDevsW(nullptr, enumeratorOrId, nullptr, flags);
 }

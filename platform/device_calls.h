@@ -1,6 +1,8 @@
 // The device-set calls every port device operation makes, each with its fixed arguments.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/windows_api.h"
 
 namespace orv {
@@ -8,6 +10,12 @@ namespace orv {
 // Sizes of the fixed buffers the device operations read into.
 inline constexpr DWORD kPortNameBytes = 512;
 inline constexpr DWORD kPortNameChars = kPortNameBytes / sizeof(WCHAR);
+
+// The port number in `text` from character `index` on, by the decimal conversion; the characters
+// before `index` are not compared. The text is bounded by its buffer of `capacity` units, so a
+// text that fills the buffer without a terminator ends there; a text of `index` characters or
+// fewer reads as 0.
+int NumberFromIndex(const WCHAR* text, std::size_t capacity, std::size_t index);
 
 // SetupDiGetClassDevsW(no class, text, no window, flags).
 HDEVINFO BuildDeviceSet(WindowsApi& api, const WCHAR* enumeratorOrId, DWORD flags);

@@ -1,0 +1,76 @@
+#include "devices/display_restart.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/device_images.h"
+
+namespace orv {
+namespace {
+
+using namespace testing_support;
+
+std::string DisplayPath(int member) {
+  return "DISPLAY\\ORVMON\\000" + std::to_string(member);
+}
+
+// Three present displays and one that is not present, listed between them.
+std::string DisplayImage() {
+  DeviceNode absent{DisplayPath(1)};
+  absent.present = false;
+  return DeviceImage({DisplayPath(0)}) + DeviceImage(absent) + DeviceImage({DisplayPath(2)}) +
+         DeviceImage({DisplayPath(3)});
+}
+
+std::vector<std::string> RestartSteps(const std::vector<int>& members) {
+  std::vector<std::string> steps;
+  for (int member : members) {
+    steps.push_back("SetupDiSetClassInstallParamsW " + DisplayPath(member));
+    steps.push_back("SetupDiCallClassInstaller " + DisplayPath(member));
+  }
+  return steps;
+}
+
+TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
+  struct Case {
+    const char* name;
+    std::string failingApi;  // fails for the second present display (member 2)
+    std::vector<int> attempted;
+    std::vector<std::uint32_t> restarts;  // members 0, 1, 2, 3
+  } cases[] = {
+      {"all succeed", "", {0, 2, 3}, {1, 0, 1, 1}},
+      {"class installer fails", "SetupDiCallClassInstaller", {0, 2}, {1, 0, 0, 0}},
+      // The class installer is still called for the member whose parameters failed.
+      {"parameters fail", "SetupDiSetClassInstallParamsW", {0, 2}, {1, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimMachine sim(DisplayImage());
+    if (!c.failingApi.empty()) {
+      sim.api().ArmFault(winsim::Fault{c.failingApi, DisplayPath(2), 0, ERROR_ACCESS_DENIED});
+    }
+    EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
+    EXPECT_EQ(CallSteps(sim, {"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}),
+              RestartSteps(c.attempted));
+    for (int member = 0; member < 4; ++member) {
+      EXPECT_EQ(RestartCount(sim, DisplayPath(member)), c.restarts[member]) << member;
+    }
+    // The loop ends without asking for the members after the failing one.
+    EXPECT_EQ(sim.Calls({"SetupDiEnumDeviceInfo"}).size(), c.failingApi.empty() ? 4u : 2u);
+    EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
+  }
+}
+
+TEST(RestartDisplayDevices, ReturnsOneWithoutDisplays) {
+  for (bool setFails : {false, true}) {
+    SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}));
+    if (setFails) {
+      sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
+    }
+    EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
+    EXPECT_TRUE(sim.Calls({"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}).empty());
+    EXPECT_EQ(RestartCount(sim, SerialPortPath(0)), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace orv
