@@ -12,7 +12,8 @@ LONG RemoveDevicesByEnumerator(WindowsApi& api, const WCHAR* enumerator,
   constexpr DWORD kLocationChars = 260;
   SP_DEVINFO_DATA device;
   for (DWORD index = 0; set.valid() && EnumerateDevice(api, set.get(), index, device); ++index) {
-    ProbeDeviceKey(api, set.get(), device);  // opened and closed; what follows does not depend on it
+    ProbeDeviceKey(api, set.get(),
+                   device);  // opened and closed; what follows does not depend on it
     WCHAR location[kLocationChars];
     // A location the platform does not deliver stays empty.
     ReadLocation(api, set.get(), device, location, sizeof location);

@@ -7,7 +7,6 @@ namespace orv {
 
 // Deletes every device, present or not, that the enumerator lists, or, when `locationText` is
 // not null, those whose location information contains it. Always returns 0.
-LONG RemoveDevicesByEnumerator(WindowsApi& api, const WCHAR* enumerator,
-                               const WCHAR* locationText);
+LONG RemoveDevicesByEnumerator(WindowsApi& api, const WCHAR* enumerator, const WCHAR* locationText);
 
 }  // namespace orv

@@ -42,8 +42,8 @@ bool ProbeDeviceKey(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device) {
 bool ReadPortName(WindowsApi& api, HKEY key, WCHAR (&portName)[kPortNameChars]) {
   std::memset(portName, 0, sizeof portName);
   DWORD size = kPortNameBytes;
-  return api.RegQueryValueExW(key, u"PortName", nullptr, nullptr,
-                              reinterpret_cast<BYTE*>(portName), &size) == ERROR_SUCCESS;
+  return api.RegQueryValueExW(key, u"PortName", nullptr, nullptr, reinterpret_cast<BYTE*>(portName),
+                              &size) == ERROR_SUCCESS;
 }
 
 void WritePortName(WindowsApi& api, HKEY key, const WCHAR* portName) {

@@ -13,7 +13,9 @@ std::size_t TextLength(const WCHAR* text, std::size_t capacity) {
   return n;
 }
 
-std::size_t TextLength(const WCHAR* text) { return TextLength(text, SIZE_MAX); }
+std::size_t TextLength(const WCHAR* text) {
+  return TextLength(text, SIZE_MAX);
+}
 
 int TextToInt(const WCHAR* text, std::size_t capacity) {
   std::size_t i = 0;

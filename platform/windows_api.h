@@ -29,8 +29,8 @@ class WindowsApi {
   virtual LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) = 0;
 
   // Device installation functions. Failures set the thread's last error.
-  virtual HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator,
-                                        HWND parent, DWORD flags) = 0;
+  virtual HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent,
+                                        DWORD flags) = 0;
   virtual BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) = 0;
   virtual HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
                                     DWORD hwProfile, DWORD keyType, REGSAM sam) = 0;

@@ -30,7 +30,9 @@ class RunOperationTest : public ::testing::Test {
     }
     return RunOperation(sim.api(), code, vector.data());
   }
-  std::string WorkFile(const std::string& name) { return ReadHostFile(sim.driveC() / "work" / name); }
+  std::string WorkFile(const std::string& name) {
+    return ReadHostFile(sim.driveC() / "work" / name);
+  }
   bool WorkFileExists(const std::string& name) {
     return std::filesystem::exists(sim.driveC() / "work" / name);
   }
@@ -110,8 +112,8 @@ TEST_F(RunOperationTest, APathLongerThanItsBufferIsNotWrittenAnywhere) {
                                 std::u16string(50, u'd') + u"\\" + std::u16string(50, u'd') +
                                 u"\\" + std::u16string(50, u'd') + u"\\";
   ASSERT_EQ(prefix.size(), 212u);
-  const std::u16string fits = prefix + std::u16string(43, u'n') + u".ini";       // 259
-  const std::u16string tooLong = prefix + std::u16string(44, u'n') + u".ini";    // 260
+  const std::u16string fits = prefix + std::u16string(43, u'n') + u".ini";     // 259
+  const std::u16string tooLong = prefix + std::u16string(44, u'n') + u".ini";  // 260
   const auto folderPath = sim.driveC() / "work" / folder / folder / folder / folder;
   Run(0x10, {u"-f2" + tooLong});
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folderPath),

@@ -10,23 +10,24 @@ namespace {
 // An image holding only what the classification reads.
 std::string VersionImage(const std::string& version, const std::string& productType,
                          const std::string& architecture) {
-  std::string image =
-      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
+  std::string image = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
   const auto dot = version.find('.');
   const int major = std::stoi(version.substr(0, dot));
   if (major >= 10) {
     char line[128];
-    std::snprintf(line, sizeof line,
-                  "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n"
-                  "\"CurrentVersion\"=\"6.3\"\n",
-                  major, std::stoi(version.substr(dot + 1)));
+    std::snprintf(
+        line, sizeof line,
+        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n"
+        "\"CurrentVersion\"=\"6.3\"\n",
+        major, std::stoi(version.substr(dot + 1)));
     image += line;
   } else {
     image += "\"CurrentVersion\"=\"" + version + "\"\n";
   }
   image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n";
   image += "\"ProductType\"=\"" + productType + "\"\n";
-  image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
+  image +=
+      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
   image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
   return image;
 }
@@ -38,16 +39,26 @@ TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
     const char* architecture;
     DWORD code;
   } cases[] = {
-      {"5.0", "ServerNT", "x86", 0x50000003},  {"5.0", "WinNT", "IA64", 0x50000003},
-      {"5.1", "WinNT", "AMD64", 0x51000003},   {"5.2", "WinNT", "AMD64", 0x51000060},
-      {"5.2", "ServerNT", "AMD64", 0x52000060}, {"5.2", "WinNT", "x86", 0x52000003},
-      {"5.2", "LanmanNT", "x86", 0x52000003},  {"5.2", "ServerNT", "IA64", 0},
-      {"5.3", "WinNT", "x86", 0},              {"6.0", "WinNT", "x86", 0x60000003},
-      {"6.0", "WinNT", "AMD64", 0x60000060},   {"6.1", "WinNT", "AMD64", 0x61000060},
-      {"6.1", "ServerNT", "AMD64", 0x60200860}, {"6.0", "LanmanNT", "x86", 0x60200803},
-      {"6.1", "WinNT", "IA64", 0},             {"6.2", "WinNT", "AMD64", 0x60},
-      {"6.3", "ServerNT", "x86", 0x03},        {"6.2", "WinNT", "IA64", 0},
-      {"10.0", "WinNT", "AMD64", 0},           {"10.0", "WinNT", "x86", 0},
+      {"5.0", "ServerNT", "x86", 0x50000003},
+      {"5.0", "WinNT", "IA64", 0x50000003},
+      {"5.1", "WinNT", "AMD64", 0x51000003},
+      {"5.2", "WinNT", "AMD64", 0x51000060},
+      {"5.2", "ServerNT", "AMD64", 0x52000060},
+      {"5.2", "WinNT", "x86", 0x52000003},
+      {"5.2", "LanmanNT", "x86", 0x52000003},
+      {"5.2", "ServerNT", "IA64", 0},
+      {"5.3", "WinNT", "x86", 0},
+      {"6.0", "WinNT", "x86", 0x60000003},
+      {"6.0", "WinNT", "AMD64", 0x60000060},
+      {"6.1", "WinNT", "AMD64", 0x61000060},
+      {"6.1", "ServerNT", "AMD64", 0x60200860},
+      {"6.0", "LanmanNT", "x86", 0x60200803},
+      {"6.1", "WinNT", "IA64", 0},
+      {"6.2", "WinNT", "AMD64", 0x60},
+      {"6.3", "ServerNT", "x86", 0x03},
+      {"6.2", "WinNT", "IA64", 0},
+      {"10.0", "WinNT", "AMD64", 0},
+      {"10.0", "WinNT", "x86", 0},
       {"4.0", "WinNT", "x86", 0},
   };
   for (const Case& c : cases) {

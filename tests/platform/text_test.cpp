@@ -12,13 +12,20 @@ TEST(TextToInt, ReadsPortNumbersAsTheDecimalConversionDoes) {
     std::u16string text;
     int expected;
   } cases[] = {
-      {u"3", 3},       {u"12", 12},          {u"  7", 7},      {u"\t+5x", 5},
-      {u"-1", -1},     {u"", 0},             {u"X", 0},        {u"4 5", 4},
-      {u"007", 7},     {u"99999999999", INT_MAX}, {u"-99999999999", INT_MIN},
+      {u"3", 3},
+      {u"12", 12},
+      {u"  7", 7},
+      {u"\t+5x", 5},
+      {u"-1", -1},
+      {u"", 0},
+      {u"X", 0},
+      {u"4 5", 4},
+      {u"007", 7},
+      {u"99999999999", INT_MAX},
+      {u"-99999999999", INT_MIN},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(TextToInt(c.text.c_str(), c.text.size() + 1), c.expected)
-        << Utf16ToUtf8(c.text);
+    EXPECT_EQ(TextToInt(c.text.c_str(), c.text.size() + 1), c.expected) << Utf16ToUtf8(c.text);
   }
 }
 

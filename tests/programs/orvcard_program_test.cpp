@@ -62,8 +62,8 @@ TEST(OrvcardProgram, TheDefaultMachineIsCreatedFromTheSampleOnFirstUse) {
   auto first = box.Run(ORVCARD_BIN, "-x", false);
   EXPECT_EQ(first.status, 10);
   EXPECT_NE(first.err.find("sample machine"), std::string::npos) << first.err;
-  EXPECT_TRUE(std::filesystem::exists(box.root() / "state" / "orvcard" / "machine" /
-                                      "registry.reg"));
+  EXPECT_TRUE(
+      std::filesystem::exists(box.root() / "state" / "orvcard" / "machine" / "registry.reg"));
   auto second = box.Run(ORVCARD_BIN, "-x", false);
   EXPECT_EQ(second.err, "");
 }

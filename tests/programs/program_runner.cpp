@@ -45,8 +45,8 @@ ProgramResult ProgramSandbox::Run(const std::string& program, const std::string&
   } else {
     command += "-u ORVCARD_MACHINE XDG_STATE_HOME='" + (root_ / "state").string() + "' ";
   }
-  command += extraEnvironment + " '" + program + "' " + arguments + " >'" + out.string() +
-             "' 2>'" + err.string() + "'";
+  command += extraEnvironment + " '" + program + "' " + arguments + " >'" + out.string() + "' 2>'" +
+             err.string() + "'";
   const int raw = std::system(command.c_str());
   ProgramResult result;
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

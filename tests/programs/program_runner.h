@@ -8,9 +8,9 @@
 namespace testing_support {
 
 struct ProgramResult {
-  int status = -1;     // exit status
-  std::string out;     // standard output
-  std::string err;     // standard error
+  int status = -1;  // exit status
+  std::string out;  // standard output
+  std::string err;  // standard error
 };
 
 class ProgramSandbox {

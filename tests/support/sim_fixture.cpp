@@ -11,9 +11,9 @@ namespace {
 
 std::filesystem::path FreshTempDir() {
   std::random_device random;
-  std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                              ("orvcard-test-" + std::to_string(random()) + "-" +
-                               std::to_string(random()));
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("orvcard-test-" + std::to_string(random()) + "-" + std::to_string(random()));
   std::filesystem::create_directories(dir);
   return dir;
 }
