@@ -154,7 +154,8 @@ std::optional<DifxStore::Entry> DifxStore::Find(const DriverPackage& package) co
   if (!folders) {
     return std::nullopt;
   }
-  const std::u16string hashTail = u"_" + ContentHash(package.bytes);
+  std::u16string hashTail = u"_";
+  hashTail += ContentHash(package.bytes);
   const std::u16string ownPrefix = Lower(LastComponent(package.path)) + u"_";
   std::optional<Entry> found;
   for (const DirEntry& folder : *folders) {

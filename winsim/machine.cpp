@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <functional>
+#include <iterator>
 #include <utility>
 
 #include "winsim/reg_codec.h"
@@ -24,7 +25,8 @@ constexpr const char* kImageName = "registry.reg";
 std::string Describe(const fs::path& file, int line, const std::string& problem) {
   std::string text = file.string();
   if (line > 0) {
-    text += ":" + std::to_string(line);
+    text += ':';
+    text += std::to_string(line);
   }
   return text + ": " + problem;
 }
@@ -51,7 +53,8 @@ class FileDescriptor {
   int fd_;
 };
 
-std::string ReadWholeFile(const fs::path& file) {
+// Reads the image `file` into `registry`, a piece at a time.
+void ReadImageFile(const fs::path& file, Registry& registry) {
   std::error_code ignored;
   if (fs::is_directory(file, ignored)) {
     throw MachineError(file, 0, "is a directory, not a file");
@@ -61,27 +64,37 @@ std::string ReadWholeFile(const fs::path& file) {
     throw MachineError(file, 0,
                        errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
   }
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) {
-    throw MachineError(file, 0, "cannot read");
+  try {
+    if (fs::is_regular_file(file, ignored)) {
+      ReadRegImage(in, registry);  // a piece at a time
+    } else {
+      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      ReadRegImage(bytes, registry);
+    }
+  } catch (const RegFormatError& error) {
+    throw MachineError(file, error.line(), error.what());
   }
-  return bytes.str();
 }
 
-// Writes `bytes` to a new file `file` and flushes it to the disk.
-void WriteDurably(const fs::path& file, std::string_view bytes) {
+using Sink = std::function<void(std::string_view)>;
+
+// Writes what `produce` hands to its sink to a new file `file` and flushes it to the disk.
+void WriteDurably(const fs::path& file, const std::function<void(const Sink&)>& produce) {
   FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) {
     throw MachineError(file, 0, "cannot create: " + ErrnoText(errno));
   }
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno != EINTR) {
-      throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
+  produce([&](std::string_view bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno != EINTR) {
+        throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
+      }
+      done += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
-    done += n > 0 ? static_cast<std::size_t>(n) : 0;
-  }
+  });
   if (::fsync(fd.get()) != 0) {
     throw MachineError(file, 0, "cannot flush: " + ErrnoText(errno));
   }
@@ -97,14 +110,18 @@ void SyncDirectory(const fs::path& dir) {
   }
 }
 
-// Writes `text` as DIR/registry.reg through a temporary file. With `replace` an existing image
-// is replaced atomically; without, an existing image is never touched.
-void PublishImage(const fs::path& dir, std::string_view text, bool replace) {
+// Writes the image of `registry` as DIR/registry.reg through a temporary file. With `replace`
+// an existing image is replaced atomically; without, an existing image is never touched.
+void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   const fs::path image = dir / kImageName;
-  const fs::path temporary =
-      dir / (std::string(kImageName) + ".tmp" + (replace ? "" : "." + std::to_string(::getpid())));
+  std::string temporaryName = std::string(kImageName) + ".tmp";
+  if (!replace) {
+    temporaryName += '.';
+    temporaryName += std::to_string(::getpid());
+  }
+  const fs::path temporary = dir / temporaryName;
   try {
-    WriteDurably(temporary, text);
+    WriteDurably(temporary, [&](const Sink& sink) { WriteRegImage(registry, sink); });
     if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
                 : ::link(temporary.c_str(), image.c_str()) != 0) {
       throw MachineError(
@@ -121,7 +138,7 @@ void PublishImage(const fs::path& dir, std::string_view text, bool replace) {
   SyncDirectory(dir);
 }
 
-void CreateMachineDir(const fs::path& dir, std::string_view canonicalImage) {
+void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   std::error_code error;
   fs::create_directories(dir, error);
   if (error) {
@@ -131,7 +148,7 @@ void CreateMachineDir(const fs::path& dir, std::string_view canonicalImage) {
     throw MachineError(dir / kImageName, 0, "a machine already exists here");
   }
   CreateDriveSkeleton(dir / "drive_c");
-  PublishImage(dir, canonicalImage, false);
+  PublishImage(dir, registry, false);
 }
 
 }  // namespace
@@ -168,18 +185,12 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
   if (!fs::is_directory(dir)) {
     throw MachineError(dir, 0, "no such machine directory");
   }
-  const fs::path image = dir / kImageName;
-  const std::string bytes = ReadWholeFile(image);
   std::unique_ptr<Machine> machine(new Machine());
-  try {
-    ReadRegImage(bytes, machine->registry_);
-  } catch (const RegFormatError& error) {
-    throw MachineError(image, error.line(), error.what());
-  }
+  ReadImageFile(dir / kImageName, machine->registry_);
   machine->dir_ = dir;
   machine->driveC_ = dir / "drive_c";
-  machine->loadedCanonical_ = WriteRegImage(machine->registry_);
   machine->onDisk_ = true;
+  machine->registry_.TakeBaseline();
   return machine;
 }
 
@@ -193,35 +204,26 @@ std::unique_ptr<Machine> Machine::FromImage(std::string_view image, const fs::pa
   std::error_code ignored;
   fs::create_directories(driveC, ignored);
   machine->driveC_ = driveC;
-  machine->loadedCanonical_ = WriteRegImage(machine->registry_);
   return machine;
 }
 
 void Machine::CreateSample(const fs::path& dir) {
-  CreateMachineDir(dir, WriteRegImage(ParseRegImage(SampleMachineImage())));
+  CreateMachineDir(dir, ParseRegImage(SampleMachineImage()));
 }
 
 void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
-  const std::string bytes = ReadWholeFile(regFile);
   Registry registry;
-  try {
-    ReadRegImage(bytes, registry);
-  } catch (const RegFormatError& error) {
-    throw MachineError(regFile, error.line(), error.what());
-  }
-  CreateMachineDir(dir, WriteRegImage(registry));
+  ReadImageFile(regFile, registry);
+  CreateMachineDir(dir, registry);
 }
 
 void Machine::Save() {
-  if (!onDisk_) {
+  // A registry changed and changed back is as it was: its image stays as it is.
+  if (!onDisk_ || !registry_.ChangedSinceBaseline()) {
     return;
   }
-  std::string canonical = WriteRegImage(registry_);
-  if (canonical == loadedCanonical_) {
-    return;
-  }
-  PublishImage(dir_, canonical, true);
-  loadedCanonical_ = std::move(canonical);
+  PublishImage(dir_, registry_, true);
+  registry_.TakeBaseline();
 }
 
 void CreateDriveSkeleton(const fs::path& driveC) {
@@ -237,9 +239,10 @@ void CreateDriveSkeleton(const fs::path& driveC) {
   const std::pair<const char*, const char*> kPrograms[] = {
       {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
       {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
-  for (const auto& [file, content] : kPrograms) {
+  for (const auto& [file, text] : kPrograms) {
+    const char* content = text;  // clang 14 does not let a lambda capture a structured binding
     if (!fs::exists(driveC / file)) {
-      WriteDurably(driveC / file, content);
+      WriteDurably(driveC / file, [content](const Sink& sink) { sink(content); });
     }
   }
 }

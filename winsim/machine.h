@@ -66,7 +66,6 @@ class Machine {
   std::filesystem::path dir_;
   std::filesystem::path driveC_;
   Registry registry_;
-  std::string loadedCanonical_;
   bool onDisk_ = false;
 };
 

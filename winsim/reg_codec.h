@@ -1,6 +1,8 @@
 // The registry image: the .reg text that regedit and `reg export` write.
 #pragma once
 
+#include <functional>
+#include <istream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -26,12 +28,19 @@ class RegFormatError : public std::runtime_error {
 // REGEDIT4 image the hex form of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ holds one byte per
 // character, which becomes UTF-16LE, as when regedit imports such a file.
 void ReadRegImage(std::string_view bytes, Registry& into);
+// The same from a stream, read a piece at a time, so that the image is never held whole.
+// Where the encoding is in doubt (a byte above 0x7F in a file without a BOM), the rest of the
+// stream is read once ahead to decide it; the stream must then be able to seek back.
+void ReadRegImage(std::istream& in, Registry& into);
 Registry ParseRegImage(std::string_view bytes);
 
 // Writes the canonical form: UTF-8 without BOM, the version 5 header, LF line ends, keys in tree
 // order (subkeys in name order), values in their order. A REG_SZ is written as "text" only when
 // its data is exactly the text and one terminator; every other value as hex or hex(N).
 std::string WriteRegImage(const Registry& registry);
+// The same text handed to `sink` in pieces, in order, each of about a megabyte or less, so that
+// it can be written or compared without being held whole.
+void WriteRegImage(const Registry& registry, const std::function<void(std::string_view)>& sink);
 
 // The same content as regedit writes it: UTF-16LE with a BOM and CR LF line ends.
 std::string WriteRegImageUtf16(const Registry& registry);

@@ -4,16 +4,20 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace winsim {
 
 // Case-folded form of a name, for comparisons and ordering (ASCII and Latin-1 letters fold).
 std::u16string FoldCase(std::u16string_view name);
+// The order of FoldCase(a) and FoldCase(b) (<0, 0, >0), without building either.
+int CompareFolded(std::u16string_view a, std::u16string_view b);
 
 struct RegValue {
   std::u16string name;  // empty for the default value
@@ -35,9 +39,18 @@ class RegKey {
   RegKey& CreateSubkey(std::u16string_view name);  // the existing one, or a new one
   // Deletes the subkey with its whole tree; false when there is none.
   bool DeleteSubkeyTree(std::u16string_view name);
-  std::size_t SubkeyCount() const { return subkeys_.size(); }
+  std::size_t SubkeyCount() const { return subkeys_.size() - deletedSubkeys_; }
   // Subkeys in case-insensitive name order.
   std::vector<RegKey*> Subkeys() const;
+  // Calls visit(const RegKey&) for each subkey, in the same order, without making a list.
+  template <typename Visit>
+  void ForEachSubkey(Visit visit) const {
+    for (const std::shared_ptr<RegKey>& child : subkeys_) {
+      if (!Gone(*child)) {
+        visit(static_cast<const RegKey&>(*child));
+      }
+    }
+  }
   // Shared ownership, so that a handle can keep a deleted key alive.
   std::shared_ptr<RegKey> SharedSubkey(std::u16string_view name) const;
 
@@ -48,19 +61,59 @@ class RegKey {
   // Replaces the data of an existing value in place (keeping its index), or appends a new one.
   void SetValue(std::u16string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
   bool DeleteValue(std::u16string_view name);
+  // Changes the data of the value `name` where it lies, through edit(data), keeping its type and
+  // index; false when there is no such value. For a large value changed a little at a time (the
+  // COM port database), where SetValue would copy and compare the whole of it.
+  bool EditValueData(std::u16string_view name,
+                     const std::function<void(std::vector<std::uint8_t>&)>& edit);
+  // Sets `values` in order, as SetValue does one by one, and empties the list. A key without
+  // values takes a few values of distinct names whole, without growing its list step by step.
+  void SetValues(std::vector<RegValue>& values);
+  // Gives back the room that appending values left spare (for a key that is complete).
+  void ShrinkToFit() { values_.shrink_to_fit(); }
 
   // Full path below the root hive, e.g. HKEY_LOCAL_MACHINE\SYSTEM\Select.
   std::u16string Path() const;
 
  private:
+  friend class Registry;
+  // What a key held before its first change since the registry's baseline.
+  struct Before {
+    std::shared_ptr<RegKey> key;  // keeps the key alive (null for a root hive)
+    std::optional<std::vector<RegValue>> values;
+    std::optional<std::vector<std::shared_ptr<RegKey>>> subkeys;
+  };
+  // The baseline of a registry; its root hives point to it.
+  struct ChangeWatch {
+    std::uint32_t generation = 0;  // 0: no baseline taken
+    std::unordered_map<const RegKey*, Before> before;
+  };
+
   void MarkDeleted();
+  // In a live key a deleted subkey is only a placeholder; a deleted tree keeps its keys.
+  bool Gone(const RegKey& child) const { return child.deleted_ && !deleted_; }
+  // The position of the subkey `name` in subkeys_ (deleted ones included), or of where it goes.
+  std::size_t SubkeyPosition(std::u16string_view name, bool* found) const;
+  // The entry of the subkey `name`, or null (FindSubkey without copying a shared pointer).
+  const std::shared_ptr<RegKey>* Lookup(std::u16string_view name) const;
+  // Called before a change to the key's values or (with `subkeys`) its subkeys: a key that
+  // belongs to the baseline keeps what it held. Returns the registry's watch, if any.
+  ChangeWatch* NoteChange(bool subkeys);
+  std::vector<std::shared_ptr<RegKey>> LiveSubkeys() const;
 
   std::u16string name_;
   RegKey* parent_ = nullptr;
+  ChangeWatch* watch_ = nullptr;  // on the root hives of a registry
   bool deleted_ = false;
-  std::map<std::u16string, std::shared_ptr<RegKey>> subkeys_;  // by folded name
+  std::uint32_t born_ = 0;  // the generation of the baseline in which the key was created
+  // Subkeys in case-insensitive name order. A deleted subkey stays in place (it still orders by
+  // its name) until deleted ones outnumber the others, so that deleting many siblings one by
+  // one costs no more than deleting them together.
+  std::vector<std::shared_ptr<RegKey>> subkeys_;
+  std::size_t deletedSubkeys_ = 0;
   std::vector<RegValue> values_;
-  std::map<std::u16string, std::size_t> valueIndex_;  // folded name -> index in values_
+  // Index of the values by folded name, kept only for keys with many values.
+  std::unique_ptr<std::unordered_map<std::u16string, std::size_t>> valueIndex_;
 };
 
 // The registry: the root hives by their full names (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER,
@@ -74,7 +127,7 @@ class Registry {
   Registry& operator=(Registry&&) = default;
 
   RegKey* Root(std::u16string_view hiveName) const;  // null for an unknown hive name
-  RegKey& HKLM() const { return *Root(u"HKEY_LOCAL_MACHINE"); }
+  RegKey& HKLM() const { return *roots_.front(); }
   // Root hives in the order in which they are written to an image.
   std::vector<RegKey*> Roots() const;
 
@@ -84,8 +137,16 @@ class Registry {
   // A full path beginning with a hive name (HKEY_LOCAL_MACHINE\...).
   RegKey* OpenFull(std::u16string_view fullPath) const;
 
+  // Change tracking. TakeBaseline remembers the present content: from then on every key keeps,
+  // before its first change, what it held, so that ChangedSinceBaseline can tell, at the cost
+  // of what changed rather than of the whole registry, whether anything differs now (values,
+  // their order, subkeys). A key deleted and created again counts as changed.
+  void TakeBaseline();
+  bool ChangedSinceBaseline() const;
+
  private:
   std::vector<std::shared_ptr<RegKey>> roots_;
+  std::unique_ptr<RegKey::ChangeWatch> watch_;
 };
 
 }  // namespace winsim

@@ -547,9 +547,9 @@ LONG SimWindows::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
     const std::size_t byte = (comNumber - 1) / 8;
     const auto mask = static_cast<std::uint8_t>(1u << ((comNumber - 1) % 8));
     if ((bitmap->data[byte] & mask) != 0) {
-      std::vector<std::uint8_t> data = bitmap->data;
-      data[byte] = static_cast<std::uint8_t>(data[byte] & ~mask);
-      key->SetValue(u"ComDB", bitmap->type, std::move(data));
+      key->EditValueData(u"ComDB", [&](std::vector<std::uint8_t>& data) {
+        data[byte] = static_cast<std::uint8_t>(data[byte] & ~mask);
+      });
     }
   }
   return TraceStatus("ComDBReleasePort", args, status);
