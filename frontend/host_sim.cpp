@@ -18,8 +18,15 @@ std::filesystem::path PrepareMachineDir() {
   bool fromEnvironment = false;
   std::filesystem::path dir = winsim::DefaultMachineDir(&fromEnvironment);
   if (!fromEnvironment && !std::filesystem::exists(dir / "registry.reg")) {
-    winsim::Machine::CreateSample(dir);
-    std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
+    try {
+      winsim::Machine::CreateSample(dir);
+      std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
+    } catch (const winsim::MachineError&) {
+      // A run started at the same moment may have created it first; then this run uses it.
+      if (!std::filesystem::exists(dir / "registry.reg")) {
+        throw;
+      }
+    }
   }
   return dir;
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang clang-format python3)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format python3)
 if [ "$want" = windows ] || [ "$want" = all ]; then
   packages+=(mingw-w64 wine wine64)
 fi

@@ -23,3 +23,12 @@ cmake --build --preset mingw-x64 -j2
 cmake --preset mingw-x86 >/dev/null
 cmake --build --preset mingw-x86 -j2
 bash tests/wine/run_wine_e2e.sh build/mingw-x64 build/dev
+
+# ---- Hardening: the whole suite under the sanitizers, then bounded fuzzing ----
+echo "== Sanitizer build and tests (AddressSanitizer and UndefinedBehaviorSanitizer)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j 2
+ctest --preset asan -j2
+
+echo "== Fuzzing (each target for a bounded time from its committed seed corpus)"
+ORVCARD_FUZZ_BUILD=build/fuzz fuzz/run.sh "${ORVCARD_FUZZ_SECONDS:-20}"
