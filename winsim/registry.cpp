@@ -339,28 +339,9 @@ std::vector<RegKey*> Registry::Roots() const {
   return roots;
 }
 
-namespace {
-
-template <typename Visit>
-void ForEachComponent(std::u16string_view path, Visit visit) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) {
-      end = path.size();
-    }
-    if (end > start && !visit(path.substr(start, end - start))) {
-      return;
-    }
-    start = end + 1;
-  }
-}
-
-}  // namespace
-
 RegKey* Registry::Open(RegKey& from, std::u16string_view path) {
   RegKey* key = &from;
-  ForEachComponent(path, [&](std::u16string_view name) {
+  ForEachKeyName(path, [&](std::u16string_view name) {
     key = key->FindSubkey(name);
     return key != nullptr;
   });
@@ -369,7 +350,7 @@ RegKey* Registry::Open(RegKey& from, std::u16string_view path) {
 
 RegKey& Registry::Create(RegKey& from, std::u16string_view path) {
   RegKey* key = &from;
-  ForEachComponent(path, [&](std::u16string_view name) {
+  ForEachKeyName(path, [&](std::u16string_view name) {
     key = &key->CreateSubkey(name);
     return true;
   });

@@ -16,6 +16,23 @@ namespace winsim {
 
 // Case-folded form of a name, for comparisons and ordering (ASCII and Latin-1 letters fold).
 std::u16string FoldCase(std::u16string_view name);
+
+// Calls `visit` with each non-empty backslash-separated name of a key path, until it returns
+// false.
+template <typename Visit>
+void ForEachKeyName(std::u16string_view path, Visit visit) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) {
+      end = path.size();
+    }
+    if (end > start && !visit(path.substr(start, end - start))) {
+      return;
+    }
+    start = end + 1;
+  }
+}
 // The order of FoldCase(a) and FoldCase(b) (<0, 0, >0), without building either.
 int CompareFolded(std::u16string_view a, std::u16string_view b);
 

@@ -12,22 +12,6 @@ namespace {
 
 constexpr DWORD ERROR_NOACCESS = 998;
 
-// Calls `visit` with each non-empty backslash-separated name of `path`, until it returns false.
-template <typename Visit>
-void ForEachName(std::u16string_view path, Visit visit) {
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find(u'\\', start);
-    if (end == std::u16string_view::npos) {
-      end = path.size();
-    }
-    if (end > start && !visit(path.substr(start, end - start))) {
-      return;
-    }
-    start = end + 1;
-  }
-}
-
 std::u16string_view TextOrEmpty(const WCHAR* text) {
   return text == nullptr ? std::u16string_view() : std::u16string_view(text);
 }
@@ -43,7 +27,7 @@ std::string SizeText(const void* buffer, const DWORD* size) {
 
 std::shared_ptr<RegKey> SimWindows::OpenShared(std::shared_ptr<RegKey> from,
                                                std::u16string_view path) {
-  ForEachName(path, [&](std::u16string_view name) {
+  ForEachKeyName(path, [&](std::u16string_view name) {
     from = from->SharedSubkey(name);
     return from != nullptr;
   });
@@ -123,7 +107,7 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
   }
   std::shared_ptr<RegKey> created = call.key;
   bool isNew = false;
-  ForEachName(subKey, [&](std::u16string_view name) {
+  ForEachKeyName(subKey, [&](std::u16string_view name) {
     if (std::shared_ptr<RegKey> existing = created->SharedSubkey(name)) {
       created = std::move(existing);
     } else {
