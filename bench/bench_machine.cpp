@@ -13,6 +13,8 @@ namespace orvbench {
 
 namespace {
 
+using winsim::AppendStringData;
+using winsim::DwordData;
 using winsim::Registry;
 using winsim::RegKey;
 
@@ -51,19 +53,10 @@ std::u16string Text(std::u16string_view text) {
   return std::u16string(text);
 }
 
-void AppendUtf16(std::vector<std::uint8_t>& data, std::u16string_view text) {
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-}
-
 void SetSz(RegKey& key, std::u16string_view name, std::u16string_view text,
            std::uint32_t type = orv::REG_SZ) {
   std::vector<std::uint8_t> data;
-  AppendUtf16(data, text);
+  AppendStringData(data, text);
   key.SetValue(name, type, std::move(data));
 }
 
@@ -71,7 +64,7 @@ void SetMultiSz(RegKey& key, std::u16string_view name,
                 std::initializer_list<std::u16string_view> texts) {
   std::vector<std::uint8_t> data;
   for (std::u16string_view text : texts) {
-    AppendUtf16(data, text);
+    AppendStringData(data, text);
   }
   data.push_back(0);
   data.push_back(0);
@@ -79,9 +72,7 @@ void SetMultiSz(RegKey& key, std::u16string_view name,
 }
 
 void SetDword(RegKey& key, std::u16string_view name, std::uint32_t number) {
-  key.SetValue(name, orv::REG_DWORD,
-               {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)});
+  key.SetValue(name, orv::REG_DWORD, DwordData(number));
 }
 
 // Hands out the software keys of each device class: <class>\\0000, <class>\\0001, ...
@@ -318,7 +309,7 @@ void AddServices(RegKey& hklm) {
 // A driver-store path value as the tool records it: the path and zeros up to 522 bytes.
 std::vector<std::uint8_t> StorePath(std::u16string_view path) {
   std::vector<std::uint8_t> data;
-  AppendUtf16(data, path);
+  AppendStringData(data, path);
   data.resize(522, 0);
   return data;
 }

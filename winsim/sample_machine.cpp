@@ -19,30 +19,16 @@ constexpr std::u16string_view kMonitorClass = u"{4d36e96e-e325-11ce-bfc1-08002be
 constexpr std::u16string_view kStandardPorts = u"(Standard port types)";
 constexpr std::u16string_view kStandardMonitors = u"(Standard monitor types)";
 
-// UTF-16LE text with its terminator.
-std::vector<std::uint8_t> Utf16Data(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
-
 void SetSz(RegKey& key, std::u16string_view name, std::u16string_view text) {
-  key.SetValue(name, orv::REG_SZ, Utf16Data(text));
+  key.SetValue(name, orv::REG_SZ, StringData(text));
 }
 
 void SetExpandSz(RegKey& key, std::u16string_view name, std::u16string_view text) {
-  key.SetValue(name, orv::REG_EXPAND_SZ, Utf16Data(text));
+  key.SetValue(name, orv::REG_EXPAND_SZ, StringData(text));
 }
 
 void SetDword(RegKey& key, std::u16string_view name, std::uint32_t number) {
-  key.SetValue(name, orv::REG_DWORD,
-               {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-                static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)});
+  key.SetValue(name, orv::REG_DWORD, DwordData(number));
 }
 
 struct Device {
@@ -65,7 +51,7 @@ void AddDevice(RegKey& hklm, const Device& device) {
   RegKey& instance = Registry::Create(hklm, u"SYSTEM\\CurrentControlSet\\Enum\\" + device.instance);
   std::vector<std::uint8_t> hardwareIds;
   for (const std::u16string& id : device.hardwareIds) {
-    const std::vector<std::uint8_t> text = Utf16Data(id);
+    const std::vector<std::uint8_t> text = StringData(id);
     hardwareIds.insert(hardwareIds.end(), text.begin(), text.end());
   }
   hardwareIds.push_back(0);  // the empty text that ends the list
@@ -189,7 +175,7 @@ void AddDevices(RegKey& hklm) {
   }
   RegKey& ports = Registry::Create(
       hklm, u"SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::u16string(kPortsClass));
-  ports.SetValue(u"", orv::REG_SZ, Utf16Data(u"Ports (COM & LPT)"));
+  ports.SetValue(u"", orv::REG_SZ, StringData(u"Ports (COM & LPT)"));
   SetSz(ports, u"Class", u"Ports");
   SetSz(Registry::Create(
             hklm, u"SYSTEM\\CurrentControlSet\\Control\\Class\\" + std::u16string(kPrinterClass)),
