@@ -149,11 +149,14 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-void CountTree(const winsim::RegKey& key, SizeReport& report) {
-  ++report.keys;
-  report.values += key.values().size();
-  for (const winsim::RegKey* subkey : key.Subkeys()) {
-    CountTree(*subkey, report);
+void CountTree(const winsim::RegKey& top, SizeReport& report) {
+  std::vector<const winsim::RegKey*> pending = {&top};
+  while (!pending.empty()) {
+    const winsim::RegKey* key = pending.back();
+    pending.pop_back();
+    ++report.keys;
+    report.values += key->values().size();
+    key->ForEachSubkey([&](const winsim::RegKey& subkey) { pending.push_back(&subkey); });
   }
 }
 

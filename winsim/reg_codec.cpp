@@ -19,9 +19,10 @@ constexpr std::u16string_view kHeaderRegedit4 = u"REGEDIT4";
 // ---------------------------------------------------------------------------------------------
 // Bytes to text
 
-// Tells whether bytes fed in pieces are well-formed UTF-8 in structure: every lead byte is
-// followed by the right number of continuation bytes. Encoded surrogates are accepted, because
-// the canonical writer produces them for texts that hold an unpaired surrogate.
+// Tells whether bytes fed in pieces have the shape of UTF-8: every lead byte is followed by the
+// number of continuation bytes it announces. Text in a single-byte code page hardly ever has that
+// shape, so it decides between UTF-8 and Latin-1; whether each sequence is a valid character
+// (not overlong, no surrogate, nothing above U+10FFFF) is for the decoder to say, with its line.
 class Utf8Check {
  public:
   void Feed(std::string_view bytes) {
@@ -31,10 +32,10 @@ class Utf8Check {
         valid_ = (c & 0xC0) == 0x80;
         --continuations_;
       } else if (c >= 0x80) {
-        continuations_ = c >= 0xC2 && c <= 0xDF   ? 1
-                         : (c & 0xF0) == 0xE0     ? 2
-                         : c >= 0xF0 && c <= 0xF4 ? 3
-                                                  : 0;
+        continuations_ = (c & 0xE0) == 0xC0   ? 1
+                         : (c & 0xF0) == 0xE0 ? 2
+                         : (c & 0xF8) == 0xF0 ? 3
+                                              : 0;
         valid_ = continuations_ != 0;
       }
     }
@@ -215,8 +216,10 @@ class ImageLines {
 
   static bool IsBlankOrCr(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
 
-  // Decodes UTF-8 that Utf8Check accepted, as orv::Utf8ToUtf16 does.
-  static void DecodeUtf8(std::string_view bytes, std::u16string& out) {
+  // Decodes UTF-8 that Utf8Check accepted, strictly: an overlong form (E0 80 8A for a line
+  // feed), an encoded surrogate or a value above U+10FFFF is malformed.
+  void DecodeUtf8(std::string_view bytes, std::u16string& out) const {
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
     for (std::size_t i = 0; i < bytes.size();) {
       const unsigned char c = static_cast<unsigned char>(bytes[i]);
       if (c < 0x80) {
@@ -230,9 +233,16 @@ class ImageLines {
         cp = (cp << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
       }
       i += length;
+      if (cp < kSmallest[length]) {
+        throw RegFormatError(number_, "malformed UTF-8: an overlong form");
+      }
+      if (cp >= 0xD800 && cp <= 0xDFFF) {
+        throw RegFormatError(number_, "malformed UTF-8: an encoded surrogate");
+      }
       if (cp > 0x10FFFF) {
-        out.push_back(0xFFFD);
-      } else if (cp >= 0x10000) {
+        throw RegFormatError(number_, "malformed UTF-8: a value above U+10FFFF");
+      }
+      if (cp >= 0x10000) {
         cp -= 0x10000;
         out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
         out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
@@ -351,6 +361,20 @@ class ImageReader {
     }
   }
 
+  // A key or value name must be text that the canonical UTF-8 image can hold: a UTF-16 image may
+  // carry an unpaired surrogate, which no UTF-8 can.
+  void CheckName(std::size_t pos, std::u16string_view name) const {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const char16_t c = name[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+          name[i + 1] <= 0xDFFF) {
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        Fail(pos, "unpaired surrogate in a name");
+      }
+    }
+  }
+
   void ReadEntry() {
     const std::size_t pos = SkipBlanks(0);
     if (pos == line_.text.size() || line_.text[pos] == u';') {
@@ -400,10 +424,15 @@ class ImageReader {
       if (names.back().empty()) {
         Fail(pos, "empty key name in the key path");
       }
+      CheckName(pos, names.back());
       if (slash == std::u16string_view::npos) {
         break;
       }
       start = slash + 1;
+    }
+    // Deeper trees are no Windows registry (and would be deeper than any walk needs to go).
+    if (names.size() - 1 > kMaxKeyDepth) {
+      Fail(pos, "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
     }
     RegKey* key = registry_.Root(names.front());
     if (key == nullptr) {
@@ -505,6 +534,7 @@ class ImageReader {
     } else {
       Fail(pos, "expected a key line, a value line or a comment");
     }
+    CheckName(pos, name);
     pos = SkipBlanks(pos);
     if (pos == line_.text.size() || line_.text[pos] != u'=') {
       Fail(pos, "expected '=' after the value name");
@@ -649,8 +679,34 @@ class ImageWriter {
   }
 
  private:
-  // The key's line, its values, a blank line, then its subkeys. path_ holds the key's path.
-  void WriteKey(const RegKey& key) {
+  // The key's line, its values and a blank line, then the same for each key below it, in tree
+  // order. The walk keeps its place at every level in a list of its own, not on the stack.
+  void WriteKey(const RegKey& top) {
+    struct Level {
+      const RegKey* key;
+      std::size_t next;        // the position of the next subkey to write
+      std::size_t pathLength;  // of path_ for this key
+    };
+    std::vector<Level> levels;
+    WriteKeyEntry(top);
+    levels.push_back({&top, 0, path_.size()});
+    while (!levels.empty()) {
+      Level& level = levels.back();
+      const RegKey* subkey = level.key->NextSubkey(level.next);
+      if (subkey == nullptr) {
+        levels.pop_back();
+        continue;
+      }
+      path_.resize(level.pathLength);
+      path_ += '\\';
+      AppendUtf8(path_, subkey->name());
+      WriteKeyEntry(*subkey);
+      levels.push_back({subkey, 0, path_.size()});
+    }
+  }
+
+  // The key line and the values of one key, whose path path_ holds.
+  void WriteKeyEntry(const RegKey& key) {
     out_ += '[';
     out_ += path_;
     out_ += "]\n";
@@ -662,13 +718,6 @@ class ImageWriter {
       (*sink_)(out_);
       out_.clear();
     }
-    const std::size_t length = path_.size();
-    key.ForEachSubkey([&](const RegKey& subkey) {
-      path_ += '\\';
-      AppendUtf8(path_, subkey.name());
-      WriteKey(subkey);
-      path_.resize(length);
-    });
   }
 
   void WriteValue(const RegValue& value) {
@@ -733,8 +782,9 @@ class ImageWriter {
     return true;
   }
 
-  // Puts the character at text[i] into `to` as UTF-8, as orv::Utf16ToUtf8 writes it: a pair of
-  // surrogates as one character (i then moves to its second half), an unpaired one as itself.
+  // Puts the character at text[i] into `to` as UTF-8: a pair of surrogates as one character (i
+  // then moves to its second half). An unpaired surrogate has no UTF-8 form: the reader keeps
+  // them out of names and plain texts never hold one, so meeting one is a fault, never a guess.
   // Returns the number of bytes, at most 4.
   static std::size_t PutUtf8(char* to, std::u16string_view text, std::size_t& i) {
     char32_t cp = text[i];
@@ -746,6 +796,8 @@ class ImageWriter {
         text[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      throw std::invalid_argument("a name holds an unpaired surrogate, which UTF-8 cannot hold");
     }
     std::size_t n = 0;
     if (cp < 0x800) {

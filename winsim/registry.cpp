@@ -160,15 +160,36 @@ bool RegKey::DeleteSubkeyTree(std::u16string_view name) {
 }
 
 void RegKey::MarkDeleted() {
-  // The placeholders go first, so that the deleted tree holds just the keys it had.
-  if (deletedSubkeys_ != 0) {
-    std::erase_if(subkeys_, [](const std::shared_ptr<RegKey>& key) { return key->deleted_; });
-    deletedSubkeys_ = 0;
+  // Level by level rather than by recursion, so that the depth of the tree does not matter.
+  std::vector<RegKey*> pending = {this};
+  while (!pending.empty()) {
+    RegKey* key = pending.back();
+    pending.pop_back();
+    // The placeholders go first, so that the deleted tree holds just the keys it had.
+    if (key->deletedSubkeys_ != 0) {
+      std::erase_if(key->subkeys_,
+                    [](const std::shared_ptr<RegKey>& child) { return child->deleted_; });
+      key->deletedSubkeys_ = 0;
+    }
+    key->deleted_ = true;
+    key->parent_ = nullptr;
+    for (const std::shared_ptr<RegKey>& child : key->subkeys_) {
+      pending.push_back(child.get());
+    }
   }
-  deleted_ = true;
-  parent_ = nullptr;
-  for (const std::shared_ptr<RegKey>& child : subkeys_) {
-    child->MarkDeleted();
+}
+
+RegKey::~RegKey() {
+  // The subkeys that nothing else holds are taken apart here, one at a time, instead of each in
+  // its own nested destructor: a tree of any depth goes without weighing on the stack.
+  std::vector<std::shared_ptr<RegKey>> orphans = std::move(subkeys_);
+  while (!orphans.empty()) {
+    std::shared_ptr<RegKey> key = std::move(orphans.back());
+    orphans.pop_back();
+    if (key.use_count() == 1) {
+      std::move(key->subkeys_.begin(), key->subkeys_.end(), std::back_inserter(orphans));
+      key->subkeys_.clear();
+    }
   }
 }
 
@@ -263,21 +284,26 @@ bool RegKey::DeleteValue(std::u16string_view name) {
   NoteChange(false);
   values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
   if (valueIndex_ != nullptr) {
+    // Only the values behind it move down: the last value goes at no cost beyond its own.
     valueIndex_->erase(FoldCase(name));
-    for (auto& [folded, index] : *valueIndex_) {
-      if (index > removed) {
-        --index;
-      }
+    for (std::size_t i = removed; i < values_.size(); ++i) {
+      (*valueIndex_)[FoldCase(values_[i].name)] = i;
     }
   }
   return true;
 }
 
 std::u16string RegKey::Path() const {
-  if (parent_ == nullptr) {
-    return name_;
+  std::vector<const std::u16string*> names;
+  for (const RegKey* key = this; key != nullptr; key = key->parent_) {
+    names.push_back(&key->name_);
   }
-  return parent_->Path() + u"\\" + name_;
+  std::u16string path = *names.back();
+  for (auto name = names.rbegin() + 1; name != names.rend(); ++name) {
+    path += u'\\';
+    path += **name;
+  }
+  return path;
 }
 
 namespace {

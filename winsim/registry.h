@@ -14,6 +14,9 @@
 
 namespace winsim {
 
+// Windows keeps at most this many levels of keys below a root key.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+
 // Case-folded form of a name, for comparisons and ordering (ASCII and Latin-1 letters fold).
 std::u16string FoldCase(std::u16string_view name);
 
@@ -45,6 +48,9 @@ struct RegValue {
 class RegKey {
  public:
   explicit RegKey(std::u16string name) : name_(std::move(name)) {}
+  ~RegKey();
+  RegKey(const RegKey&) = delete;
+  RegKey& operator=(const RegKey&) = delete;
 
   const std::u16string& name() const { return name_; }
   RegKey* parent() const { return parent_; }
@@ -62,11 +68,22 @@ class RegKey {
   // Calls visit(const RegKey&) for each subkey, in the same order, without making a list.
   template <typename Visit>
   void ForEachSubkey(Visit visit) const {
-    for (const std::shared_ptr<RegKey>& child : subkeys_) {
-      if (!Gone(*child)) {
-        visit(static_cast<const RegKey&>(*child));
+    std::size_t position = 0;
+    while (const RegKey* child = NextSubkey(position)) {
+      visit(*child);
+    }
+  }
+  // The subkey at `position` or after it, in the same order, with `position` moved past it; null
+  // after the last. From position 0 on, a walk that keeps its own place at every level (so that
+  // no walk needs to recurse on the depth of the tree).
+  const RegKey* NextSubkey(std::size_t& position) const {
+    while (position < subkeys_.size()) {
+      const RegKey& child = *subkeys_[position++];
+      if (!Gone(child)) {
+        return &child;
       }
     }
+    return nullptr;
   }
   // Shared ownership, so that a handle can keep a deleted key alive.
   std::shared_ptr<RegKey> SharedSubkey(std::u16string_view name) const;
