@@ -35,12 +35,22 @@ std::filesystem::path PrepareMachineDir() {
 
 int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
   try {
+    // A backslash in a folder's Linux name would read as a separator in its Windows path
+    // (a\.. would fold into its parent), so the run would find its packages and write its
+    // response file in another folder: refused rather than guessed at.
+    const std::filesystem::path current = std::filesystem::current_path();
+    if (current.string().find('\\') != std::string::npos) {
+      throw winsim::MachineError(current, 0,
+                                 "the current folder's name holds a backslash, which a Windows "
+                                 "path cannot show");
+    }
     const std::filesystem::path dir = PrepareMachineDir();
     winsim::MachineLock lock(dir);
     std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
 
     winsim::SimOptions options;
     options.stdoutSink = stdout;
+    options.stderrSink = stderr;
     options.keepTrace = false;  // a program run only writes the trace file, if asked
     if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
       options.traceFile = trace;
@@ -48,7 +58,7 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
     std::optional<winsim::SimWindows> api;
     {
       winsim::FileSpace probe(machine->driveC(), u"C:\\");
-      options.currentDirectory = probe.WindowsPath(std::filesystem::current_path());
+      options.currentDirectory = probe.WindowsPath(current);
     }
     api.emplace(*machine, options);
     const DWORD result = operation(*api);

@@ -82,9 +82,10 @@ bool IsFile(const fs::path& host) {
 
 }  // namespace
 
-DifxStore::DifxStore(const FileSpace& files, std::u16string windowsDirectory,
+DifxStore::DifxStore(const FileSpace& files, DriveChanges& changes, std::u16string windowsDirectory,
                      std::u16string architecture)
     : files_(files),
+      changes_(changes),
       windowsDirectory_(std::move(windowsDirectory)),
       architecture_(Lower(architecture)) {}
 
@@ -253,16 +254,14 @@ DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
     if (!target) {
       return orv::ERROR_PATH_NOT_FOUND;
     }
-    std::error_code error;
+    // A copy that cannot be made completely is taken back.
+    const std::size_t mark = changes_.Mark();
     for (const std::u16string& member : members) {
       const fs::path to = *target / RelativeHostPath(member);
-      fs::create_directories(to.parent_path(), error);
-      if (!error) {
-        fs::copy_file(*Host(packageFolder + u"\\" + member), to,
-                      fs::copy_options::overwrite_existing, error);
-      }
-      if (error) {
-        fs::remove_all(*target, error);
+      const std::optional<std::string> bytes = ReadBytes(*Host(packageFolder + u"\\" + member));
+      if (!bytes || changes_.MakeFolders(to.parent_path()) != 0 ||
+          changes_.WriteFile(to, *bytes) != 0) {
+        changes_.TakeBackTo(mark);
         return orv::ERROR_ACCESS_DENIED;
       }
     }
@@ -273,11 +272,7 @@ DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
     return 0;
   }
   const std::optional<fs::path> infFolder = Host(InfFolder());
-  std::error_code error;
-  if (infFolder) {
-    fs::create_directories(*infFolder, error);
-  }
-  if (!infFolder || error) {
+  if (!infFolder || changes_.MakeFolders(*infFolder) != 0) {
     return orv::ERROR_PATH_NOT_FOUND;
   }
   const std::vector<DirEntry> existing =
@@ -289,9 +284,9 @@ DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
       taken = taken || SameName(other.name, name);
     }
     if (!taken) {
-      std::ofstream out(*infFolder / orv::Utf16ToUtf8(name), std::ios::binary);
-      out << package.bytes;
-      return out.flush() ? 0 : orv::ERROR_ACCESS_DENIED;
+      return changes_.WriteFile(*infFolder / orv::Utf16ToUtf8(name), package.bytes) == 0
+                 ? 0
+                 : orv::ERROR_ACCESS_DENIED;
     }
   }
 }
@@ -308,13 +303,9 @@ DWORD DifxStore::Uninstall(std::u16string_view infPath, DWORD /*flags*/) {
     return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
   }
   const std::optional<std::u16string> published = PublishedName(package);
-  std::error_code storeError;
-  std::error_code infError;
-  fs::remove_all(*Host(StoreFolder() + u"\\" + entry->folder), storeError);
-  if (published) {
-    fs::remove(*Host(InfFolder() + u"\\" + *published), infError);
-  }
-  return storeError || infError ? orv::ERROR_ACCESS_DENIED : 0;
+  const int storeError = changes_.Remove(*Host(StoreFolder() + u"\\" + entry->folder));
+  const int infError = published ? changes_.Remove(*Host(InfFolder() + u"\\" + *published)) : 0;
+  return storeError != 0 || infError != 0 ? orv::ERROR_ACCESS_DENIED : 0;
 }
 
 DWORD DifxStore::StorePath(std::u16string_view infPath, std::u16string* storeInf) const {

@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 
+#include "winsim/drive_changes.h"
 #include "winsim/file_space.h"
 #include "winsim/inf.h"
 
@@ -46,7 +47,9 @@ class DifxStore {
   // `windowsDirectory` is the machine's Windows directory (C:\Windows); `architecture` its
   // processor architecture (x86, AMD64, ...), which decorates the store's folder names in lower
   // case (orvser.inf_amd64_...).
-  DifxStore(const FileSpace& files, std::u16string windowsDirectory, std::u16string architecture);
+  // Every change to the store goes through `changes`, so that a run can take it back.
+  DifxStore(const FileSpace& files, DriveChanges& changes, std::u16string windowsDirectory,
+            std::u16string architecture);
 
   // Reads and parses an INF: 0 or one of the statuses above.
   orv::DWORD Read(std::u16string_view infPath, DriverPackage* package) const;
@@ -75,6 +78,7 @@ class DifxStore {
   std::optional<std::filesystem::path> Host(std::u16string_view windowsPath) const;
 
   const FileSpace& files_;
+  DriveChanges& changes_;
   std::u16string windowsDirectory_;
   std::u16string architecture_;
 };

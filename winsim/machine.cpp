@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,6 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kImageName = "registry.reg";
+// Temporary images are this name and six random characters.
+constexpr std::string_view kTemporaryPrefix = "registry.reg.tmp";
 
 std::string Describe(const fs::path& file, int line, const std::string& problem) {
   std::string text = file.string();
@@ -80,27 +83,45 @@ void ReadImageFile(const fs::path& file, Registry& registry) {
 
 using Sink = std::function<void(std::string_view)>;
 
-// Writes what `produce` hands to its sink to a new file `file` and flushes it to the disk.
-void WriteDurably(const fs::path& file, const std::function<void(const Sink&)>& produce) {
-  FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+// Writes what `produce` hands to its sink to a new temporary file in `dir`, with `mode`, and
+// flushes it to the disk. The name is not to be guessed and the file is created exclusively
+// (mkstemp), so it is never a link planted there nor an existing file. Returns its path.
+fs::path WriteTemporary(const fs::path& dir, mode_t mode, const struct stat* owner,
+                        const std::function<void(const Sink&)>& produce) {
+  std::string name = (dir / kTemporaryPrefix).string() + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
   if (fd.get() < 0) {
-    throw MachineError(file, 0, "cannot create: " + ErrnoText(errno));
+    throw MachineError(dir, 0, "cannot create a temporary image: " + ErrnoText(errno));
   }
-  produce([&](std::string_view bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-      const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno != EINTR) {
-        throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
-      }
-      done += n > 0 ? static_cast<std::size_t>(n) : 0;
+  const fs::path file = name;
+  try {
+    if (::fchmod(fd.get(), mode) != 0) {
+      throw MachineError(file, 0, "cannot set the mode: " + ErrnoText(errno));
     }
-  });
-  if (::fsync(fd.get()) != 0) {
-    throw MachineError(file, 0, "cannot flush: " + ErrnoText(errno));
+    if (owner != nullptr) {
+      // Keeps the image's owner where this process may (a run as root on a user's machine).
+      (void)::fchown(fd.get(), owner->st_uid, owner->st_gid);
+    }
+    produce([&](std::string_view bytes) {
+      for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno != EINTR) {
+          throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
+        }
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
+      }
+    });
+    if (::fsync(fd.get()) != 0) {
+      throw MachineError(file, 0, "cannot flush: " + ErrnoText(errno));
+    }
+    if (::close(fd.Release()) != 0) {
+      throw MachineError(file, 0, "cannot close: " + ErrnoText(errno));
+    }
+  } catch (...) {
+    ::unlink(file.c_str());
+    throw;
   }
-  if (::close(fd.Release()) != 0) {
-    throw MachineError(file, 0, "cannot close: " + ErrnoText(errno));
-  }
+  return file;
 }
 
 void SyncDirectory(const fs::path& dir) {
@@ -110,32 +131,54 @@ void SyncDirectory(const fs::path& dir) {
   }
 }
 
+// Removes the temporary images that killed runs left behind (the caller holds the lock, so no
+// run is writing one). A name is removed, never what a link there points to.
+void RemoveStaleTemporaries(const fs::path& dir) {
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    if (it->path().filename().string().starts_with(kTemporaryPrefix)) {
+      ::unlink(it->path().c_str());
+    }
+  }
+}
+
 // Writes the image of `registry` as DIR/registry.reg through a temporary file. With `replace`
-// an existing image is replaced atomically; without, an existing image is never touched.
+// an existing image is replaced atomically and keeps its mode; without, an existing image is
+// never touched.
 void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   const fs::path image = dir / kImageName;
-  std::string temporaryName = std::string(kImageName) + ".tmp";
-  if (!replace) {
-    temporaryName += '.';
-    temporaryName += std::to_string(::getpid());
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat before {};
+  const bool existed = replace && ::stat(image.c_str(), &before) == 0;
+  if (replace) {
+    RemoveStaleTemporaries(dir);
   }
-  const fs::path temporary = dir / temporaryName;
+  const fs::path temporary = WriteTemporary(
+      dir, existed ? before.st_mode & 07777 : 0644 & ~mask, existed ? &before : nullptr,
+      [&](const Sink& sink) { WriteRegImage(registry, sink); });
+  // rename and link replace or make the name itself: a link named registry.reg is replaced,
+  // never written through.
+  if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
+              : ::link(temporary.c_str(), image.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    throw MachineError(
+        image, 0,
+        error == EEXIST ? "a machine already exists here" : "cannot write: " + ErrnoText(error));
+  }
+  if (!replace) {
+    ::unlink(temporary.c_str());
+  }
+  // The new image is in place: a run that could not flush the folder has still saved (failing
+  // it now would take back the run's file changes while its registry stays).
   try {
-    WriteDurably(temporary, [&](const Sink& sink) { WriteRegImage(registry, sink); });
-    if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
-                : ::link(temporary.c_str(), image.c_str()) != 0) {
-      throw MachineError(
-          image, 0,
-          errno == EEXIST ? "a machine already exists here" : "cannot write: " + ErrnoText(errno));
+    SyncDirectory(dir);
+  } catch (const MachineError&) {
+    if (!replace) {
+      throw;
     }
-  } catch (...) {
-    ::unlink(temporary.c_str());
-    throw;
   }
-  if (!replace) {
-    ::unlink(temporary.c_str());
-  }
-  SyncDirectory(dir);
 }
 
 void CreateMachineDir(const fs::path& dir, const Registry& registry) {
@@ -161,9 +204,18 @@ MachineLock::MachineLock(const fs::path& dir) {
     throw MachineError(dir, 0, "no such machine directory");
   }
   const fs::path lockFile = dir / ".lock";
-  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a link (a dangling one would create its target), never blocking on a FIFO.
+  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd_ < 0) {
-    throw MachineError(lockFile, 0, "cannot open the lock file: " + ErrnoText(errno));
+    throw MachineError(lockFile, 0,
+                       errno == ELOOP ? "the lock file is a symbolic link"
+                                      : "cannot open the lock file: " + ErrnoText(errno));
+  }
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw MachineError(lockFile, 0, "the lock file is not a regular file");
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
@@ -190,6 +242,7 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
   machine->dir_ = dir;
   machine->driveC_ = dir / "drive_c";
   machine->onDisk_ = true;
+  machine->changes_ = std::make_unique<DriveChanges>(dir, machine->driveC_);
   machine->registry_.TakeBaseline();
   return machine;
 }
@@ -204,6 +257,7 @@ std::unique_ptr<Machine> Machine::FromImage(std::string_view image, const fs::pa
   std::error_code ignored;
   fs::create_directories(driveC, ignored);
   machine->driveC_ = driveC;
+  machine->changes_ = std::make_unique<DriveChanges>(driveC.parent_path(), driveC);
   return machine;
 }
 
@@ -218,21 +272,28 @@ void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
 }
 
 void Machine::Save() {
-  // A registry changed and changed back is as it was: its image stays as it is.
-  if (!onDisk_ || !registry_.ChangedSinceBaseline()) {
-    return;
+  try {
+    if (!saveFailure_.empty()) {
+      throw MachineError(dir_ / kImageName, 0, std::exchange(saveFailure_, std::string()));
+    }
+    // A registry changed and changed back is as it was: its image stays as it is.
+    if (onDisk_ && registry_.ChangedSinceBaseline()) {
+      PublishImage(dir_, registry_, true);
+      registry_.TakeBaseline();
+    }
+  } catch (...) {
+    changes_->TakeBack();
+    throw;
   }
-  PublishImage(dir_, registry_, true);
-  registry_.TakeBaseline();
+  changes_->Keep();
 }
 
 void CreateDriveSkeleton(const fs::path& driveC) {
+  const fs::path root = driveC.parent_path();
   for (const char* folder :
        {"Windows/inf", "Windows/System32/DriverStore/FileRepository", "Program Files/ORVEK"}) {
-    std::error_code error;
-    fs::create_directories(driveC / folder, error);
-    if (error) {
-      throw MachineError(driveC / folder, 0, "cannot create: " + error.message());
+    if (const int error = MakeFoldersBelow(root, driveC / folder); error != 0) {
+      throw MachineError(driveC / folder, 0, "cannot create: " + ErrnoText(error));
     }
   }
   // The simulated programs: the process simulation recognises them by their first line.
@@ -240,9 +301,9 @@ void CreateDriveSkeleton(const fs::path& driveC) {
       {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
       {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
   for (const auto& [file, text] : kPrograms) {
-    const char* content = text;  // clang 14 does not let a lambda capture a structured binding
-    if (!fs::exists(driveC / file)) {
-      WriteDurably(driveC / file, [content](const Sink& sink) { sink(content); });
+    // An entry of that name, whatever it is (a link too), is kept as it is.
+    if (const int error = WriteNewFile(driveC / file, text); error != 0 && error != EEXIST) {
+      throw MachineError(driveC / file, 0, "cannot create: " + ErrnoText(error));
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "winsim/drive_changes.h"
 #include "winsim/registry.h"
 
 namespace winsim {
@@ -57,9 +58,17 @@ class Machine {
   const std::filesystem::path& dir() const { return dir_; }
   std::filesystem::path driveC() const { return driveC_; }
 
-  // Writes the registry back (temporary file, fsync, rename) when it differs from the image
-  // that was loaded; a run that changes nothing leaves the file byte for byte as it was.
+  // The run's changes to files, kept until the save says whether they stay.
+  DriveChanges& changes() { return *changes_; }
+
+  // Writes the registry back (a new temporary file, fsync, rename; registry.reg keeps its mode)
+  // when it differs from the image that was loaded; a run that changes nothing leaves the file
+  // byte for byte as it was. Then the run's file changes are kept. When the registry cannot be
+  // saved they are taken back and MachineError is thrown: the run leaves nothing behind. Call it
+  // while holding the machine's lock.
   void Save();
+  // Makes the next Save fail as a full disk would, with `problem` (the fault sweep's failed save).
+  void FailNextSave(std::string problem) { saveFailure_ = std::move(problem); }
 
  private:
   Machine() = default;
@@ -67,10 +76,13 @@ class Machine {
   std::filesystem::path driveC_;
   Registry registry_;
   bool onDisk_ = false;
+  std::string saveFailure_;
+  std::unique_ptr<DriveChanges> changes_;
 };
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
-// driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing files are kept.
+// driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing entries are kept,
+// and nothing is written through a link below the folder that holds drive_c.
 void CreateDriveSkeleton(const std::filesystem::path& driveC);
 
 // The built-in sample machine's registry image (canonical text).

@@ -18,7 +18,8 @@ DWORD SimWindows::DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
     return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, *fault));
   }
   const DWORD status =
-      DifxStore(files_, WindowsDirectory(), StoreArchitecture()).Install(infPath, flags);
+      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
+          .Install(infPath, flags);
   return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, status));
 }
 
@@ -34,7 +35,8 @@ DWORD SimWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
     return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, *fault));
   }
   const DWORD status =
-      DifxStore(files_, WindowsDirectory(), StoreArchitecture()).Uninstall(infPath, flags);
+      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
+          .Uninstall(infPath, flags);
   return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, status));
 }
 
@@ -52,8 +54,8 @@ DWORD SimWindows::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
     return traced(*fault);
   }
   std::u16string found;
-  if (DWORD status =
-          DifxStore(files_, WindowsDirectory(), StoreArchitecture()).StorePath(infPath, &found);
+  if (DWORD status = DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
+                         .StorePath(infPath, &found);
       status != ERROR_SUCCESS) {
     return traced(status);
   }

@@ -1,5 +1,8 @@
 // Files of the simulated machine: full paths, searches, the Windows directory, reading files,
 // and the C runtime's response file.
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -297,18 +300,21 @@ void* SimWindows::CrtOpenAppend(const WCHAR* path) {
     return fail();
   }
   const std::optional<fs::path> host = files_.Resolve(path);
-  std::error_code error;
-  if (!host || fs::is_directory(*host, error)) {
+  if (!host) {
     return fail();
   }
-  // Created when missing, as mode "a" does.
-  std::FILE* file = std::fopen(host->c_str(), "ab");
-  if (file == nullptr) {
+  // Created when missing, as mode "a" does; only a regular file, and the open never blocks. The
+  // file is written at once and cut back if the run's save fails.
+  int fd = -1;
+  if (const int error = machine_.changes().OpenAppend(*host, &fd); error != 0) {
+    if (error == ENODEV && options_.stderrSink != nullptr) {
+      std::fprintf(options_.stderrSink, "orvcard: %s: not a regular file; no response written\n",
+                   host->c_str());
+    }
     return fail();
   }
-  std::fclose(file);
   const std::uintptr_t value = NewHandleValue();
-  crtFiles_.emplace(value, *host);
+  crtFiles_.emplace(value, fd);
   void* handle = reinterpret_cast<void*>(value);
   Trace("CrtOpenAppend", args, HandleText("crt", handle));
   return handle;
@@ -321,11 +327,16 @@ int SimWindows::CrtWriteText(void* file, const WCHAR* text) {
   if (found != crtFiles_.end() && text != nullptr && !FaultFor("CrtWriteText", args, {})) {
     const std::u16string_view wide(text);
     const std::string bytes = CrtBytes(wide);
-    if (std::FILE* out = std::fopen(found->second.c_str(), "ab"); out != nullptr) {
-      const bool complete = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-      if (std::fclose(out) == 0 && complete) {
-        written = static_cast<int>(wide.size());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(found->second, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno != EINTR) {
+        break;
       }
+      done += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    if (done == bytes.size()) {
+      written = static_cast<int>(wide.size());
     }
   }
   Trace("CrtWriteText", args, std::to_string(written));

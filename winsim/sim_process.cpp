@@ -325,7 +325,7 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
   FirstToken(commandLine, &arguments);
   const std::string args = Quoted(arguments);
   const InstallerOptions options = ParseInstallerOptions(SplitArguments(arguments));
-  DifxStore store(files_, WindowsDirectory(), StoreArchitecture());
+  DifxStore store(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture());
   const DWORD flags = DRIVER_PACKAGE_SILENT |
                       (options.legacyMode ? DRIVER_PACKAGE_LEGACY_MODE : 0) |
                       (options.force ? DRIVER_PACKAGE_FORCE : 0);

@@ -51,8 +51,9 @@ struct Fault {
 struct SimOptions {
   std::u16string currentDirectory = u"C:\\";  // full Windows path
   std::FILE* stdoutSink = nullptr;            // where console text also goes (null: kept only)
-  std::string traceFile;                      // ORVCARD_TRACE: appended one line per call
-  bool keepTrace = true;                      // keep the trace in memory for trace()
+  std::FILE* stderrSink = nullptr;  // where the machine's notices go (a refused response file)
+  std::string traceFile;            // ORVCARD_TRACE: appended one line per call
+  bool keepTrace = true;            // keep the trace in memory for trace()
 };
 
 class SimWindows : public WindowsApi {
@@ -250,7 +251,8 @@ class SimWindows : public WindowsApi {
   };
   std::map<std::uintptr_t, Search> searches_;
   std::map<std::uintptr_t, OpenFile> files_open_;
-  std::map<std::uintptr_t, std::filesystem::path> crtFiles_;  // response files open for append
+  // Response files open for append: their descriptors, which the machine's changes own.
+  std::map<std::uintptr_t, int> crtFiles_;
   // The machine's Windows directory: SystemRoot, else C:\Windows.
   std::u16string WindowsDirectory() const;
   // The processor architecture the driver store decorates its folders with (AMD64, x86).

@@ -145,7 +145,16 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
   const std::string with = winsim::WriteRegImage(machine->registry());
   WriteFileAtomically(image, without);
 
-  const fs::path temporary = dir / "registry.reg.tmp";
+  // The temporary images a save writes (registry.reg.tmp and six random characters).
+  const auto temporaries = [&] {
+    std::vector<fs::path> found;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+      if (entry.path().filename().string().starts_with("registry.reg.tmp")) {
+        found.push_back(entry.path());
+      }
+    }
+    return found;
+  };
   std::mt19937 random(20261207);
   constexpr int kKills = 60;
   int duringSave = 0;  // kills that left the temporary image behind: inside a save
@@ -170,7 +179,7 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
     } else {
       const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(5);
-      while (!fs::exists(temporary) && Clock::now() < giveUp) {
+      while (temporaries().empty() && Clock::now() < giveUp) {
       }
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
     }
@@ -181,7 +190,11 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
     const std::string after = ReadFile(image);
     ASSERT_TRUE(after == with || after == without)
         << "kill " << i << ": the image is torn (" << after.size() << " bytes)";
-    duringSave += fs::remove(temporary) ? 1 : 0;
+    const std::vector<fs::path> left = temporaries();
+    duringSave += left.empty() ? 0 : 1;
+    for (const fs::path& temporary : left) {
+      fs::remove(temporary);
+    }
     // The next run takes the lock and loads, whatever the kill left behind.
     EXPECT_NO_THROW({
       winsim::MachineLock lock(dir);

@@ -1,5 +1,8 @@
 #include "tests/support/sim_fixture.h"
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <fstream>
 #include <random>
 
@@ -88,6 +91,22 @@ std::u16string TextOf(const std::vector<std::uint8_t>& bytes) {
     text.push_back(c);
   }
   return text;
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes) : handler_(std::signal(SIGXFSZ, SIG_IGN)) {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  before_ = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit limit{};
+  ::getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = before_;
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, handler_);
 }
 
 }  // namespace testing_support

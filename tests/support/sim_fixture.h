@@ -2,6 +2,7 @@
 // and the seam over them.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -45,6 +46,20 @@ class SimMachine {
   std::filesystem::path driveC_;
   std::unique_ptr<winsim::Machine> machine_;
   std::unique_ptr<winsim::SimWindows> api_;
+};
+
+// While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
+// and a write past that fails with EFBIG instead of raising SIGXFSZ: a full disk, for one process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(std::uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  std::uint64_t before_;
+  void (*handler_)(int);
 };
 
 // UTF-16 text of a byte vector that holds UTF-16LE (up to the first terminator).

@@ -11,6 +11,7 @@
 
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "tests/support/sim_fixture.h"
 #include "winsim/reg_codec.h"
 #include "winsim/show.h"
 
@@ -171,16 +172,18 @@ TEST_F(MachineTest, SaveReplacesTheImageAtomicallyWithTheCanonicalForm) {
   machine->Save();
   EXPECT_EQ(Inode(Image()), inode);
 
-  // A save that cannot write its temporary file fails and leaves the image as it was; a later
-  // save still writes the change.
+  // A save that cannot write its temporary file fails and leaves the image as it was, and no
+  // temporary file; a later save still writes the change.
   key.DeleteValue(u"w");
-  fs::create_directory(Dir() / "registry.reg.tmp");
-  EXPECT_THROW(machine->Save(), MachineError);
+  {
+    testing_support::FileSizeLimit full(16);
+    EXPECT_THROW(machine->Save(), MachineError);
+  }
   EXPECT_EQ(Read(Image()), saved);
-  fs::remove(Dir() / "registry.reg.tmp");
+  EXPECT_EQ(std::vector<fs::path>(fs::directory_iterator(Dir()), fs::directory_iterator()),
+            std::vector<fs::path>{Image()});
   machine->Save();
   EXPECT_EQ(Read(Image()).find("\"w\""), std::string::npos);
-  EXPECT_FALSE(fs::exists(Dir() / "registry.reg.tmp"));
 }
 
 TEST_F(MachineTest, LockIsExclusive) {
