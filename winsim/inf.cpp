@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
+#include "winsim/registry.h"
 
 namespace winsim {
 
@@ -100,7 +101,9 @@ RawLine SplitLine(std::u16string_view line) {
 orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
   const std::u16string text = Decode(bytes);
   inf->sections_.clear();
-  NamedSection* current = nullptr;
+  inf->sectionIndex_.clear();
+  inf->strings_.clear();
+  std::vector<InfLine>* current = nullptr;
   std::u16string_view rest = text;
   std::u16string logical;
   while (!rest.empty()) {
@@ -120,22 +123,25 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
         return ERROR_GENERAL_SYNTAX;
       }
       const std::u16string name(Trim(whole.substr(1, close - 1)));
-      current = nullptr;
-      for (NamedSection& section : inf->sections_) {
-        if (SameName(section.name, name)) {
-          current = &section;
-        }
+      const auto [entry, added] =
+          inf->sectionIndex_.try_emplace(FoldCase(name), inf->sections_.size());
+      if (added) {
+        inf->sections_.push_back(NamedSection{name, {}});
       }
-      if (current == nullptr) {
-        current = &inf->sections_.emplace_back(NamedSection{name, {}});
-      }
+      current = &inf->sections_[entry->second].lines;
     } else if (current != nullptr && !whole.empty() && !whole.starts_with(u";")) {
       RawLine raw = SplitLine(whole);
       if (raw.hasKey || !raw.fields.empty()) {
-        current->lines.push_back(InfLine{std::move(raw.key), std::move(raw.fields)});
+        current->push_back(InfLine{std::move(raw.key), std::move(raw.fields)});
       }
     }
     logical.clear();
+  }
+  if (const std::vector<InfLine>* strings = inf->Section(u"Strings")) {
+    for (const InfLine& line : *strings) {
+      inf->strings_.try_emplace(FoldCase(line.key),
+                                line.fields.empty() ? std::u16string() : line.fields[0]);
+    }
   }
   const std::optional<std::u16string> signature = inf->Value(u"Version", u"Signature");
   for (std::u16string_view known : {u"$Windows NT$", u"$Chicago$", u"$Windows 95$"}) {
@@ -147,12 +153,8 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
 }
 
 const std::vector<InfLine>* Inf::Section(std::u16string_view name) const {
-  for (const NamedSection& section : sections_) {
-    if (SameName(section.name, name)) {
-      return &section.lines;
-    }
-  }
-  return nullptr;
+  const auto found = sectionIndex_.find(FoldCase(name));
+  return found == sectionIndex_.end() ? nullptr : &sections_[found->second].lines;
 }
 
 std::optional<std::u16string> Inf::Value(std::u16string_view section,
@@ -179,17 +181,14 @@ std::u16string Inf::Substitute(std::u16string_view field) const {
     }
     out += field.substr(at, open - at);
     const std::u16string_view name = field.substr(open + 1, close - open - 1);
-    std::optional<std::u16string> value;
+    const auto found = name.empty() ? strings_.end() : strings_.find(FoldCase(name));
     if (name.empty()) {
-      value = u"%";
-    } else if (const std::vector<InfLine>* strings = Section(u"Strings")) {
-      for (const InfLine& line : *strings) {
-        if (!value && SameName(line.key, name)) {
-          value = line.fields.empty() ? std::u16string() : line.fields[0];
-        }
-      }
+      out += u'%';
+    } else if (found != strings_.end()) {
+      out += found->second;
+    } else {
+      out += field.substr(open, close - open + 1);
     }
-    out += value ? *value : std::u16string(field.substr(open, close - open + 1));
     at = close + 1;
   }
   return out;

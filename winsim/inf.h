@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,10 @@ class Inf {
     std::vector<InfLine> lines;
   };
   std::vector<NamedSection> sections_;
+  // The sections by case-folded name, and the first value of each [Strings] key by case-folded
+  // key, so that no look-up walks the whole file.
+  std::unordered_map<std::u16string, std::size_t> sectionIndex_;
+  std::unordered_map<std::u16string, std::u16string> strings_;
 };
 
 }  // namespace winsim

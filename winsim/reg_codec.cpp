@@ -315,20 +315,22 @@ class ImageReader {
                            "or \"REGEDIT4\"");
     }
     unicode_ = line_.text == kHeaderVersion5;
-    std::u16string next;
+    lines_ = &lines;
     while (lines.Next(line_.text)) {
       line_.parts.assign(1, {0, lines.number()});
-      while (!line_.text.empty() && line_.text.back() == u'\\' && IsContinued()) {
-        line_.text.pop_back();
-        if (!lines.Next(next)) {
-          Fail(line_.text.size(), "the last line ends with a continuation backslash");
+      more_ = false;
+      if (EndsContinued()) {
+        if (IsHexValueLine()) {
+          // Hex data of any length is read a physical line at a time (ReadHexBytes), never
+          // joined into one text.
+          line_.text.pop_back();
+          more_ = true;
+        } else {
+          while (EndsContinued()) {
+            line_.text.pop_back();
+            AppendNextLine();
+          }
         }
-        std::size_t blanks = 0;
-        while (blanks < next.size() && IsBlank(next[blanks])) {
-          ++blanks;
-        }
-        line_.parts.emplace_back(line_.text.size(), lines.number());
-        line_.text.append(next, blanks);
       }
       ReadEntry();
     }
@@ -342,9 +344,72 @@ class ImageReader {
 
   // A trailing backslash continues a value line (regedit splits long hex data so); key lines end
   // with ']' and comments are taken as they stand.
-  bool IsContinued() const {
+  bool EndsContinued() const {
     const std::size_t pos = SkipBlanks(0);
-    return pos < line_.text.size() && line_.text[pos] != u'[' && line_.text[pos] != u';';
+    return !line_.text.empty() && line_.text.back() == u'\\' && pos < line_.text.size() &&
+           line_.text[pos] != u'[' && line_.text[pos] != u';';
+  }
+
+  // Appends the next physical line, without its leading blanks, to line_.
+  void AppendNextLine() {
+    if (!lines_->Next(next_)) {
+      Fail(line_.text.size(), "the last line ends with a continuation backslash");
+    }
+    std::size_t blanks = 0;
+    while (blanks < next_.size() && IsBlank(next_[blanks])) {
+      ++blanks;
+    }
+    line_.parts.emplace_back(line_.text.size(), lines_->number());
+    line_.text.append(next_, blanks);
+  }
+
+  // True when the physical line in line_ holds a whole value name, '=' and the start of hex
+  // data: "name"=hex: or "name"=hex(N): (or @= for the default value).
+  bool IsHexValueLine() const {
+    const std::u16string& text = line_.text;
+    std::size_t pos = SkipBlanks(0);
+    if (text[pos] == u'@') {
+      ++pos;
+    } else {
+      // The closing quote, past escapes, as ReadQuoted finds it.
+      for (++pos; pos < text.size() && text[pos] != u'"'; ++pos) {
+        pos += text[pos] == u'\\' ? 1 : 0;
+      }
+      if (pos >= text.size()) {
+        return false;
+      }
+      ++pos;
+    }
+    pos = SkipBlanks(pos);
+    if (pos == text.size() || text[pos] != u'=') {
+      return false;
+    }
+    const std::u16string_view rest = std::u16string_view(text).substr(SkipBlanks(pos + 1));
+    return StartsWithNoCase(rest, u"hex:") ||
+           (StartsWithNoCase(rest, u"hex(") && rest.find(u"):") != std::u16string_view::npos);
+  }
+
+  // For hex data read a line at a time: while the text after `pos` holds no ',' and the data
+  // goes on in the next line, the text read so far is dropped and that line comes in behind the
+  // rest. `pos` moves with the text.
+  void BringInData(std::size_t& pos) {
+    while (more_ && line_.text.find(u',', pos) == std::u16string::npos) {
+      const int line = line_.LineAt(pos);
+      std::vector<std::pair<std::size_t, int>> parts = {{0, line}};
+      for (const auto& [start, number] : line_.parts) {
+        if (start > pos) {
+          parts.emplace_back(start - pos, number);
+        }
+      }
+      line_.text.erase(0, pos);
+      line_.parts = std::move(parts);
+      pos = 0;
+      AppendNextLine();
+      more_ = !line_.text.empty() && line_.text.back() == u'\\';
+      if (more_) {
+        line_.text.pop_back();
+      }
+    }
   }
 
   std::size_t SkipBlanks(std::size_t pos) const {
@@ -602,6 +667,7 @@ class ImageReader {
   std::vector<std::uint8_t> ReadHexBytes(std::size_t pos, std::uint32_t type) {
     std::vector<std::uint8_t>& data = bytes_;
     data.clear();
+    BringInData(pos);
     if (SkipBlanks(pos) == line_.text.size()) {
       return {};
     }
@@ -624,6 +690,7 @@ class ImageReader {
         Fail(pos, "expected ',' between hex bytes");
       }
       ++pos;
+      BringInData(pos);
     }
     if (!unicode_ &&
         (type == orv::REG_SZ || type == orv::REG_EXPAND_SZ || type == orv::REG_MULTI_SZ)) {
@@ -633,10 +700,19 @@ class ImageReader {
       }
       return wide;
     }
-    return std::vector<std::uint8_t>(data.begin(), data.end());  // no room to spare
+    std::vector<std::uint8_t> exact(data.begin(), data.end());  // no room to spare
+    if (data.capacity() > kKeptRoom) {
+      std::vector<std::uint8_t>().swap(data);  // the room of one large value is not kept
+    }
+    return exact;
   }
 
+  static constexpr std::size_t kKeptRoom = 1 << 20;
+
   Registry& registry_;
+  ImageLines* lines_ = nullptr;
+  std::u16string next_;  // a continuation line
+  bool more_ = false;    // line_ is hex data that goes on in the next physical line
   bool unicode_ = true;  // version 5 image (false: REGEDIT4)
   RegKey* key_ = nullptr;
   LogicalLine line_;
