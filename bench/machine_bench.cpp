@@ -1,6 +1,7 @@
 // machine_bench: what each device and record operation of orvcard-op costs as machines grow.
 //
 //   machine_bench [--sizes 1000,10000,100000] [--repeat N] [--work DIR] [--keep] [--op PATH]
+//   machine_bench --shapes [--repeat N] [--work DIR] [--op PATH]
 //
 // For each size it builds a simulated machine with that many device nodes under ORVPCARD_ENUM
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
@@ -9,6 +10,12 @@
 // operation, floor, ...) so that a busy machine weighs on all of them alike, and the median of
 // the repeats is reported. The report, a markdown table, goes to stdout; progress to stderr.
 // With --keep the machines stay in the work directory (machine-N), e.g. for a profiler.
+//
+// With --shapes it measures instead inputs of one kind that grow alone, each doubled twice, on
+// the sample machine: an INF file of many sections (install, 0x1), an uninstall record of many
+// values (0x8), one key of many values and one value of many megabytes (the serial
+// renumbering, 0x4000, which changes the sample machine and so saves it). The report gives the
+// time growth per doubling and the peak memory against registry.reg (and the INF).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -66,6 +73,7 @@ struct Options {
   fs::path work;
   bool keep = false;
   fs::path op = ORVCARD_OP_PATH;
+  bool shapes = false;
 };
 
 struct Run {
@@ -116,6 +124,10 @@ Options ParseOptions(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--keep") {
       options.keep = true;
+      continue;
+    }
+    if (arg == "--shapes") {
+      options.shapes = true;
       continue;
     }
     if (i + 1 == argc) {
@@ -193,8 +205,13 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   report.imageBytes = fs::file_size(dir / "registry.reg");
 }
 
-// Runs `orvcard-op CODE` on the machine `machineDir` and measures it.
-Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir) {
+// Runs `orvcard-op CODE` on the machine `machineDir`, in `folder` (by default the folder that
+// holds the machine), and measures it.
+Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir,
+                 fs::path folder = {}) {
+  if (folder.empty()) {
+    folder = machineDir.parent_path();
+  }
   char codeText[16];
   std::snprintf(codeText, sizeof codeText, "0x%x", code);
   const fs::path errors = machineDir.string() + ".stderr";
@@ -208,8 +225,7 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
     const int null = ::open("/dev/null", O_WRONLY);
     const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (null < 0 || err < 0 || ::dup2(null, 1) < 0 || ::dup2(err, 2) < 0 ||
-        ::chdir(machineDir.parent_path().c_str()) != 0 ||
-        ::setenv("ORVCARD_MACHINE", machineDir.c_str(), 1) != 0 ||
+        ::chdir(folder.c_str()) != 0 || ::setenv("ORVCARD_MACHINE", machineDir.c_str(), 1) != 0 ||
         ::unsetenv("ORVCARD_TRACE") != 0) {
       ::_exit(126);
     }
@@ -426,6 +442,162 @@ void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
   }
 }
 
+// --- Shapes: inputs of one kind that grow alone ---
+
+struct Shape {
+  const char* name;  // what grows, for the report
+  unsigned code;     // the operation run on it
+  std::size_t sizes[3];
+  // Registry text added to the sample machine's image, for size n (may be empty).
+  std::string (*image)(std::size_t n);
+  // An INF file put in the run's current folder, for size n (empty for none).
+  std::string (*inf)(std::size_t n);
+};
+
+std::string NoText(std::size_t) {
+  return {};
+}
+
+// An INF that installs, with n sections of one line each after its own.
+std::string InfOfSections(std::size_t n) {
+  std::string text =
+      "[Version]\nSignature=\"$Windows NT$\"\nClass=Ports\nProvider=%Maker%\n\n"
+      "[Manufacturer]\n%Maker%=Models\n\n[Models]\n%Port%=Install,ORVPCARD_ENUM\\BENCH\n\n";
+  for (std::size_t i = 0; i < n; ++i) {
+    text += "[Section" + std::to_string(i) + "]\nAddReg=Section" + std::to_string(i + 1) + "\n\n";
+  }
+  return text + "[Strings]\nMaker=\"ORVEK\"\nPort=\"ORVEK Bench Port\"\n";
+}
+
+// The card's uninstall record with n driver-store paths, as installs write them (522 bytes).
+std::string RecordOfValues(std::size_t n) {
+  std::string text =
+      "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+      "ORVEK Multi-I/O Card Driver]\n";
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string path = "C:\\Windows\\System32\\DriverStore\\FileRepository\\orvser.inf_" +
+                             std::to_string(i) + "\\orvser.inf";
+    std::string bytes;
+    for (char c : path) {
+      bytes += std::string{c, '\0'};
+    }
+    bytes.resize(522, '\0');
+    text += "\"DriverStorePath" + std::to_string(i) + "\"=hex(1):";
+    for (std::size_t b = 0; b < bytes.size(); ++b) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, b == 0 ? "%02x" : ",%02x",
+                    static_cast<unsigned char>(bytes[b]));
+      text += hex;
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+// One key with n small values (a DWORD each).
+std::string KeyOfValues(std::size_t n) {
+  std::string text = "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench]\n";
+  char line[64];
+  for (std::size_t i = 0; i < n; ++i) {
+    std::snprintf(line, sizeof line, "\"Value%07zu\"=dword:%08zx\n", i, i);
+    text += line;
+  }
+  return text;
+}
+
+// One value of n megabytes, in lines of 25 bytes as regedit wraps hex data.
+std::string ValueOfMegabytes(std::size_t n) {
+  std::string text = "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Bench]\n\"Blob\"=hex:";
+  const std::size_t bytes = n * 1000 * 1000;
+  text.reserve(bytes * 3 + bytes / 8 + 64);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const auto byte = static_cast<unsigned char>(i * 7);
+    if (i > 0) {
+      text += i % 25 == 0 ? ",\\\n  " : ",";
+    }
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0xF];
+  }
+  return text + "\n";
+}
+
+constexpr Shape kShapes[] = {
+    {"sections in an INF file", 0x1, {15000, 30000, 60000}, NoText, InfOfSections},
+    {"values in the uninstall record", 0x8, {25000, 50000, 100000}, RecordOfValues, NoText},
+    {"values in one key", 0x4000, {250000, 500000, 1000000}, KeyOfValues, NoText},
+    {"megabytes in one value", 0x4000, {25, 50, 100}, ValueOfMegabytes, NoText},
+};
+
+struct ShapeRun {
+  std::uintmax_t imageBytes = 0;
+  std::uintmax_t infBytes = 0;
+  Result result;
+};
+
+ShapeRun MeasureShape(const Options& options, const Shape& shape, std::size_t n) {
+  const fs::path machine = options.work / "shape-machine";
+  const fs::path folder = options.work / "shape-folder";
+  fs::remove_all(machine);
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  ShapeRun run;
+  {
+    const fs::path regFile = options.work / "shape.reg";
+    {
+      std::ofstream out(regFile, std::ios::binary);
+      out << winsim::SampleMachineImage() << shape.image(n);
+    }
+    winsim::Machine::CreateFromImage(machine, regFile);
+    fs::remove(regFile);
+  }
+  if (const std::string inf = shape.inf(n); !inf.empty()) {
+    std::ofstream(folder / "bench.inf", std::ios::binary) << inf;
+    run.infBytes = inf.size();
+  }
+  run.imageBytes = fs::file_size(machine / "registry.reg");
+  run.result.operation = {shape.code, shape.name};
+  for (int round = 0; round < options.repeat; ++round) {
+    const fs::path copy = machine.string() + "-run";
+    fs::remove_all(copy);
+    fs::copy(machine, copy, fs::copy_options::recursive);
+    run.result.runs.push_back(RunOperation(options, shape.code, copy, folder));
+    fs::remove_all(copy);
+  }
+  fs::remove_all(machine);
+  fs::remove_all(folder);
+  return run;
+}
+
+void MeasureShapes(const Options& options) {
+  std::printf(
+      "Inputs of one kind growing alone on the sample machine: wall time of `orvcard-op CODE` "
+      "(median of %d runs), its growth per doubling, and peak memory against registry.reg "
+      "(and the INF file):\n\n",
+      options.repeat);
+  std::printf(
+      "| what grows | code | size | registry.reg | INF file | time | per doubling | peak memory | "
+      "memory / (image + INF) |\n|---|---|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const Shape& shape : kShapes) {
+    double before = 0;
+    for (std::size_t n : shape.sizes) {
+      std::fprintf(stderr, "%s: %zu\n", shape.name, n);
+      const ShapeRun run = MeasureShape(options, shape, n);
+      const double seconds = run.result.Seconds();
+      const double input = static_cast<double>(run.imageBytes + run.infBytes);
+      std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %.2f× |\n", shape.name,
+                  Code(shape.code).c_str(), Grouped(n).c_str(),
+                  Megabytes(static_cast<double>(run.imageBytes)).c_str(),
+                  run.infBytes == 0 ? "-" : Megabytes(static_cast<double>(run.infBytes)).c_str(),
+                  Milliseconds(seconds).c_str(),
+                  before == 0 ? "-" : Format("%.2f", seconds / before).c_str(),
+                  Megabytes(run.result.PeakBytes()).c_str(), run.result.PeakBytes() / input);
+      std::fflush(stdout);
+      before = seconds;
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -442,6 +614,17 @@ int main(int argc, char** argv) {
   options.work = fs::absolute(options.work);
   if (::access(options.op.c_str(), X_OK) != 0) {
     Fail("cannot run " + options.op.string());
+  }
+  if (options.shapes) {
+    try {
+      MeasureShapes(options);
+    } catch (const std::exception& error) {
+      Fail(error.what());
+    }
+    if (ownWork) {
+      fs::remove_all(options.work);
+    }
+    return 0;
   }
   std::vector<SizeReport> sizes;
   try {

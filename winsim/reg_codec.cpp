@@ -462,10 +462,15 @@ class ImageReader {
     key_ = key;
   }
 
-  // The values read for key_ go to it together, so that it takes them in one piece.
+  // The values read for key_ go to it together, so that a key of a few values takes them in one
+  // piece; a key of many takes them a few at a time, so that they are never held twice.
   void SetValue(std::uint32_t type, std::vector<std::uint8_t> data) {
     pending_.push_back(RegValue{name_, type, std::move(data)});
+    if (pending_.size() == kPendingValues) {
+      FlushValues();
+    }
   }
+  static constexpr std::size_t kPendingValues = 32;
   void FlushValues() { key_->SetValues(pending_); }
 
   // [HKEY_...\path] opens (creating) a key; [-HKEY_...\path] deletes it with its tree.

@@ -29,6 +29,14 @@ bool EqualFolded(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+std::size_t FoldedHash(std::u16string_view name) {
+  std::uint64_t hash = 0xCBF29CE484222325ULL;
+  for (char16_t c : name) {
+    hash = (hash ^ Fold(c)) * 0x100000001B3ULL;
+  }
+  return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
+
 }  // namespace
 
 std::u16string FoldCase(std::u16string_view name) {
@@ -209,10 +217,39 @@ const RegValue* RegKey::FindValue(std::u16string_view name) const {
   return index == values_.size() ? nullptr : &values_[index];
 }
 
+std::size_t RegKey::SlotOf(std::u16string_view name) const {
+  const std::size_t mask = valueSlots_.size() - 1;
+  std::size_t slot = FoldedHash(name) & mask;
+  while (valueSlots_[slot] != 0 && !EqualFolded(values_[valueSlots_[slot] - 1].name, name)) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+std::size_t RegKey::SlotHolding(std::u16string_view name, std::uint32_t entry) const {
+  const std::size_t mask = valueSlots_.size() - 1;
+  std::size_t slot = FoldedHash(name) & mask;
+  while (valueSlots_[slot] != entry) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
+
+void RegKey::IndexValues() {
+  std::size_t size = 64;
+  while (size < values_.size() * 2) {
+    size *= 2;
+  }
+  valueSlots_.assign(size, 0);
+  for (std::size_t i = 0; i < values_.size(); ++i) {
+    valueSlots_[SlotOf(values_[i].name)] = static_cast<std::uint32_t>(i + 1);
+  }
+}
+
 std::size_t RegKey::ValueIndex(std::u16string_view name) const {
-  if (valueIndex_ != nullptr) {
-    auto it = valueIndex_->find(FoldCase(name));
-    return it == valueIndex_->end() ? values_.size() : it->second;
+  if (!valueSlots_.empty()) {
+    const std::uint32_t entry = valueSlots_[SlotOf(name)];
+    return entry == 0 ? values_.size() : entry - 1;
   }
   for (std::size_t i = 0; i < values_.size(); ++i) {
     if (EqualFolded(values_[i].name, name)) {
@@ -236,13 +273,10 @@ void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
   }
   NoteChange(false);
   values_.push_back(RegValue{std::u16string(name), type, std::move(data)});
-  if (valueIndex_ != nullptr) {
-    valueIndex_->emplace(FoldCase(name), index);
-  } else if (values_.size() > kIndexedValues) {
-    valueIndex_ = std::make_unique<std::unordered_map<std::u16string, std::size_t>>();
-    for (std::size_t i = 0; i < values_.size(); ++i) {
-      valueIndex_->emplace(FoldCase(values_[i].name), i);
-    }
+  if (values_.size() * 2 > valueSlots_.size() && values_.size() > kIndexedValues) {
+    IndexValues();
+  } else if (!valueSlots_.empty()) {
+    valueSlots_[SlotOf(name)] = static_cast<std::uint32_t>(values_.size());
   }
 }
 
@@ -258,7 +292,7 @@ bool RegKey::EditValueData(std::u16string_view name,
 }
 
 void RegKey::SetValues(std::vector<RegValue>& values) {
-  bool whole = values_.empty() && valueIndex_ == nullptr && values.size() <= kIndexedValues;
+  bool whole = values_.empty() && valueSlots_.empty() && values.size() <= kIndexedValues;
   for (std::size_t i = 0; whole && i < values.size(); ++i) {
     for (std::size_t j = 0; whole && j < i; ++j) {
       whole = !EqualFolded(values[i].name, values[j].name);
@@ -282,13 +316,27 @@ bool RegKey::DeleteValue(std::u16string_view name) {
     return false;
   }
   NoteChange(false);
-  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
-  if (valueIndex_ != nullptr) {
-    // Only the values behind it move down: the last value goes at no cost beyond its own.
-    valueIndex_->erase(FoldCase(name));
-    for (std::size_t i = removed; i < values_.size(); ++i) {
-      (*valueIndex_)[FoldCase(values_[i].name)] = i;
+  if (!valueSlots_.empty()) {
+    // The slot is freed; the entries behind it in its run move back where their hash allows, so
+    // that every look-up still finds its value.
+    const std::size_t mask = valueSlots_.size() - 1;
+    std::size_t free = SlotOf(name);
+    for (std::size_t next = (free + 1) & mask; valueSlots_[next] != 0; next = (next + 1) & mask) {
+      const std::size_t home = FoldedHash(values_[valueSlots_[next] - 1].name) & mask;
+      const bool stays =
+          free <= next ? (home > free && home <= next) : (home > free || home <= next);
+      if (!stays) {
+        valueSlots_[free] = valueSlots_[next];
+        free = next;
+      }
     }
+    valueSlots_[free] = 0;
+  }
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
+  // Only the values behind it move down: the last value goes at no cost beyond its own.
+  for (std::size_t i = removed; i < values_.size() && !valueSlots_.empty(); ++i) {
+    valueSlots_[SlotHolding(values_[i].name, static_cast<std::uint32_t>(i + 2))] =
+        static_cast<std::uint32_t>(i + 1);
   }
   return true;
 }

@@ -146,8 +146,15 @@ class RegKey {
   std::vector<std::shared_ptr<RegKey>> subkeys_;
   std::size_t deletedSubkeys_ = 0;
   std::vector<RegValue> values_;
-  // Index of the values by folded name, kept only for keys with many values.
-  std::unique_ptr<std::unordered_map<std::u16string, std::size_t>> valueIndex_;
+  // Index of the values by folded name, kept only for keys with many values: an open-addressing
+  // table of value positions + 1 (0 for a free slot), a power of two at least twice the values,
+  // so that it costs a few bytes per value.
+  std::vector<std::uint32_t> valueSlots_;
+  // The slot of the value `name`, or the free slot where it would go.
+  std::size_t SlotOf(std::u16string_view name) const;
+  // The slot holding the value position + 1 `entry` (whose name is `name`).
+  std::size_t SlotHolding(std::u16string_view name, std::uint32_t entry) const;
+  void IndexValues();  // builds the table anew for values_
 };
 
 // Value data as the registry stores it: UTF-16LE text with its terminator (appended to `data`, or
