@@ -174,6 +174,12 @@ int DriveChanges::OpenAppend(const fs::path& file, int* fd) {
   if (inside && !Writable(file)) {
     return EACCES;
   }
+  // What is there already must be a regular file (a FIFO nobody reads would not even open).
+  struct stat status {};
+  if ((inside ? ::lstat(file.c_str(), &status) : ::stat(file.c_str(), &status)) == 0 &&
+      !S_ISREG(status.st_mode)) {
+    return ENODEV;
+  }
   const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | (inside ? O_NOFOLLOW : 0);
   bool created = false;
   int opened = ::open(file.c_str(), flags);
@@ -184,7 +190,6 @@ int DriveChanges::OpenAppend(const fs::path& file, int* fd) {
   if (opened < 0) {
     return errno;
   }
-  struct stat status {};
   if (::fstat(opened, &status) != 0 || !S_ISREG(status.st_mode)) {
     ::close(opened);
     return ENODEV;

@@ -1,0 +1,320 @@
+// Hostile machine folders and careless callers, through the programs. Links planted in the
+// machine folder are never followed; a private image stays private; a run whose save fails
+// leaves nothing that the machine or the caller can see later (stdout stays as printed, exit
+// status 125); a response file that is no regular file is never opened for writing and never
+// blocks the run; a current folder whose name holds a backslash is refused.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/programs/program_runner.h"
+#include "winsim/machine.h"
+
+namespace hardening {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::ProgramResult;
+using testing_support::ProgramSandbox;
+
+// Runs `argv` in `folder` on the sandbox's machine, with the size of the files it writes
+// limited to `fileSizeLimit` bytes (0: no limit; a write past it fails as on a full disk), and
+// kills it after 20 s, so that a run that blocks fails the test instead of hanging it.
+ProgramResult RunIn(const ProgramSandbox& box, const fs::path& folder,
+                    const std::vector<std::string>& argv, rlim_t fileSizeLimit = 0) {
+  const fs::path out = box.root() / "out.txt";
+  const fs::path err = box.root() / "err.txt";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fileSizeLimit != 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
+        ::chdir(folder.c_str()) != 0 || ::setenv("ORVCARD_MACHINE", box.machine().c_str(), 1)) {
+      ::_exit(126);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ProgramResult result;
+  int raw = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (::waitpid(child, &raw, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &raw, 0);
+      ADD_FAILURE() << argv[0] << " did not end within 20 s";
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  result.out = box.ReadFile(out);
+  result.err = box.ReadFile(err);
+  return result;
+}
+
+// Everything below `dir` as it is, links not followed: each entry's path, kind and content
+// (the target of a link, the bytes of a file) and mode.
+std::map<std::string, std::string> Snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    struct stat status {};
+    ::lstat(it->path().c_str(), &status);
+    std::string what = std::to_string(status.st_mode) + " ";
+    if (S_ISLNK(status.st_mode)) {
+      what += "-> " + fs::read_symlink(it->path()).string();
+    } else if (S_ISREG(status.st_mode)) {
+      std::ifstream in(it->path(), std::ios::binary);
+      what += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    entries[it->path().lexically_relative(dir).string()] = what;
+  }
+  return entries;
+}
+
+// A sample machine, with the sample packages in the working folder.
+void SampleWithPackages(const ProgramSandbox& box) {
+  winsim::Machine::CreateSample(box.machine());
+  fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", box.work(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Links and modes in the machine folder
+
+struct FolderCase {
+  const char* name;
+  std::function<void(const ProgramSandbox&)> plant;  // prepares the machine folder
+  std::vector<std::string> argv;                     // the run (program path first)
+  int status;                                        // its exit status (-1: any but 125)
+  const char* err;                                   // a part of stderr ("" for none)
+  std::function<void(const ProgramSandbox&)> check;  // what must hold afterwards
+};
+
+fs::path Outside(const ProgramSandbox& box) {
+  return box.root() / "outside";
+}
+
+std::vector<FolderCase> FolderCases() {
+  const auto planted = [](const ProgramSandbox& box) {
+    // The file the link points to is untouched, and the link is gone or still a link.
+    EXPECT_EQ(box.ReadFile(Outside(box) / "target"), "precious\n");
+  };
+  const auto plantTarget = [](const ProgramSandbox& box) {
+    fs::create_directories(Outside(box));
+    std::ofstream(Outside(box) / "target") << "precious\n";
+  };
+  return {
+      {"a link named like the temporary image",
+       [=](const ProgramSandbox& box) {
+         winsim::Machine::CreateSample(box.machine());
+         plantTarget(box);
+         fs::create_symlink(Outside(box) / "target", box.machine() / "registry.reg.tmp");
+       },
+       {ORVCARD_OP_BIN, "0x4000"},
+       0,
+       "",
+       [=](const ProgramSandbox& box) {
+         planted(box);
+         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(box.machine() / "registry.reg")));
+         EXPECT_FALSE(fs::exists(fs::symlink_status(box.machine() / "registry.reg.tmp")));
+       }},
+      {"a dangling link as the lock file",
+       [=](const ProgramSandbox& box) {
+         winsim::Machine::CreateSample(box.machine());
+         fs::create_directories(Outside(box));
+         fs::create_symlink(Outside(box) / "created", box.machine() / ".lock");
+       },
+       {ORVCARD_OP_BIN, "0x4000"},
+       125,
+       "/.lock: the lock file is a symbolic link",
+       [](const ProgramSandbox& box) { EXPECT_FALSE(fs::exists(Outside(box) / "created")); }},
+      {"a dangling link as a program of drive C: when the machine is made",
+       [](const ProgramSandbox& box) {
+         fs::create_directories(box.machine() / "drive_c" / "Windows" / "System32");
+         fs::create_directories(Outside(box));
+         fs::create_symlink(Outside(box) / "created",
+                            box.machine() / "drive_c" / "Windows" / "System32" / "cmd.exe");
+       },
+       {WINSIM_BIN, "init", "../machine"},
+       0,
+       "",
+       [](const ProgramSandbox& box) { EXPECT_FALSE(fs::exists(Outside(box) / "created")); }},
+      {"the published INF folder a link to a folder outside",
+       [=](const ProgramSandbox& box) {
+         SampleWithPackages(box);
+         fs::create_directories(Outside(box));
+         fs::remove_all(box.machine() / "drive_c" / "Windows" / "inf");
+         fs::create_directory_symlink(Outside(box), box.machine() / "drive_c" / "Windows" / "inf");
+       },
+       {ORVCARD_OP_BIN, "0x11", "-f2result.ini"},
+       -1,
+       "",
+       [](const ProgramSandbox& box) { EXPECT_TRUE(fs::is_empty(Outside(box))); }},
+      {"a private image",
+       [](const ProgramSandbox& box) {
+         winsim::Machine::CreateSample(box.machine());
+         fs::permissions(box.machine() / "registry.reg",
+                         fs::perms::owner_read | fs::perms::owner_write);
+       },
+       {ORVCARD_OP_BIN, "0x4000"},
+       0,
+       "",
+       [](const ProgramSandbox& box) {
+         EXPECT_EQ(fs::status(box.machine() / "registry.reg").permissions(),
+                   fs::perms::owner_read | fs::perms::owner_write);
+       }},
+  };
+}
+
+TEST(HostileMachines, LinksInTheMachineFolderAreNeverFollowed) {
+  for (const FolderCase& hostile : FolderCases()) {
+    SCOPED_TRACE(hostile.name);
+    ProgramSandbox box;
+    hostile.plant(box);
+    const ProgramResult result = RunIn(box, box.work(), hostile.argv);
+    if (hostile.status < 0) {
+      EXPECT_NE(result.status, 125) << result.err;
+    } else {
+      EXPECT_EQ(result.status, hostile.status) << result.err;
+    }
+    EXPECT_NE(result.err.find(hostile.err), std::string::npos) << result.err;
+    hostile.check(box);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Failed saves
+
+struct FailedSaveCase {
+  const char* code;
+  bool installedFirst;  // the sample packages installed (and recorded) before the run
+  // Every case changes the registry: a run that changes none writes no image, so its save
+  // cannot fail.
+  const char* out;      // what the run prints before its save fails
+};
+
+TEST(FailedSaves, ARunWhoseSaveFailsLeavesNothingBehind) {
+  const FailedSaveCase cases[] = {
+      {"0x11", false, "\n  Installing driver package...\n\n  Install driver success.\n"},
+      {"0x4", false, ""},
+      {"0x8", true, ""},
+      {"0x4000", false, ""},
+  };
+  for (const FailedSaveCase& failed : cases) {
+    SCOPED_TRACE(failed.code);
+    ProgramSandbox box;
+    SampleWithPackages(box);
+    if (failed.installedFirst) {
+      ASSERT_EQ(RunIn(box, box.work(), {ORVCARD_OP_BIN, "0x1"}).status, 0);
+    }
+    const std::map<std::string, std::string> machine = Snapshot(box.machine());
+    const std::map<std::string, std::string> work = Snapshot(box.work());
+    // The image (14 KB) cannot be written; the packages (1 KB each) and the response file can.
+    const ProgramResult result =
+        RunIn(box, box.work(), {ORVCARD_OP_BIN, failed.code, "-f2result.ini"}, 4096);
+    EXPECT_EQ(result.status, 125);
+    EXPECT_EQ(result.out, failed.out);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    // The lock file is the one entry a run may add.
+    std::map<std::string, std::string> after = Snapshot(box.machine());
+    after.erase(".lock");
+    std::map<std::string, std::string> expected = machine;
+    expected.erase(".lock");
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(Snapshot(box.work()), work);
+    // The same run with room to save does change the machine.
+    EXPECT_LT(RunIn(box, box.work(), {ORVCARD_OP_BIN, failed.code}).status, 125);
+    EXPECT_NE(Snapshot(box.machine()), machine);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Response files that are no files, folders that are no Windows folders
+
+TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
+  ProgramSandbox box;
+  SampleWithPackages(box);
+  ASSERT_EQ(::mkfifo((box.work() / "fifo").c_str(), 0644), 0);
+  fs::create_directories(box.work() / "folder");
+  const fs::path backslash = box.work() / "a\\..";
+  fs::create_directories(backslash);
+  fs::copy(box.work() / "orvser.inf", backslash / "orvser.inf");
+  struct Case {
+    const char* name;
+    fs::path folder;
+    std::vector<std::string> argv;
+    int status;
+    const char* err;  // a part of the one line on stderr
+  };
+  // Code 0x10 takes the invalid-option branch (result 10), then writes the response file.
+  const Case cases[] = {
+      {"a FIFO nobody reads",
+       box.work(),
+       {ORVCARD_OP_BIN, "0x10", "-f2fifo"},
+       10,
+       "/work/fifo: not a regular file; no response written"},
+      {"the full device",
+       box.work(),
+       {ORVCARD_OP_BIN, "0x10", "-f2/dev/full"},
+       10,
+       "/dev/full: not a regular file"},
+      {"a folder",
+       box.work(),
+       {ORVCARD_OP_BIN, "0x10", "-f2folder"},
+       10,
+       "/work/folder: not a regular file"},
+      {"a current folder named with a backslash",
+       backslash,
+       {ORVCARD_OP_BIN, "0x11", "-f2result.ini"},
+       125,
+       "backslash"},
+  };
+  const std::map<std::string, std::string> machine = Snapshot(box.machine());
+  for (const Case& hostile : cases) {
+    SCOPED_TRACE(hostile.name);
+    const ProgramResult result = RunIn(box, hostile.folder, hostile.argv);
+    EXPECT_EQ(result.status, hostile.status) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_NE(result.err.find(hostile.err), std::string::npos) << result.err;
+  }
+  EXPECT_TRUE(fs::is_empty(box.work() / "folder"));
+  EXPECT_FALSE(fs::exists(box.work() / "result.ini"));
+  EXPECT_FALSE(fs::exists(backslash / "result.ini"));
+  // Nothing was installed from the folder with the backslash (and the uninstall found nothing).
+  std::map<std::string, std::string> after = Snapshot(box.machine());
+  after.erase(".lock");
+  EXPECT_EQ(after, machine);
+}
+
+}  // namespace
+}  // namespace hardening
