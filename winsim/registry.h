@@ -103,8 +103,13 @@ class RegKey {
   // Sets `values` in order, as SetValue does one by one, and empties the list. A key without
   // values takes a few values of distinct names whole, without growing its list step by step.
   void SetValues(std::vector<RegValue>& values);
-  // Gives back the room that appending values left spare (for a key that is complete).
-  void ShrinkToFit() { values_.shrink_to_fit(); }
+  // Gives back the room that appending values left spare (for a key that is complete), when it
+  // is worth the copy: moving a long list costs, for a moment, the list twice.
+  void ShrinkToFit() {
+    if (values_.capacity() - values_.size() > values_.size() / 4) {
+      values_.shrink_to_fit();
+    }
+  }
 
   // Full path below the root hive, e.g. HKEY_LOCAL_MACHINE\SYSTEM\Select.
   std::u16string Path() const;

@@ -1,7 +1,9 @@
 // The fault sweep: every operation runs on a representative machine, then once more for each
 // platform call of that run's trace with exactly that call made to fail (first with
 // ERROR_ACCESS_DENIED, then with the failure the call most naturally has). Whatever fails, the
-// run ends, closes every handle it opened and leaves a registry that still reads back.
+// run ends, closes every handle it opened and leaves a registry that still reads back. Then the
+// save of each of those runs fails too: the machine's folder (drive C: and the response file in
+// it) must be exactly as it was before the run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,11 +15,13 @@
 #include <vector>
 
 #include "tests/hardening/hardening_support.h"
+#include "winsim/machine.h"
 #include "winsim/sim_windows.h"
 
 namespace hardening {
 namespace {
 
+namespace fs = std::filesystem;
 using orv::DWORD;
 
 // The failure each call most naturally reports besides ERROR_ACCESS_DENIED: a missing item, a
@@ -100,13 +104,19 @@ class FaultSweep : public testing::TestWithParam<SweepCase> {};
 TEST_P(FaultSweep, EveryCallFailingOnceLeavesASoundMachine) {
   const SweepCase& sweep = GetParam();
   auto baseline = RepresentativeMachine(sweep.start);
+  const fs::path folder = baseline->driveC().parent_path();
+  const std::map<std::string, std::string> untouched = FolderSnapshot(folder);
   RunCode(*baseline, sweep.code);
   ASSERT_EQ(MachineProblems(*baseline), "");
+  // What a run that saves leaves: a failed save must take all of it back.
+  ASSERT_NO_THROW(baseline->machine().Save());
+  const bool changesFiles = FolderSnapshot(folder) != untouched;
   const std::vector<winsim::TraceEntry> trace = Calls(baseline->api().trace());
   ASSERT_FALSE(trace.empty());
 
   int runs = 0;
-  int effective = 0;  // runs whose armed call did fail
+  int effective = 0;    // runs whose armed call did fail
+  int failedSaves = 0;  // failed saves of runs that change files, each taken back
   std::map<std::string, int> seen;
   for (std::size_t k = 0; k < trace.size(); ++k) {
     const std::string& api = trace[k].api;
@@ -119,6 +129,7 @@ TEST_P(FaultSweep, EveryCallFailingOnceLeavesASoundMachine) {
       const std::string context = "call " + std::to_string(k) + " " + trace[k].Line() +
                                   " failing with " + winsim::Hex(status);
       auto sim = RepresentativeMachine(sweep.start);
+      const std::map<std::string, std::string> before = FolderSnapshot(sim->driveC().parent_path());
       sim->api().ArmFault(winsim::Fault{api, "", nth, status});
       RunCode(*sim, sweep.code);
       ++runs;
@@ -134,14 +145,21 @@ TEST_P(FaultSweep, EveryCallFailingOnceLeavesASoundMachine) {
       effective += failed ? 1 : 0;
       EXPECT_EQ(MachineProblems(*sim, failed && kClosingCalls.count(api) != 0 ? 1 : 0), "")
           << context;
+
+      sim->machine().FailNextSave("No space left on device");
+      EXPECT_THROW(sim->machine().Save(), winsim::MachineError) << context;
+      EXPECT_EQ(FolderSnapshot(sim->driveC().parent_path()), before) << context;
+      failedSaves += changesFiles ? 1 : 0;
     }
   }
   // Only the console output cannot fail; every other call can.
   const bool consoleOnly = std::all_of(
       trace.begin(), trace.end(), [](const auto& entry) { return entry.api == "CrtWriteStdout"; });
   EXPECT_EQ(effective > 0, !consoleOnly);
-  std::printf("[ sweep    ] %s: %zu calls traced, %d faulted runs, %d faults took effect\n",
-              CaseName(sweep).c_str(), trace.size(), runs, effective);
+  std::printf(
+      "[ sweep    ] %s: %zu calls traced, %d faulted runs, %d faults took effect, %d failed "
+      "saves of runs that change files\n",
+      CaseName(sweep).c_str(), trace.size(), runs, effective, failedSaves);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOperations, FaultSweep, testing::ValuesIn(AllCases()), ParamName);

@@ -1,7 +1,11 @@
 #include "tests/hardening/hardening_support.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "frontend/program_args.h"
 #include "frontend/run_operation.h"
@@ -19,6 +23,7 @@ std::unique_ptr<testing_support::SimMachine> RepresentativeMachine(Start start) 
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   if (start == Start::kInstalled) {
     RunCode(*sim, orv::kOpInstall);
+    sim->machine().Save();  // the install's files stay, whatever a later run does
     sim->api().ClearTrace();
   }
   return sim;
@@ -45,6 +50,25 @@ std::string MachineProblems(testing_support::SimMachine& sim, std::size_t maySta
     problems += std::string("the registry does not read back: ") + error.what() + "; ";
   }
   return problems;
+}
+
+std::map<std::string, std::string> FolderSnapshot(const fs::path& dir) {
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    struct stat status {};
+    ::lstat(it->path().c_str(), &status);
+    std::string what = std::to_string(status.st_mode) + " ";
+    if (S_ISLNK(status.st_mode)) {
+      what += "-> " + fs::read_symlink(it->path()).string();
+    } else if (S_ISREG(status.st_mode)) {
+      std::ifstream in(it->path(), std::ios::binary);
+      what += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    entries[it->path().lexically_relative(dir).string()] = what;
+  }
+  return entries;
 }
 
 }  // namespace hardening

@@ -2,6 +2,8 @@
 // checks every run must pass whatever failed inside it.
 #pragma once
 
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -29,5 +31,9 @@ orv::DWORD RunCode(testing_support::SimMachine& sim, orv::DWORD code);
 // Every handle closed (all but at most `mayStayOpen`), and the registry written out reads back to
 // the same image. Returns the problems found, empty when there are none.
 std::string MachineProblems(testing_support::SimMachine& sim, std::size_t mayStayOpen = 0);
+
+// Everything below `dir` as it is, links not followed: each entry's path with its mode and
+// content (the target of a link, the bytes of a file).
+std::map<std::string, std::string> FolderSnapshot(const std::filesystem::path& dir);
 
 }  // namespace hardening

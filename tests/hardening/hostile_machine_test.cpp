@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/hardening/hardening_support.h"
 #include "tests/programs/program_runner.h"
 #include "winsim/machine.h"
 
@@ -77,27 +78,6 @@ ProgramResult RunIn(const ProgramSandbox& box, const fs::path& folder,
   result.out = box.ReadFile(out);
   result.err = box.ReadFile(err);
   return result;
-}
-
-// Everything below `dir` as it is, links not followed: each entry's path, kind and content
-// (the target of a link, the bytes of a file) and mode.
-std::map<std::string, std::string> Snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> entries;
-  std::error_code error;
-  for (fs::recursive_directory_iterator it(dir, error), end; !error && it != end;
-       it.increment(error)) {
-    struct stat status {};
-    ::lstat(it->path().c_str(), &status);
-    std::string what = std::to_string(status.st_mode) + " ";
-    if (S_ISLNK(status.st_mode)) {
-      what += "-> " + fs::read_symlink(it->path()).string();
-    } else if (S_ISREG(status.st_mode)) {
-      std::ifstream in(it->path(), std::ios::binary);
-      what += std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    entries[it->path().lexically_relative(dir).string()] = what;
-  }
-  return entries;
 }
 
 // A sample machine, with the sample packages in the working folder.
@@ -219,7 +199,7 @@ struct FailedSaveCase {
   bool installedFirst;  // the sample packages installed (and recorded) before the run
   // Every case changes the registry: a run that changes none writes no image, so its save
   // cannot fail.
-  const char* out;      // what the run prints before its save fails
+  const char* out;  // what the run prints before its save fails
 };
 
 TEST(FailedSaves, ARunWhoseSaveFailsLeavesNothingBehind) {
@@ -236,8 +216,8 @@ TEST(FailedSaves, ARunWhoseSaveFailsLeavesNothingBehind) {
     if (failed.installedFirst) {
       ASSERT_EQ(RunIn(box, box.work(), {ORVCARD_OP_BIN, "0x1"}).status, 0);
     }
-    const std::map<std::string, std::string> machine = Snapshot(box.machine());
-    const std::map<std::string, std::string> work = Snapshot(box.work());
+    const std::map<std::string, std::string> machine = FolderSnapshot(box.machine());
+    const std::map<std::string, std::string> work = FolderSnapshot(box.work());
     // The image (14 KB) cannot be written; the packages (1 KB each) and the response file can.
     const ProgramResult result =
         RunIn(box, box.work(), {ORVCARD_OP_BIN, failed.code, "-f2result.ini"}, 4096);
@@ -246,15 +226,15 @@ TEST(FailedSaves, ARunWhoseSaveFailsLeavesNothingBehind) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
     // The lock file is the one entry a run may add.
-    std::map<std::string, std::string> after = Snapshot(box.machine());
+    std::map<std::string, std::string> after = FolderSnapshot(box.machine());
     after.erase(".lock");
     std::map<std::string, std::string> expected = machine;
     expected.erase(".lock");
     EXPECT_EQ(after, expected);
-    EXPECT_EQ(Snapshot(box.work()), work);
+    EXPECT_EQ(FolderSnapshot(box.work()), work);
     // The same run with room to save does change the machine.
     EXPECT_LT(RunIn(box, box.work(), {ORVCARD_OP_BIN, failed.code}).status, 125);
-    EXPECT_NE(Snapshot(box.machine()), machine);
+    EXPECT_NE(FolderSnapshot(box.machine()), machine);
   }
 }
 
@@ -299,7 +279,7 @@ TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
        125,
        "backslash"},
   };
-  const std::map<std::string, std::string> machine = Snapshot(box.machine());
+  const std::map<std::string, std::string> machine = FolderSnapshot(box.machine());
   for (const Case& hostile : cases) {
     SCOPED_TRACE(hostile.name);
     const ProgramResult result = RunIn(box, hostile.folder, hostile.argv);
@@ -311,7 +291,7 @@ TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
   EXPECT_FALSE(fs::exists(box.work() / "result.ini"));
   EXPECT_FALSE(fs::exists(backslash / "result.ini"));
   // Nothing was installed from the folder with the backslash (and the uninstall found nothing).
-  std::map<std::string, std::string> after = Snapshot(box.machine());
+  std::map<std::string, std::string> after = FolderSnapshot(box.machine());
   after.erase(".lock");
   EXPECT_EQ(after, machine);
 }
