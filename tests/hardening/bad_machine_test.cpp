@@ -35,9 +35,40 @@ struct UnreadableMachine {
   const char* problem;        // a part of the message
 };
 
+// A key line `levels` keys deep below HKEY_LOCAL_MACHINE.
+std::string DeepKey(std::size_t levels) {
+  std::string line = "[HKEY_LOCAL_MACHINE";
+  for (std::size_t i = 0; i < levels; ++i) {
+    line += "\\k";
+  }
+  return line + "]\n";
+}
+
+// An image as regedit writes it (UTF-16LE with a BOM, CR LF) of `text`.
+std::string Utf16Image(std::u16string_view text) {
+  std::string bytes = "\xff\xfe";
+  for (char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
 std::vector<UnreadableMachine> UnreadableMachines() {
   const std::string key = std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n";
   return {
+      {"513 levels of keys", kHeader + DeepKey(513), 3, "deeper than 512 levels"},
+      {"15,000 levels of keys", kHeader + DeepKey(15000), 3, "deeper than 512 levels"},
+      {"an overlong line feed in a key name",
+       std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\a\xE0\x80\x8A"
+                              "b]\n",
+       3, "overlong"},
+      {"an overlong two-byte form", key + "\"\xC0\x8A\"=\"x\"\n", 4, "overlong"},
+      {"an encoded surrogate", key + "\"a\"=\"\xED\xA0\x80\"\n", 4, "surrogate"},
+      {"a value above U+10FFFF", key + "\"a\"=\"\xF4\x90\x80\x80\"\n", 4, "above U+10FFFF"},
+      {"an unpaired surrogate in a UTF-16 key name",
+       Utf16Image(u"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\\xD800]\r\n"),
+       3, "unpaired surrogate"},
       {"no header", "[HKEY_LOCAL_MACHINE\\X]\n", 1, "first line"},
       {"empty file", "", 1, "first line"},
       {"binary", std::string("\x00\x01\x02\xff\n", 5), 1, "first line"},

@@ -1,6 +1,6 @@
 // The registry and its image as machines grow: change tracking that costs what changed, many
-// siblings deleted one by one, keys with many values, images read from a stream and written in
-// pieces.
+// siblings deleted one by one, keys with many values, deep trees, images read from a stream and
+// written in pieces.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -196,6 +196,23 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
   EXPECT_TRUE(again.empty());
   EXPECT_EQ(key.ValueIndex(u"B"), 1u);
 
+  // Deleted in a scattered order, the rest keep their order and are found by name.
+  for (std::size_t i = 0; i < kCount; ++i) {
+    key.SetValue(u"v" + Number(i, 0), orv::REG_DWORD, {});
+  }
+  std::vector<std::u16string> left;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    if (i % 3 == 0 || i % 7 == 0) {
+      ASSERT_TRUE(key.DeleteValue(u"V" + Number(i, 0)));
+    } else {
+      left.push_back(u"v" + Number(i, 0));
+    }
+  }
+  ASSERT_EQ(key.values().size(), left.size() + 2);
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    ASSERT_EQ(key.ValueIndex(left[i]), i + 2);
+  }
+
   // A list that names one value twice sets it as SetValue would: the later data wins in place.
   RegKey fresh(u"K");
   std::vector<RegValue> twice = {
@@ -205,6 +222,42 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
   EXPECT_EQ(fresh.values()[0].name, u"x");
   EXPECT_EQ(fresh.values()[0].type, orv::REG_DWORD);
   EXPECT_EQ(fresh.values()[0].data, Bytes{3});
+}
+
+TEST(RegistryScaleTest, DeepTreesNeedNoStack) {
+  // Deeper than any image may be (kMaxKeyDepth), as calls could make one: writing, showing the
+  // path, deleting and freeing it walk it without recursion.
+  constexpr std::size_t kDepth = 30000;  // deep enough to have overflowed the stack before
+  Registry registry;
+  RegKey* deepest = &registry.HKLM();
+  for (std::size_t i = 0; i < kDepth; ++i) {
+    deepest = &deepest->CreateSubkey(u"k");
+  }
+  EXPECT_EQ(deepest->Path().size(), std::u16string(u"HKEY_LOCAL_MACHINE").size() + 2 * kDepth);
+  // The whole image would be quadratic in the depth: the first pieces do.
+  struct Enough {};
+  std::size_t keyLines = 0;
+  EXPECT_THROW(WriteRegImage(registry,
+                             [&](std::string_view piece) {
+                               keyLines += static_cast<std::size_t>(
+                                   std::count(piece.begin(), piece.end(), '['));
+                               if (keyLines >= 1000) {
+                                 throw Enough{};
+                               }
+                             }),
+               Enough);
+  registry.TakeBaseline();
+  EXPECT_TRUE(registry.HKLM().DeleteSubkeyTree(u"k"));
+  EXPECT_TRUE(registry.ChangedSinceBaseline());
+
+  // An image of the deepest tree allowed reads and writes back to itself.
+  std::string image = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE";
+  for (std::size_t i = 0; i < kMaxKeyDepth; ++i) {
+    image += "\\k";
+  }
+  image += "]\n\"deepest\"=dword:00000001\n";
+  const std::string canonical = WriteRegImage(ParseRegImage(image));
+  EXPECT_EQ(WriteRegImage(ParseRegImage(canonical)), canonical);
 }
 
 TEST(RegistryScaleTest, ValueDataChangesWhereItLies) {
