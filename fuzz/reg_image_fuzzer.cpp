@@ -1,11 +1,14 @@
 // The registry image reader: any bytes either read or fail with a line inside the text; the
-// reader over a stream agrees with the one over the whole text; and whatever reads writes a
-// canonical form that reads back to itself, from UTF-8 and from UTF-16.
+// reader over a stream agrees with the one over the whole text; whatever reads saves (as a run
+// saves it, in pieces) into an image that reads back to the same registry, key for key and
+// value for value; and the canonical form reads back to itself, from UTF-8 and from UTF-16.
 #include <algorithm>
 #include <cstdint>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "winsim/reg_codec.h"
@@ -25,6 +28,38 @@ std::string Outcome(Source&& source, int lines) {
     return "error " + std::to_string(error.line());
   }
   return winsim::WriteRegImage(registry);
+}
+
+// True when the two registries hold the same keys (same names, same order) with the same values
+// (name, type and data, in order). The walk keeps its own list, as deep as the trees are.
+bool SameRegistry(const winsim::Registry& a, const winsim::Registry& b) {
+  std::vector<std::pair<const winsim::RegKey*, const winsim::RegKey*>> pending;
+  const std::vector<winsim::RegKey*> rootsA = a.Roots();
+  const std::vector<winsim::RegKey*> rootsB = b.Roots();
+  for (std::size_t i = 0; i < rootsA.size(); ++i) {
+    pending.emplace_back(rootsA[i], rootsB[i]);
+  }
+  while (!pending.empty()) {
+    const auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x->name() != y->name() || x->values().size() != y->values().size() ||
+        x->SubkeyCount() != y->SubkeyCount()) {
+      return false;
+    }
+    for (std::size_t i = 0; i < x->values().size(); ++i) {
+      const winsim::RegValue& v = x->values()[i];
+      const winsim::RegValue& w = y->values()[i];
+      if (v.name != w.name || v.type != w.type || v.data != w.data) {
+        return false;
+      }
+    }
+    std::size_t px = 0;
+    std::size_t py = 0;
+    while (const winsim::RegKey* subkey = x->NextSubkey(px)) {
+      pending.emplace_back(subkey, y->NextSubkey(py));
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -48,6 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (malformed) {
     return 0;
   }
+  // Saved as a run saves it, the image loads back to the very registry that was loaded.
+  const winsim::Registry loaded = winsim::ParseRegImage(bytes);
+  std::string saved;
+  winsim::WriteRegImage(loaded, [&](std::string_view piece) { saved += piece; });
+  winsim::Registry reloaded;
+  try {
+    winsim::ReadRegImage(saved, reloaded);
+  } catch (const winsim::RegFormatError&) {
+    Check(false, "the saved image does not load");
+  }
+  Check(SameRegistry(loaded, reloaded), "the saved image loads back to another registry");
   const winsim::Registry registry = winsim::ParseRegImage(canonical);
   Check(winsim::WriteRegImage(registry) == canonical,
         "the canonical image does not read back to itself");
