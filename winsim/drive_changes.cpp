@@ -80,19 +80,23 @@ int MakeFoldersBelow(const fs::path& root, const fs::path& folder, std::vector<f
   return 0;
 }
 
+int WriteAll(int fd, std::string_view bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno != EINTR) {
+      return errno;
+    }
+    done += n > 0 ? static_cast<std::size_t>(n) : 0;
+  }
+  return 0;
+}
+
 int WriteNewFile(const fs::path& file, std::string_view bytes, mode_t mode) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) {
     return errno;
   }
-  int error = 0;
-  for (std::size_t done = 0; done < bytes.size() && error == 0;) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno != EINTR) {
-      error = errno;
-    }
-    done += n > 0 ? static_cast<std::size_t>(n) : 0;
-  }
+  int error = WriteAll(fd, bytes);
   if (::close(fd) != 0 && error == 0) {
     error = errno;
   }

@@ -27,6 +27,9 @@ namespace winsim {
 int MakeFoldersBelow(const std::filesystem::path& root, const std::filesystem::path& folder,
                      std::vector<std::filesystem::path>* created = nullptr);
 
+// Writes all of `bytes` to the descriptor `fd`. Returns 0 or an errno value.
+int WriteAll(int fd, std::string_view bytes);
+
 // Creates the new file `file` (never an existing name, never through a link) with `bytes`,
 // flushed to the disk. Returns 0 or an errno value (EEXIST when the name is taken).
 int WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode = 0644);

@@ -103,12 +103,8 @@ fs::path WriteTemporary(const fs::path& dir, mode_t mode, const struct stat* own
       (void)::fchown(fd.get(), owner->st_uid, owner->st_gid);
     }
     produce([&](std::string_view bytes) {
-      for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR) {
-          throw MachineError(file, 0, "cannot write: " + ErrnoText(errno));
-        }
-        done += n > 0 ? static_cast<std::size_t>(n) : 0;
+      if (const int error = WriteAll(fd.get(), bytes); error != 0) {
+        throw MachineError(file, 0, "cannot write: " + ErrnoText(error));
       }
     });
     if (::fsync(fd.get()) != 0) {

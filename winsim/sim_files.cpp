@@ -1,7 +1,5 @@
 // Files of the simulated machine: full paths, searches, the Windows directory, reading files,
 // and the C runtime's response file.
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -327,15 +325,7 @@ int SimWindows::CrtWriteText(void* file, const WCHAR* text) {
   if (found != crtFiles_.end() && text != nullptr && !FaultFor("CrtWriteText", args, {})) {
     const std::u16string_view wide(text);
     const std::string bytes = CrtBytes(wide);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(found->second, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno != EINTR) {
-        break;
-      }
-      done += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    if (done == bytes.size()) {
+    if (WriteAll(found->second, bytes) == 0) {
       written = static_cast<int>(wide.size());
     }
   }
