@@ -1,3 +1,5 @@
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -34,6 +36,10 @@ std::filesystem::path PrepareMachineDir() {
 }  // namespace
 
 int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
+  // Large blocks (a key's list of values, a large value's data) go back to the system as soon
+  // as they are freed, rather than staying in the heap after a list outgrows them: a machine of
+  // large keys then needs about what it holds.
+  ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   try {
     // A backslash in a folder's Linux name would read as a separator in its Windows path
     // (a\.. would fold into its parent), so the run would find its packages and write its
