@@ -53,31 +53,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads the image `file` into `registry`, a piece at a time.
-void ReadImageFile(const fs::path& file, Registry& registry) {
-  std::error_code ignored;
-  if (fs::is_directory(file, ignored)) {
-    throw MachineError(file, 0, "is a directory, not a file");
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    throw MachineError(file, 0,
-                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
-  }
-  try {
-    if (fs::is_regular_file(file, ignored)) {
-      ReadRegImage(in, registry);  // a piece at a time
-    } else {
-      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-      ReadRegImage(bytes, registry);
-    }
-  } catch (const RegFormatError& error) {
-    throw MachineError(file, error.line(), error.what());
-  }
-}
-
 using Sink = std::function<void(std::string_view)>;
 
 // Writes what `produce` hands to its sink to a new file `file` and flushes it to the disk.
@@ -153,6 +128,30 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
 
 }  // namespace
 
+void ReadImageFile(const fs::path& file, Registry& registry) {
+  std::error_code ignored;
+  if (fs::is_directory(file, ignored)) {
+    throw MachineError(file, 0, "is a directory, not a file");
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    throw MachineError(file, 0,
+                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
+  }
+  try {
+    if (fs::is_regular_file(file, ignored)) {
+      ReadRegImage(in, registry);  // a piece at a time
+    } else {
+      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      ReadRegImage(bytes, registry);
+    }
+  } catch (const RegFormatError& error) {
+    throw MachineError(file, error.line(), error.what());
+  }
+}
+
 MachineError::MachineError(fs::path file, int line, const std::string& problem)
     : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
 
@@ -211,10 +210,11 @@ void Machine::CreateSample(const fs::path& dir) {
   CreateMachineDir(dir, ParseRegImage(SampleMachineImage()));
 }
 
-void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
+Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
   Registry registry;
   ReadImageFile(regFile, registry);
   CreateMachineDir(dir, registry);
+  return registry;
 }
 
 void Machine::Save() {

@@ -47,10 +47,11 @@ class Machine {
   static std::unique_ptr<Machine> FromImage(std::string_view image,
                                             const std::filesystem::path& driveC);
 
-  // Creates a machine directory from the built-in sample, or from a .reg file.
+  // Creates a machine directory from the built-in sample, or from a .reg file (and returns the
+  // registry it holds).
   static void CreateSample(const std::filesystem::path& dir);
-  static void CreateFromImage(const std::filesystem::path& dir,
-                              const std::filesystem::path& regFile);
+  static Registry CreateFromImage(const std::filesystem::path& dir,
+                                  const std::filesystem::path& regFile);
 
   Registry& registry() { return registry_; }
   const Registry& registry() const { return registry_; }
@@ -68,6 +69,10 @@ class Machine {
   Registry registry_;
   bool onDisk_ = false;
 };
+
+// Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
+// Throws MachineError for a file that cannot be read or is malformed (with its line).
+void ReadImageFile(const std::filesystem::path& file, Registry& registry);
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
 // driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing files are kept.

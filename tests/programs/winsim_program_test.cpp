@@ -42,18 +42,20 @@ TEST_F(WinsimProgramTest, InitShowAndExportTheSampleMachine) {
   EXPECT_EQ(Winsim("show " + Machine()).out, show.out);    // stable from run to run
   EXPECT_FALSE(fs::exists(sandbox_.machine() / ".lock"));  // show takes no lock
 
+  // The export that Windows imports is UTF-16LE (the default; --utf16 is still accepted), the
+  // UTF-8 form the one of registry.reg.
   const ProgramResult exported = Winsim("export " + Machine());
   ASSERT_EQ(exported.status, 0) << exported.err;
-  EXPECT_EQ(exported.out, Image());
+  EXPECT_EQ(exported.out, winsim::WriteRegImageUtf16(winsim::ParseRegImage(Image())));
+  EXPECT_EQ(exported.out.substr(0, 4), std::string("\xFF\xFEW\0", 4));
+  EXPECT_EQ(Winsim("export --utf8 " + Machine()).out, Image());
 
   const fs::path utf16 = sandbox_.root() / "machine16.reg";
   const ProgramResult exported16 =
       Winsim("export --utf16 " + Machine() + " -o '" + utf16.string() + "'");
   ASSERT_EQ(exported16.status, 0) << exported16.err;
   EXPECT_EQ(exported16.out, "");
-  const std::string bytes = sandbox_.ReadFile(utf16);
-  EXPECT_EQ(bytes, winsim::WriteRegImageUtf16(winsim::ParseRegImage(Image())));
-  EXPECT_EQ(bytes.substr(0, 4), std::string("\xFF\xFEW\0", 4));
+  EXPECT_EQ(sandbox_.ReadFile(utf16), exported.out);
 
   // A machine made from that export has the same registry.
   const fs::path copy = sandbox_.root() / "copy";
@@ -94,8 +96,9 @@ TEST_F(WinsimProgramTest, UnreadableMachineStopsWithStatus125AndChangesNothing) 
 }
 
 TEST_F(WinsimProgramTest, UsageErrorsExitWith64) {
-  for (const char* arguments : {"", "frobnicate dir", "init", "show a b", "show --utf16 dir",
-                                "export dir -o", "init dir --from", "export dir --from x"}) {
+  for (const char* arguments :
+       {"", "frobnicate dir", "init", "show a b", "show --utf16 dir", "export dir -o",
+        "init dir --from", "export dir --from x", "diff a", "diff a b c", "diff --utf8 a b"}) {
     const ProgramResult result = Winsim(arguments);
     EXPECT_EQ(result.status, 64) << arguments;
     EXPECT_NE(result.err.find("usage: winsim"), std::string::npos) << arguments;
