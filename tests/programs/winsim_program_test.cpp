@@ -65,6 +65,139 @@ TEST_F(WinsimProgramTest, InitShowAndExportTheSampleMachine) {
   EXPECT_EQ(sandbox_.ReadFile(copy / "registry.reg"), Image());
 }
 
+// The sample machine's image with its CurrentControlSet as ControlSet002, beside an older
+// ControlSet001 that has a card of its own, and (with `copy`) the CurrentControlSet tree as well,
+// as an export of a running system holds it.
+std::string InControlSet002(const std::string& image, bool copy) {
+  const std::string current = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet";
+  std::string renamed = image;
+  for (std::size_t at = 0; (at = renamed.find(current, at)) != std::string::npos;) {
+    renamed.replace(at, current.size(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002");
+  }
+  renamed +=
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000\\"
+      "Control]\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:00000002\n\n";
+  return winsim::WriteRegImage(
+      winsim::ParseRegImage(copy ? renamed + image.substr(image.find('\n')) : renamed));
+}
+
+TEST_F(WinsimProgramTest, ReplaysEveryControlSetFormAsTheCurrentControlSet) {
+  // What the tool does to the sample machine, in its plain form.
+  ASSERT_EQ(Winsim("init " + Machine()).status, 0);
+  const std::string sample = Image();
+  ASSERT_EQ(sandbox_.Run(ORVCARD_BIN, "").status, 0);
+  const std::string plainResult = Image();
+
+  for (const bool copy : {false, true}) {
+    const fs::path customer = sandbox_.root() / (copy ? "both.reg" : "set.reg");
+    const fs::path machine = sandbox_.root() / (copy ? "both" : "set");
+    std::ofstream(customer, std::ios::binary)
+        << winsim::WriteRegImageUtf16(winsim::ParseRegImage(InControlSet002(sample, copy)));
+    const ProgramResult init =
+        Winsim("init '" + machine.string() + "' --from '" + customer.string() + "'");
+    ASSERT_EQ(init.status, 0) << init.err;
+    EXPECT_EQ(
+        init.err,
+        "Replay\n  control set:  ControlSet002 (SYSTEM\\Select), linked as CurrentControlSet\n"
+        "  card devices: 6 device nodes under ORVPCARD_ENUM, 6 present\n");
+    EXPECT_EQ(sandbox_.ReadFile(machine / "registry.reg"), InControlSet002(sample, copy));
+
+    // The run reaches the devices and keys through the link and saves the image in its form.
+    const ProgramResult run =
+        sandbox_.Run(ORVCARD_BIN, "", true, "ORVCARD_MACHINE='" + machine.string() + "'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(sandbox_.ReadFile(machine / "registry.reg"), InControlSet002(plainResult, copy));
+
+    // Each change shows once, under the control set.
+    const ProgramResult diff =
+        Winsim("diff '" + customer.string() + "' '" + machine.string() + "'");
+    EXPECT_EQ(diff.status, 1) << diff.err;
+    EXPECT_NE(diff.out.find("[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Enum\\ORVPCARD_ENUM\\"
+                            "ORVPCARD_PARPECP\\0000\\Device Parameters]\n"
+                            "- PortName  REG_SZ  LPT3\n+ PortName  REG_SZ  LPT2\n"),
+              std::string::npos)
+        << diff.out;
+    EXPECT_EQ(diff.out.find("CurrentControlSet"), std::string::npos) << diff.out;
+  }
+}
+
+TEST_F(WinsimProgramTest, DiffShowsEachChangeInRegeditTerms) {
+  const std::string before =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K]\n"
+      "@=\"default\"\n"
+      "\"Same\"=\"x\"\n"
+      "\"Text\"=\"Caf\xC3\xA9\"\n"
+      "\"Map\"=hex(1):4c,00,50,00,54,00,31,00,00,00,00,00\n"
+      "\"Count\"=dword:00000001\n"
+      "\"Big\"=hex(b):01,00,00,00,00,00,00,00\n"
+      "\"List\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+      "\"Prop\"=hex(ffff0012):01,02\n"
+      "\"Pad\"=hex(1):41,00,00,00,01,00\n"
+      "\"Gone\"=hex:\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Old]\n\"a\"=\"1\"\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Old\\Deeper]\n\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Order]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\n";
+  const std::string after =
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\k]\r\n"
+      "@=\"changed\"\r\n"
+      "\"same\"=\"x\"\r\n"
+      "\"Text\"=\"Caf\xE9 \x80\"\r\n"
+      "\"Map\"=hex(1):4c,50,54,32,00,00,00\r\n"  // REGEDIT4: a byte per character
+      "\"Count\"=dword:0000000a\r\n"
+      "\"Big\"=hex(b):02,00,00,00,00,00,00,00\r\n"
+      "\"List\"=hex(7):61,00,00\r\n"
+      "\"Prop\"=hex(ffff0012):01,03\r\n"
+      "\"Pad\"=hex(1):41,00,02\r\n"
+      "\"New\"=dword:00000002\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Added]\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Order]\r\n\"b\"=\"2\"\r\n\"a\"=\"1\"\r\n";
+  const fs::path a = sandbox_.root() / "a.reg";
+  const fs::path b = sandbox_.root() / "b.reg";
+  std::ofstream(a, std::ios::binary) << winsim::WriteRegImageUtf16(winsim::ParseRegImage(before));
+  std::ofstream(b, std::ios::binary) << after;
+  const ProgramResult diff = Winsim("diff '" + a.string() + "' '" + b.string() + "'");
+  EXPECT_EQ(diff.status, 1) << diff.err;
+  EXPECT_EQ(diff.out,
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\K]\n"
+            "- (Default)  REG_SZ  default\n"
+            "+ (Default)  REG_SZ  changed\n"
+            "- Text  REG_SZ  Caf\xC3\xA9\n"
+            "+ Text  REG_SZ  Caf\xC3\xA9 \xE2\x82\xAC\n"
+            "- Map  REG_SZ (12 bytes)  LPT1\n"
+            "+ Map  REG_SZ (14 bytes)  LPT2\n"
+            "- Count  REG_DWORD  0x00000001 (1)\n"
+            "+ Count  REG_DWORD  0x0000000a (10)\n"
+            "- Big  REG_QWORD  0x0000000000000001 (1)\n"
+            "+ Big  REG_QWORD  0x0000000000000002 (2)\n"
+            "- List  REG_MULTI_SZ  a; b\n"
+            "+ List  REG_MULTI_SZ  a\n"
+            "- Prop  type 0xffff0012 (2 bytes)  01 02\n"
+            "+ Prop  type 0xffff0012 (2 bytes)  01 03\n"
+            "- Pad  REG_SZ (6 bytes)  41 00 00 00 01 00\n"
+            "+ Pad  REG_SZ (6 bytes)  41 00 00 00 02 00\n"
+            "- Gone  REG_BINARY (0 bytes)  (zero-length binary value)\n"
+            "+ New  REG_DWORD  0x00000002 (2)\n"
+            "\n+[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Added]\n"
+            "\n-[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Old]\n"
+            "- a  REG_SZ  1\n"
+            "\n-[HKEY_LOCAL_MACHINE\\SOFTWARE\\K\\Old\\Deeper]\n"
+            "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Order]\n"
+            "  (values in another order: a, b -> b, a)\n");
+
+  // The same registry in another encoding is no difference; an unreadable side stops the diff.
+  const ProgramResult same = Winsim("diff '" + a.string() + "' /dev/stdin < '" + a.string() + "'");
+  EXPECT_EQ(same.status, 0) << same.err;
+  EXPECT_EQ(same.out, "");
+  std::ofstream(b, std::ios::app) << "\"broken\r\n";
+  const ProgramResult bad = Winsim("diff '" + a.string() + "' '" + b.string() + "'");
+  EXPECT_EQ(bad.status, 125);
+  EXPECT_EQ(bad.out, "");
+  EXPECT_EQ(bad.err, "winsim: " + b.string() + ":20: quoted text without its closing quote\n");
+}
+
 TEST_F(WinsimProgramTest, UnreadableMachineStopsWithStatus125AndChangesNothing) {
   const std::string image =
       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n"
