@@ -368,13 +368,11 @@ void MergeTree(const RegKey& from, RegKey& into) {
 
 }  // namespace
 
-void Registry::LinkControlSet() {
-  constexpr std::u16string_view kCurrent = u"CurrentControlSet";
-  RegKey* system = HKLM().FindSubkey(u"SYSTEM");
-  const RegKey* select = system == nullptr ? nullptr : system->FindSubkey(u"Select");
+std::u16string SelectedControlSet(const Registry& registry) {
+  const RegKey* select = Registry::Open(registry.HKLM(), u"SYSTEM\\Select");
   const RegValue* current = select == nullptr ? nullptr : select->FindValue(u"Current");
   if (current == nullptr || current->type != orv::REG_DWORD || current->data.size() != 4) {
-    return;
+    return {};
   }
   const std::uint32_t number = static_cast<std::uint32_t>(current->data[0]) |
                                (current->data[1] << 8) | (current->data[2] << 16) |
@@ -383,6 +381,16 @@ void Registry::LinkControlSet() {
   std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
   std::u16string name = u"ControlSet";
   name.append(digits, digits + std::strlen(digits));
+  return name;
+}
+
+void Registry::LinkControlSet() {
+  constexpr std::u16string_view kCurrent = u"CurrentControlSet";
+  const std::u16string name = SelectedControlSet(*this);
+  if (name.empty()) {
+    return;
+  }
+  RegKey* system = HKLM().FindSubkey(u"SYSTEM");  // holds Select
   std::shared_ptr<RegKey> target = system->SharedSubkey(name);
   bool found = false;
   const std::size_t position = system->SubkeyPosition(kCurrent, &found);

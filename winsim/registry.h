@@ -189,4 +189,8 @@ class Registry {
   std::unique_ptr<RegKey::ChangeWatch> watch_;
 };
 
+// The name of the control set that SYSTEM\Select names (Current, a REG_DWORD N: ControlSet00N),
+// or empty when there is no such value.
+std::u16string SelectedControlSet(const Registry& registry);
+
 }  // namespace winsim

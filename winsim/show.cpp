@@ -276,12 +276,16 @@ std::string ReplaySummary(const Registry& registry) {
   std::string out = "Replay\n  control set:  ";
   const RegKey* system = registry.HKLM().FindSubkey(u"SYSTEM");
   const RegKey* current = system == nullptr ? nullptr : system->FindSubkey(u"CurrentControlSet");
+  const std::u16string selected = SelectedControlSet(registry);
+  const std::string selectedText = selected.empty() ? "no SYSTEM\\Select"
+                                                    : "SYSTEM\\Select names " + Utf8(selected) +
+                                                          ", which this image does not hold";
   if (current == nullptr) {
-    out += "none (no SYSTEM\\CurrentControlSet, and no SYSTEM\\Select naming a ControlSet00N)\n";
+    out += "none (no SYSTEM\\CurrentControlSet; " + selectedText + ")\n";
   } else if (CompareFolded(current->name(), u"CurrentControlSet") != 0) {
     out += Utf8(current->name()) + " (SYSTEM\\Select), linked as CurrentControlSet\n";
   } else {
-    out += "CurrentControlSet (a key of its own: no SYSTEM\\Select naming a ControlSet00N)\n";
+    out += "CurrentControlSet, a key of its own (" + selectedText + ")\n";
   }
   std::size_t nodes = 0;
   std::size_t present = 0;
