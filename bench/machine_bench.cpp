@@ -1,6 +1,7 @@
 // machine_bench: what each device and record operation of orvcard-op costs as machines grow.
 //
 //   machine_bench [--sizes 1000,10000,100000] [--repeat N] [--work DIR] [--keep] [--op PATH]
+//   machine_bench --replay [--sizes ...] [--repeat N] [--work DIR] [--keep] [--winsim PATH]
 //
 // For each size it builds a simulated machine with that many device nodes under ORVPCARD_ENUM
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
@@ -9,6 +10,11 @@
 // operation, floor, ...) so that a busy machine weighs on all of them alike, and the median of
 // the repeats is reported. The report, a markdown table, goes to stdout; progress to stderr.
 // With --keep the machines stay in the work directory (machine-N), e.g. for a profiler.
+//
+// With --replay it measures instead what replaying a customer's export costs: loading the
+// machine's image as `winsim export` writes it (UTF-16LE) against loading the same image in its
+// UTF-8 form, both in this process and interleaved, and `winsim diff` of the machine and a copy
+// of it after `orvcard-op 0x40000`, as a child process.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -40,6 +46,8 @@ namespace {
 constexpr double kMaxFloorRatio = 1.5;
 constexpr double kMaxImageRatio = 4.0;
 constexpr double kMaxDoublingGrowth = 2.2;
+// Loading the UTF-16 export within 1.5 times loading the UTF-8 image.
+constexpr double kMaxUtf16Ratio = 1.5;
 
 struct Operation {
   unsigned code;
@@ -65,7 +73,9 @@ struct Options {
   int repeat = 5;
   fs::path work;
   bool keep = false;
+  bool replay = false;
   fs::path op = ORVCARD_OP_PATH;
+  fs::path winsim = WINSIM_PATH;
 };
 
 struct Run {
@@ -105,6 +115,12 @@ struct SizeReport {
   const Result& floor() const { return results.front(); }
 };
 
+std::string Code(unsigned code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", code);
+  return text;
+}
+
 [[noreturn]] void Fail(const std::string& problem) {
   std::fprintf(stderr, "machine_bench: %s\n", problem.c_str());
   std::exit(1);
@@ -114,8 +130,8 @@ Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keep") {
-      options.keep = true;
+    if (arg == "--keep" || arg == "--replay") {
+      (arg == "--keep" ? options.keep : options.replay) = true;
       continue;
     }
     if (i + 1 == argc) {
@@ -142,6 +158,8 @@ Options ParseOptions(int argc, char** argv) {
       options.work = value;
     } else if (arg == "--op") {
       options.op = value;
+    } else if (arg == "--winsim") {
+      options.winsim = value;
     } else {
       Fail("unknown option: " + arg);
     }
@@ -190,11 +208,15 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   report.imageBytes = fs::file_size(dir / "registry.reg");
 }
 
-// Runs `orvcard-op CODE` on the machine `machineDir` and measures it.
-Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir) {
-  char codeText[16];
-  std::snprintf(codeText, sizeof codeText, "0x%x", code);
+// Runs the program `argv` (with ORVCARD_MACHINE set to `machineDir`, in the folder above it,
+// stdout to /dev/null) and measures it. An exit status of `failure` or more stops the benchmark.
+Run RunChild(const std::vector<std::string>& argv, const fs::path& machineDir, int failure) {
   const fs::path errors = machineDir.string() + ".stderr";
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child < 0) {
@@ -210,7 +232,7 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
         ::unsetenv("ORVCARD_TRACE") != 0) {
       ::_exit(126);
     }
-    ::execl(options.op.c_str(), options.op.c_str(), codeText, static_cast<char*>(nullptr));
+    ::execv(args[0], args.data());
     ::_exit(127);
   }
   int status = 0;
@@ -221,16 +243,20 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
-  // Device operations give 0; the package operation its mapped status. 125 is a machine that
-  // could not be loaded or saved, 126 and 127 a child that did not start.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) >= 125) {
+  if (!WIFEXITED(status) || WEXITSTATUS(status) >= failure) {
     std::ifstream in(errors);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Fail(std::string("orvcard-op ") + codeText + " failed (status " + std::to_string(status) +
-         "): " + text);
+    Fail(argv[0] + " " + argv[1] + " failed (status " + std::to_string(status) + "): " + text);
   }
   fs::remove(errors);
   return run;
+}
+
+// Runs `orvcard-op CODE` on the machine `machineDir` and measures it. Device operations give 0;
+// the package operation its mapped status. 125 is a machine that could not be loaded or saved,
+// 126 and 127 a child that did not start.
+Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir) {
+  return RunChild({options.op.string(), Code(code)}, machineDir, 125);
 }
 
 bool SameFiles(const fs::path& a, const fs::path& b) {
@@ -319,17 +345,16 @@ std::string Mark(bool holds) {
   return holds ? "yes" : "**no**";
 }
 
-std::string Code(unsigned code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", code);
-  return text;
+// Time growth per doubling of the machine, from `seconds0` at `nodes0` to `seconds1` at `nodes1`.
+double Growth(double seconds0, std::size_t nodes0, double seconds1, std::size_t nodes1) {
+  return std::pow(seconds1 / seconds0, std::log(2.0) / std::log(static_cast<double>(nodes1) /
+                                                                static_cast<double>(nodes0)));
 }
 
-// Time growth per doubling of the machine, from the size before `i` to size `i`, for row `k`.
+// The same from the size before `i` to size `i`, for row `k`.
 double GrowthPerDoubling(const std::vector<SizeReport>& sizes, std::size_t i, std::size_t k) {
-  return std::pow(sizes[i].results[k].Seconds() / sizes[i - 1].results[k].Seconds(),
-                  std::log(2.0) / std::log(static_cast<double>(sizes[i].nodes) /
-                                           static_cast<double>(sizes[i - 1].nodes)));
+  return Growth(sizes[i - 1].results[k].Seconds(), sizes[i - 1].nodes,
+                sizes[i].results[k].Seconds(), sizes[i].nodes);
 }
 
 void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
@@ -423,6 +448,114 @@ void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
   }
 }
 
+// --- Replaying a customer's export ---
+
+struct ReplayReport {
+  std::size_t nodes = 0;
+  std::uintmax_t utf8Bytes = 0;
+  std::uintmax_t utf16Bytes = 0;
+  Result utf8{{0, "load registry.reg (UTF-8)"}, {}};
+  Result utf16{{0, "load the export (UTF-16LE)"}, {}};
+  Result diff{{0x40000, "winsim diff, before and after 0x40000"}, {}};
+};
+
+// Loads the image `file` in this process; the time of the load alone.
+Run TimeLoad(const fs::path& file) {
+  winsim::Registry registry;
+  const auto start = std::chrono::steady_clock::now();
+  winsim::ReadImageFile(file, registry);
+  Run run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return run;
+}
+
+ReplayReport MeasureReplay(const Options& options, std::size_t nodes) {
+  ReplayReport report;
+  report.nodes = nodes;
+  SizeReport size;
+  size.nodes = nodes;
+  const fs::path machine = options.work / ("machine-" + std::to_string(nodes));
+  const fs::path utf8 = machine / "registry.reg";
+  const fs::path utf16 = machine.string() + "-export.reg";
+  const fs::path after = machine.string() + "-after";
+  fs::remove_all(machine);
+  fs::remove_all(after);
+  std::fprintf(stderr, "%zu device nodes: building the machine, its export and a run\n", nodes);
+  BuildMachine(machine, size);
+  {
+    winsim::Registry registry;
+    winsim::ReadImageFile(utf8, registry);
+    std::ofstream out(utf16, std::ios::binary);
+    winsim::WriteRegImageUtf16(registry, [&](std::string_view bytes) {
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
+    if (!out.flush()) {
+      Fail("cannot write " + utf16.string());
+    }
+  }
+  fs::copy(machine, after, fs::copy_options::recursive);
+  RunOperation(options, 0x40000, after);
+  report.utf8Bytes = fs::file_size(utf8);
+  report.utf16Bytes = fs::file_size(utf16);
+  for (int round = 0; round < options.repeat; ++round) {
+    std::fprintf(stderr, "%zu device nodes: round %d of %d\n", nodes, round + 1, options.repeat);
+    // Alternate which form goes first, so that neither always finds the other's pages cached.
+    if (round % 2 == 0) {
+      report.utf8.runs.push_back(TimeLoad(utf8));
+    }
+    report.utf16.runs.push_back(TimeLoad(utf16));
+    if (round % 2 != 0) {
+      report.utf8.runs.push_back(TimeLoad(utf8));
+    }
+    // winsim diff exits with 1: the machines differ.
+    report.diff.runs.push_back(
+        RunChild({options.winsim.string(), "diff", machine.string(), after.string()}, after, 2));
+  }
+  if (!options.keep) {
+    fs::remove_all(machine);
+    fs::remove_all(after);
+    fs::remove(utf16);
+  }
+  return report;
+}
+
+void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
+  std::printf(
+      "Loading a machine's export as `winsim export` writes it (UTF-16LE, BOM, CR LF) against the "
+      "same image in UTF-8 (registry.reg), in this process, and `winsim diff` of the machine and "
+      "a copy after `orvcard-op 0x40000`, as a child process; medians of %d runs:\n\n",
+      repeat);
+  std::printf(
+      "| device nodes | registry.reg | export | load UTF-8 | load UTF-16 | UTF-16 / UTF-8 | winsim "
+      "diff | diff growth per doubling | diff peak memory |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  double worstGrowth = 0;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const ReplayReport& size = sizes[i];
+    std::string growth = "-";
+    if (i > 0) {
+      const double g =
+          Growth(sizes[i - 1].diff.Seconds(), sizes[i - 1].nodes, size.diff.Seconds(), size.nodes);
+      worstGrowth = std::max(worstGrowth, g);
+      growth = Format("%.2f", g);
+    }
+    std::printf(
+        "| %s | %s | %s | %s | %s | %.2f× | %s | %s | %s |\n", Grouped(size.nodes).c_str(),
+        Megabytes(static_cast<double>(size.utf8Bytes)).c_str(),
+        Megabytes(static_cast<double>(size.utf16Bytes)).c_str(),
+        Milliseconds(size.utf8.Seconds()).c_str(), Milliseconds(size.utf16.Seconds()).c_str(),
+        size.utf16.Seconds() / size.utf8.Seconds(), Milliseconds(size.diff.Seconds()).c_str(),
+        growth.c_str(), Megabytes(size.diff.PeakBytes()).c_str());
+  }
+  const ReplayReport& largest = sizes.back();
+  std::printf(
+      "\nTargets at %s device nodes: loading the UTF-16 export within %.1f× loading the UTF-8 "
+      "image: %s; winsim diff at most %.1f× the time for each doubling of the machine: %s\n",
+      Grouped(largest.nodes).c_str(), kMaxUtf16Ratio,
+      Mark(largest.utf16.Seconds() <= kMaxUtf16Ratio * largest.utf8.Seconds()).c_str(),
+      kMaxDoublingGrowth, sizes.size() < 2 ? "-" : Mark(worstGrowth <= kMaxDoublingGrowth).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -437,13 +570,20 @@ int main(int argc, char** argv) {
   }
   fs::create_directories(options.work);
   options.work = fs::absolute(options.work);
-  if (::access(options.op.c_str(), X_OK) != 0) {
-    Fail("cannot run " + options.op.string());
+  for (const fs::path& program : {options.op, options.winsim}) {
+    if (::access(program.c_str(), X_OK) != 0) {
+      Fail("cannot run " + program.string());
+    }
   }
   std::vector<SizeReport> sizes;
+  std::vector<ReplayReport> replays;
   try {
     for (std::size_t nodes : options.sizes) {
-      sizes.push_back(MeasureSize(options, nodes));
+      if (options.replay) {
+        replays.push_back(MeasureReplay(options, nodes));
+      } else {
+        sizes.push_back(MeasureSize(options, nodes));
+      }
     }
   } catch (const std::exception& error) {
     Fail(error.what());
@@ -453,6 +593,10 @@ int main(int argc, char** argv) {
   } else if (ownWork) {
     fs::remove_all(options.work);
   }
-  PrintReport(sizes, options.repeat);
+  if (options.replay) {
+    PrintReplayReport(replays, options.repeat);
+  } else {
+    PrintReport(sizes, options.repeat);
+  }
   return 0;
 }
