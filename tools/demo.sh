@@ -17,8 +17,9 @@ fi
 
 before=$(mktemp)
 after=$(mktemp)
-trap 'rm -f "$before" "$after"' EXIT
+trap 'rm -f "$before" "$after" "$before.reg"' EXIT
 build/dev/winsim show "$machine" >"$before"
+cp "$machine/registry.reg" "$before.reg"
 echo "\$ orvcard"
 set +e
 build/dev/orvcard
@@ -31,3 +32,6 @@ echo "What changed on the machine ($machine):"
 if diff -u --label before --label after "$before" "$after"; then
   echo "(nothing: the ports already have their numbers; run tools/demo.sh --reset to start again)"
 fi
+echo
+echo "The same in the registry, key by key and value by value (winsim diff):"
+build/dev/winsim diff "$before.reg" "$machine" || [ $? -eq 1 ]
