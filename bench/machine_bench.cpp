@@ -80,6 +80,7 @@ struct Options {
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of a child
   long peakKb = 0;
   std::uintmax_t imageAfter = 0;  // bytes of registry.reg after the run
   bool changed = false;           // whether the run changed registry.reg
@@ -90,6 +91,9 @@ struct Result {
   std::vector<Run> runs;
   double Seconds() const {
     return Median([](const Run& r) { return r.seconds; });
+  }
+  double CpuSeconds() const {
+    return Median([](const Run& r) { return r.cpuSeconds; });
   }
   double PeakBytes() const {
     return Median([](const Run& r) { return static_cast<double>(r.peakKb); }) * 1024;
@@ -208,6 +212,11 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   report.imageBytes = fs::file_size(dir / "registry.reg");
 }
 
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Runs the program `argv` (with ORVCARD_MACHINE set to `machineDir`, in the folder above it,
 // stdout to /dev/null) and measures it. An exit status of `failure` or more stops the benchmark.
 Run RunChild(const std::vector<std::string>& argv, const fs::path& machineDir, int failure) {
@@ -243,6 +252,7 @@ Run RunChild(const std::vector<std::string>& argv, const fs::path& machineDir, i
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
+  run.cpuSeconds = CpuSeconds(usage);
   if (!WIFEXITED(status) || WEXITSTATUS(status) >= failure) {
     std::ifstream in(errors);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -459,13 +469,18 @@ struct ReplayReport {
   Result diff{{0x40000, "winsim diff, before and after 0x40000"}, {}};
 };
 
-// Loads the image `file` in this process; the time of the load alone.
+// Loads the image `file` in this process; the wall and CPU time of the load alone.
 Run TimeLoad(const fs::path& file) {
   winsim::Registry registry;
+  rusage before{};
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
   winsim::ReadImageFile(file, registry);
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::getrusage(RUSAGE_SELF, &after);
+  run.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
   return run;
 }
 
@@ -526,25 +541,27 @@ void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
       "a copy after `orvcard-op 0x40000`, as a child process; medians of %d runs:\n\n",
       repeat);
   std::printf(
-      "| device nodes | registry.reg | export | load UTF-8 | load UTF-16 | UTF-16 / UTF-8 | winsim "
-      "diff | diff growth per doubling | diff peak memory |\n");
+      "| device nodes | registry.reg | export | load UTF-8 | load UTF-16 | UTF-16 / UTF-8 (CPU "
+      "time) | winsim diff | diff growth per doubling (CPU time) | diff peak memory |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   double worstGrowth = 0;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     const ReplayReport& size = sizes[i];
     std::string growth = "-";
     if (i > 0) {
-      const double g =
-          Growth(sizes[i - 1].diff.Seconds(), sizes[i - 1].nodes, size.diff.Seconds(), size.nodes);
+      const ReplayReport& before = sizes[i - 1];
+      const double g = Growth(before.diff.Seconds(), before.nodes, size.diff.Seconds(), size.nodes);
       worstGrowth = std::max(worstGrowth, g);
-      growth = Format("%.2f", g);
+      growth = Format("%.2f", g) + Format(" (%.2f)", Growth(before.diff.CpuSeconds(), before.nodes,
+                                                            size.diff.CpuSeconds(), size.nodes));
     }
     std::printf(
-        "| %s | %s | %s | %s | %s | %.2f× | %s | %s | %s |\n", Grouped(size.nodes).c_str(),
+        "| %s | %s | %s | %s | %s | %.2f× (%.2f×) | %s | %s | %s |\n", Grouped(size.nodes).c_str(),
         Megabytes(static_cast<double>(size.utf8Bytes)).c_str(),
         Megabytes(static_cast<double>(size.utf16Bytes)).c_str(),
         Milliseconds(size.utf8.Seconds()).c_str(), Milliseconds(size.utf16.Seconds()).c_str(),
-        size.utf16.Seconds() / size.utf8.Seconds(), Milliseconds(size.diff.Seconds()).c_str(),
+        size.utf16.Seconds() / size.utf8.Seconds(),
+        size.utf16.CpuSeconds() / size.utf8.CpuSeconds(), Milliseconds(size.diff.Seconds()).c_str(),
         growth.c_str(), Megabytes(size.diff.PeakBytes()).c_str());
   }
   const ReplayReport& largest = sizes.back();

@@ -1,6 +1,7 @@
 #include "winsim/reg_codec.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <istream>
 #include <utility>
@@ -109,9 +110,13 @@ class ImageLines {
     switch (encoding_) {
       case Encoding::kUtf16:
         line.resize(bytes.size() / 2);
-        for (std::size_t i = 0; i < line.size(); ++i) {
-          line[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                          (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(line.data(), bytes.data(), line.size() * 2);
+        } else {
+          for (std::size_t i = 0; i < line.size(); ++i) {
+            line[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+          }
         }
         break;
       case Encoding::kAscii:
@@ -175,12 +180,20 @@ class ImageLines {
                  ? data_.size()
                  : static_cast<std::size_t>(static_cast<const char*>(found) - data_.data());
     }
-    for (; from + 2 <= data_.size(); from += 2) {
-      if (data_[from] == '\n' && data_[from + 1] == 0) {
-        return from;
+    // An LF byte found at an even distance from `from` (units are aligned with it) and followed
+    // by a zero byte is the character LF.
+    while (from + 2 <= data_.size()) {
+      const void* found = std::memchr(data_.data() + from, '\n', data_.size() - from - 1);
+      if (found == nullptr) {
+        break;
       }
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - data_.data());
+      if ((at - from) % 2 == 0 && data_[at + 1] == 0) {
+        return at;
+      }
+      from = at + 2 - (at - from) % 2;  // the unit after the one that holds the byte
     }
-    return from;
+    return from + (data_.size() - from) / 2 * 2;
   }
 
   bool IsUtf16() const {

@@ -223,8 +223,18 @@ TEST(RegCodecTest, ReadsRegeditUtf16Export) {
       "  00,4e,00,55,00,4d,00,00,00,00,00\n"
       "\"Count\"=dword:00000010\n"
       "\"Caf\xC3\xA9\"=\"\xE2\x82\xAC\"\n"
+      "\"\xE0\xA8\x8A\xC4\x80\"=\"\xC4\x8A\"\n"  // U+0A0A, U+0100, U+010A: bytes 0a 0a 00 01
       "\n");
+  std::istringstream stream(file);
+  Registry streamed;
+  ReadRegImage(stream, streamed);
   const Registry registry = ParseRegImage(file);
+  EXPECT_EQ(WriteRegImage(streamed), WriteRegImage(registry));
+  EXPECT_EQ(ValueAt(registry,
+                    u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000",
+                    u"\u0a0a\u0100")
+                .data,
+            Utf16(u"\u010a"));
   EXPECT_EQ(
       ValueAt(registry, u"HKLM\\HARDWARE\\DEVICEMAP\\PARALLEL PORTS", u"\\Device\\Parallel0").data,
       Utf16(u"\\DosDevices\\LPT1"));
