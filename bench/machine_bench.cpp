@@ -484,54 +484,74 @@ Run TimeLoad(const fs::path& file) {
   return run;
 }
 
-ReplayReport MeasureReplay(const Options& options, std::size_t nodes) {
-  ReplayReport report;
-  report.nodes = nodes;
-  SizeReport size;
-  size.nodes = nodes;
-  const fs::path machine = options.work / ("machine-" + std::to_string(nodes));
-  const fs::path utf8 = machine / "registry.reg";
-  const fs::path utf16 = machine.string() + "-export.reg";
-  const fs::path after = machine.string() + "-after";
-  fs::remove_all(machine);
-  fs::remove_all(after);
-  std::fprintf(stderr, "%zu device nodes: building the machine, its export and a run\n", nodes);
-  BuildMachine(machine, size);
-  {
-    winsim::Registry registry;
-    winsim::ReadImageFile(utf8, registry);
-    std::ofstream out(utf16, std::ios::binary);
-    winsim::WriteRegImageUtf16(registry, [&](std::string_view bytes) {
-      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    });
-    if (!out.flush()) {
-      Fail("cannot write " + utf16.string());
+// The paths of a size's machine, its export and its copy after a run.
+struct ReplayFiles {
+  fs::path machine, utf8, utf16, after;
+  explicit ReplayFiles(const fs::path& m)
+      : machine(m),
+        utf8(m / "registry.reg"),
+        utf16(m.string() + "-export.reg"),
+        after(m.string() + "-after") {}
+};
+
+// Builds every size's machine, its export and its copy after `orvcard-op 0x40000` first, then
+// measures them round by round, every size in each round, so that a busy machine weighs on all
+// sizes alike.
+std::vector<ReplayReport> MeasureReplays(const Options& options) {
+  std::vector<ReplayReport> reports;
+  for (std::size_t nodes : options.sizes) {
+    ReplayReport& report = reports.emplace_back();
+    report.nodes = nodes;
+    SizeReport size;
+    size.nodes = nodes;
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(nodes)));
+    fs::remove_all(files.machine);
+    fs::remove_all(files.after);
+    std::fprintf(stderr, "%zu device nodes: building the machine, its export and a run\n", nodes);
+    BuildMachine(files.machine, size);
+    {
+      winsim::Registry registry;
+      winsim::ReadImageFile(files.utf8, registry);
+      std::ofstream out(files.utf16, std::ios::binary);
+      winsim::WriteRegImageUtf16(registry, [&](std::string_view bytes) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      });
+      if (!out.flush()) {
+        Fail("cannot write " + files.utf16.string());
+      }
     }
+    fs::copy(files.machine, files.after, fs::copy_options::recursive);
+    RunOperation(options, 0x40000, files.after);
+    report.utf8Bytes = fs::file_size(files.utf8);
+    report.utf16Bytes = fs::file_size(files.utf16);
   }
-  fs::copy(machine, after, fs::copy_options::recursive);
-  RunOperation(options, 0x40000, after);
-  report.utf8Bytes = fs::file_size(utf8);
-  report.utf16Bytes = fs::file_size(utf16);
   for (int round = 0; round < options.repeat; ++round) {
-    std::fprintf(stderr, "%zu device nodes: round %d of %d\n", nodes, round + 1, options.repeat);
-    // Alternate which form goes first, so that neither always finds the other's pages cached.
-    if (round % 2 == 0) {
-      report.utf8.runs.push_back(TimeLoad(utf8));
+    std::fprintf(stderr, "round %d of %d\n", round + 1, options.repeat);
+    for (ReplayReport& report : reports) {
+      const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+      // Alternate which form goes first, so that neither always finds the other's pages cached.
+      if (round % 2 == 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      report.utf16.runs.push_back(TimeLoad(files.utf16));
+      if (round % 2 != 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      // winsim diff exits with 1: the machines differ.
+      report.diff.runs.push_back(
+          RunChild({options.winsim.string(), "diff", files.machine.string(), files.after.string()},
+                   files.after, 2));
     }
-    report.utf16.runs.push_back(TimeLoad(utf16));
-    if (round % 2 != 0) {
-      report.utf8.runs.push_back(TimeLoad(utf8));
+  }
+  for (const ReplayReport& report : reports) {
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+    if (!options.keep) {
+      fs::remove_all(files.machine);
+      fs::remove_all(files.after);
+      fs::remove(files.utf16);
     }
-    // winsim diff exits with 1: the machines differ.
-    report.diff.runs.push_back(
-        RunChild({options.winsim.string(), "diff", machine.string(), after.string()}, after, 2));
   }
-  if (!options.keep) {
-    fs::remove_all(machine);
-    fs::remove_all(after);
-    fs::remove(utf16);
-  }
-  return report;
+  return reports;
 }
 
 void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
@@ -595,12 +615,11 @@ int main(int argc, char** argv) {
   std::vector<SizeReport> sizes;
   std::vector<ReplayReport> replays;
   try {
-    for (std::size_t nodes : options.sizes) {
-      if (options.replay) {
-        replays.push_back(MeasureReplay(options, nodes));
-      } else {
-        sizes.push_back(MeasureSize(options, nodes));
-      }
+    if (options.replay) {
+      replays = MeasureReplays(options);
+    }
+    for (std::size_t nodes : options.replay ? std::vector<std::size_t>{} : options.sizes) {
+      sizes.push_back(MeasureSize(options, nodes));
     }
   } catch (const std::exception& error) {
     Fail(error.what());

@@ -9,6 +9,7 @@
 //                                          a .reg file); exit 0 when nothing does, 1 when
 //                                          something does
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -145,7 +146,10 @@ int Run(const Arguments& args) {
       std::fprintf(stderr, "winsim: standard output: cannot write: %s\n", std::strerror(errno));
       return kExitOutputError;
     }
-    return differs ? kExitDiffers : 0;
+    // The output is flushed and nothing else is open: the process ends here, without freeing
+    // the two registries key by key (a third of the run on large machines; the system takes the
+    // memory back at once).
+    std::_Exit(differs ? kExitDiffers : 0);
   }
   const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(args.dir);
   if (args.command == "show") {
