@@ -9,8 +9,8 @@
 //                                          a .reg file); exit 0 when nothing does, 1 when
 //                                          something does
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -147,7 +147,7 @@ int Run(const Arguments& args) {
       return kExitOutputError;
     }
     // The output is flushed and nothing else is open: the process ends here, without freeing
-    // the two registries key by key (a third of the run on large machines; the system takes the
+    // the two registries key by key (a quarter of the run on large machines; the system takes the
     // memory back at once).
     std::_Exit(differs ? kExitDiffers : 0);
   }
