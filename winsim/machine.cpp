@@ -227,8 +227,8 @@ void Machine::Save() {
 }
 
 void CreateDriveSkeleton(const fs::path& driveC) {
-  for (const char* folder :
-       {"Windows/inf", "Windows/System32/DriverStore/FileRepository", "Program Files/ORVEK"}) {
+  for (const char* folder : {"Windows/inf", "Windows/System32/DriverStore/FileRepository",
+                             "Windows/SysWOW64", "Program Files/ORVEK"}) {
     std::error_code error;
     fs::create_directories(driveC / folder, error);
     if (error) {
@@ -238,6 +238,7 @@ void CreateDriveSkeleton(const fs::path& driveC) {
   // The simulated programs: the process simulation recognises them by their first line.
   const std::pair<const char*, const char*> kPrograms[] = {
       {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
+      {"Windows/SysWOW64/cmd.exe", "#winsim-program cmd\n"},  // the one x86 programs start
       {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
   for (const auto& [file, text] : kPrograms) {
     const char* content = text;  // clang 14 does not let a lambda capture a structured binding
