@@ -138,6 +138,26 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   SyncDirectory(dir);
 }
 
+// Throws MachineError unless `dir` is a folder holding a registry image; checked before
+// anything is written to it, so that a folder that is no machine is left as it was.
+void CheckMachineDir(const fs::path& dir) {
+  std::error_code ignored;
+  const fs::file_status status = fs::status(dir, ignored);
+  if (!fs::exists(status)) {
+    throw MachineError(dir, 0, "no such machine directory");
+  }
+  if (!fs::is_directory(status)) {
+    throw MachineError(dir, 0, "is a file, not a machine folder");
+  }
+  const fs::file_status image = fs::status(dir / kImageName, ignored);
+  if (!fs::exists(image)) {
+    throw MachineError(dir, 0, "holds no registry.reg: create a machine with winsim init DIR");
+  }
+  if (fs::is_directory(image)) {
+    throw MachineError(dir / kImageName, 0, "is a directory, not a file");
+  }
+}
+
 void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   std::error_code error;
   fs::create_directories(dir, error);
@@ -157,9 +177,7 @@ MachineError::MachineError(fs::path file, int line, const std::string& problem)
     : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
 
 MachineLock::MachineLock(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   const fs::path lockFile = dir / ".lock";
   fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) {
@@ -182,9 +200,7 @@ MachineLock::~MachineLock() {
 }
 
 std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
   ReadImageFile(dir / kImageName, machine->registry_);
   machine->dir_ = dir;

@@ -25,7 +25,7 @@ class MachineError : public std::runtime_error {
 };
 
 // Holds an exclusive lock on a machine directory (DIR/.lock) for its lifetime. Throws
-// MachineError when another run holds it.
+// MachineError when DIR is no machine (nothing is written to it then) or another run holds it.
 class MachineLock {
  public:
   explicit MachineLock(const std::filesystem::path& dir);
@@ -39,8 +39,8 @@ class MachineLock {
 
 class Machine {
  public:
-  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, or a
-  // malformed image (with its line).
+  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, a file in
+  // place of the directory, or a malformed image (with its line).
   static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
