@@ -14,25 +14,6 @@ namespace orv {
 
 namespace {
 
-// The machine directory of this run, created from the sample when it is the default one and
-// does not exist yet.
-std::filesystem::path PrepareMachineDir() {
-  bool fromEnvironment = false;
-  std::filesystem::path dir = winsim::DefaultMachineDir(&fromEnvironment);
-  if (!fromEnvironment && !std::filesystem::exists(dir / "registry.reg")) {
-    try {
-      winsim::Machine::CreateSample(dir);
-      std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
-    } catch (const winsim::MachineError&) {
-      // A run started at the same moment may have created it first; then this run uses it.
-      if (!std::filesystem::exists(dir / "registry.reg")) {
-        throw;
-      }
-    }
-  }
-  return dir;
-}
-
 // ORVCARD_PROCESS: which build the simulated process is. Unset (or x64) is the build native to
 // the machine; x86 on a 64-bit machine runs under WOW64.
 bool SimulatesX86Process() {
@@ -58,7 +39,11 @@ std::u16string ProgramFolder(const winsim::FileSpace& files) {
 
 int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
   try {
-    const std::filesystem::path dir = PrepareMachineDir();
+    bool created = false;
+    const std::filesystem::path dir = winsim::PrepareDefaultMachineDir(&created);
+    if (created) {
+      std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
+    }
     winsim::MachineLock lock(dir);
     std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
 

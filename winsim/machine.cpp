@@ -289,4 +289,22 @@ fs::path DefaultMachineDir(bool* fromEnvironment) {
   return state / "orvcard" / "machine";
 }
 
+fs::path PrepareDefaultMachineDir(bool* created) {
+  *created = false;
+  bool fromEnvironment = false;
+  fs::path dir = DefaultMachineDir(&fromEnvironment);
+  if (!fromEnvironment && !fs::exists(dir / kImageName)) {
+    try {
+      Machine::CreateSample(dir);
+      *created = true;
+    } catch (const MachineError&) {
+      // A run started at the same moment may have created it first; then this run uses it.
+      if (!fs::exists(dir / kImageName)) {
+        throw;
+      }
+    }
+  }
+  return dir;
+}
+
 }  // namespace winsim

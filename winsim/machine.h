@@ -80,4 +80,9 @@ std::string SampleMachineImage();
 // ${XDG_STATE_HOME:-$HOME/.local/state}/orvcard/machine.
 std::filesystem::path DefaultMachineDir(bool* fromEnvironment);
 
+// The machine the programs use when none is named: DefaultMachineDir(), created from the sample
+// machine when it is the XDG default and holds no machine yet. `*created` tells whether this
+// call created it.
+std::filesystem::path PrepareDefaultMachineDir(bool* created);
+
 }  // namespace winsim

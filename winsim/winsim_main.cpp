@@ -1,12 +1,14 @@
 // winsim: creates, inspects and exports simulated machines.
 //
 //   winsim init DIR [--from FILE.reg]      the sample machine, or one built from a .reg export
-//   winsim show DIR                        a readable summary (reads only)
+//   winsim show [DIR]                      a readable summary (reads only); without DIR, the
+//                                          machine orvcard uses ($ORVCARD_MACHINE or the default)
 //   winsim export DIR [--utf16] [-o FILE]  the registry image (stdout by default)
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -25,7 +27,7 @@ constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
     "usage: winsim init DIR [--from FILE.reg]\n"
-    "       winsim show DIR\n"
+    "       winsim show [DIR]\n"
     "       winsim export DIR [--utf16] [-o FILE]\n";
 
 struct UsageError {
@@ -69,7 +71,7 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
       parsed.dir = arg;
     }
   }
-  if (parsed.dir.empty()) {
+  if (parsed.dir.empty() && parsed.command != "show") {
     throw UsageError{"missing machine directory"};
   }
   return parsed;
@@ -98,8 +100,17 @@ int Run(const Arguments& args) {
     }
     return 0;
   }
-  // show and export only read: no lock, nothing written to the machine.
-  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(args.dir);
+  // show and export only read: no lock, nothing written to the machine. Without a folder, show
+  // looks at the machine the programs use, created from the sample as they create it.
+  std::filesystem::path dir = args.dir;
+  if (dir.empty()) {
+    bool created = false;
+    dir = winsim::PrepareDefaultMachineDir(&created);
+    if (created) {
+      std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
+    }
+  }
+  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
   const std::string text = args.command == "show" ? winsim::ShowMachine(*machine)
                            : args.utf16           ? winsim::WriteRegImageUtf16(machine->registry())
                                                   : winsim::WriteRegImage(machine->registry());

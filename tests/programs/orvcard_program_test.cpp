@@ -22,7 +22,8 @@ TEST(OrvcardProgram, AnInvalidOptionPrintsTheMessageAndExitsTen) {
   ProgramSandbox box;
   box.WriteMachine(kCardImage);
   const std::string before = box.ReadFile(box.machine() / "registry.reg");
-  for (const char* arguments : {"-x", "-removecomdb", "-RemoveDeviceNode -RemoveCOMdb", "''"}) {
+  for (const char* arguments :
+       {"-x", "-removecomdb", "-RemoveDeviceNode -RemoveCOMdb", "''", "--help"}) {
     auto result = box.Run(ORVCARD_BIN, arguments);
     EXPECT_EQ(result.status, 10) << arguments;
     EXPECT_EQ(result.out, "\n Invalid command line option.") << arguments;
@@ -86,13 +87,24 @@ TEST(OrvcardOpProgram, AppendsTheResponseFile) {
 TEST(OrvcardOpProgram, ACodeThatIsNotANumberIsAUsageError) {
   ProgramSandbox box;
   box.WriteMachine(kCardImage);
-  for (const char* arguments : {"", "four", "0x", "-f2r.ini", "0x10 a b c"}) {
+  for (const char* arguments : {"", "four", "0x", "-f2r.ini", "0x10 a b c", "--help 0x1"}) {
     auto result = box.Run(ORVCARD_OP_BIN, arguments);
     EXPECT_EQ(result.status, 64) << arguments;
     EXPECT_NE(result.err.find("usage: orvcard-op CODE"), std::string::npos) << arguments;
     EXPECT_EQ(result.out, "") << arguments;
   }
   EXPECT_FALSE(std::filesystem::exists(box.work() / "r.ini"));
+}
+
+TEST(OrvcardOpProgram, HelpListsEveryOperationCode) {
+  ProgramSandbox box;  // no machine: help runs no operation
+  const auto help = box.Run(ORVCARD_OP_BIN, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.err, "");
+  for (const char* code : {"0x1,", "0x11 ", "0x2,", "0x12 ", "0x4 ", "0x8 ", "0x1000 ", "0x2000,",
+                           "0x3000 ", "0x4000 ", "0x8000 ", "0x10000 ", "0x20000 ", "0x40000 "}) {
+    EXPECT_NE(help.out.find(std::string(" ") + code), std::string::npos) << code;
+  }
 }
 
 TEST(OrvcardOpProgram, TheTraceFileGetsOneLinePerPlatformCall) {
