@@ -6,10 +6,10 @@
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
 // of it, for every operation and for 0x10000 (the floor: load, restart the machine's one
 // display, which changes one value, and save), and takes the child's wall time and peak
-// resident memory. Runs are interleaved (floor, each
-// operation, floor, ...) so that a busy machine weighs on all of them alike, and the median of
-// the repeats is reported. The report goes to stdout: the machine and its load, the table of the
-// README, then the full tables; progress goes to stderr.
+// resident memory. Runs are interleaved (floor, each operation, floor, ...) so that a busy
+// machine weighs on all of them alike, and the median of the repeats is reported. The report
+// goes to stdout: the host and its load, the table of the README, then the full tables;
+// progress goes to stderr.
 // With --keep the machines stay in the work directory (machine-N), e.g. for a profiler.
 #include <fcntl.h>
 #include <sys/resource.h>
