@@ -376,13 +376,13 @@ void PrintSummary(const std::vector<SizeReport>& sizes, int repeat) {
               *std::max_element(loads.begin(), loads.end()));
   const std::string growth = sizes.size() < 2
                                  ? ""
-                                 : "time growth " + Grouped(sizes[sizes.size() - 2].nodes) +
+                                 : " time growth " + Grouped(sizes[sizes.size() - 2].nodes) +
                                        " to " + Grouped(largest.nodes) + ", per doubling |";
   std::printf("| code |");
   for (const SizeReport& size : sizes) {
     std::printf(" %s nodes |", Grouped(size.nodes).c_str());
   }
-  std::printf(" %s peak memory at %s (× registry.reg) |\n|---|", growth.c_str(),
+  std::printf("%s peak memory at %s (× registry.reg) |\n|---|", growth.c_str(),
               Grouped(largest.nodes).c_str());
   for (std::size_t i = 0; i < sizes.size() + (growth.empty() ? 1 : 2); ++i) {
     std::printf("---:|");
@@ -418,7 +418,9 @@ void PrintSummary(const std::vector<SizeReport>& sizes, int repeat) {
       worstCode = result.operation.code;
     }
   }
-  std::printf("\nMedians of %d runs; ratio to the floor in parentheses. registry.reg is", repeat);
+  std::printf(
+      "\n%s; ratio to the floor in parentheses. registry.reg is",
+      repeat == 1 ? "One run each" : ("Medians of " + std::to_string(repeat) + " runs").c_str());
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     std::printf("%s %s",
                 i == 0                  ? ""
