@@ -9,7 +9,8 @@ namespace winsim {
 
 // The Windows version, the devices, the parallel-port map, the reserved COM numbers, the
 // uninstall record and the driver store, as stable text (LF line ends) that can be compared
-// before and after a run. Reads only; changes nothing.
-std::string ShowMachine(const Machine& machine);
+// before and after a run, with the version and platform code the tool reads there (computed
+// through the simulated platform, which only reads for them). Changes nothing.
+std::string ShowMachine(Machine& machine);
 
 }  // namespace winsim
