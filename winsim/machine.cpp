@@ -113,6 +113,26 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   SyncDirectory(dir);
 }
 
+// Throws MachineError unless `dir` is a folder holding a registry image; checked before
+// anything is written to it, so that a folder that is no machine is left as it was.
+void CheckMachineDir(const fs::path& dir) {
+  std::error_code ignored;
+  const fs::file_status status = fs::status(dir, ignored);
+  if (!fs::exists(status)) {
+    throw MachineError(dir, 0, "no such machine directory");
+  }
+  if (!fs::is_directory(status)) {
+    throw MachineError(dir, 0, "is a file, not a machine folder");
+  }
+  const fs::file_status image = fs::status(dir / kImageName, ignored);
+  if (!fs::exists(image)) {
+    throw MachineError(dir, 0, "holds no registry.reg: create a machine with winsim init DIR");
+  }
+  if (fs::is_directory(image)) {
+    throw MachineError(dir / kImageName, 0, "is a directory, not a file");
+  }
+}
+
 void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   std::error_code error;
   fs::create_directories(dir, error);
@@ -156,9 +176,7 @@ MachineError::MachineError(fs::path file, int line, const std::string& problem)
     : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
 
 MachineLock::MachineLock(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   const fs::path lockFile = dir / ".lock";
   fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) {
@@ -181,9 +199,7 @@ MachineLock::~MachineLock() {
 }
 
 std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
   ReadImageFile(dir / kImageName, machine->registry_);
   machine->dir_ = dir;
@@ -227,8 +243,8 @@ void Machine::Save() {
 }
 
 void CreateDriveSkeleton(const fs::path& driveC) {
-  for (const char* folder :
-       {"Windows/inf", "Windows/System32/DriverStore/FileRepository", "Program Files/ORVEK"}) {
+  for (const char* folder : {"Windows/inf", "Windows/System32/DriverStore/FileRepository",
+                             "Windows/SysWOW64", "Program Files/ORVEK"}) {
     std::error_code error;
     fs::create_directories(driveC / folder, error);
     if (error) {
@@ -238,6 +254,7 @@ void CreateDriveSkeleton(const fs::path& driveC) {
   // The simulated programs: the process simulation recognises them by their first line.
   const std::pair<const char*, const char*> kPrograms[] = {
       {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
+      {"Windows/SysWOW64/cmd.exe", "#winsim-program cmd\n"},  // the one x86 programs start
       {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
   for (const auto& [file, text] : kPrograms) {
     const char* content = text;  // clang 14 does not let a lambda capture a structured binding
@@ -270,6 +287,24 @@ fs::path DefaultMachineDir(bool* fromEnvironment) {
     state = fs::path(home) / ".local" / "state";
   }
   return state / "orvcard" / "machine";
+}
+
+fs::path PrepareDefaultMachineDir(bool* created) {
+  *created = false;
+  bool fromEnvironment = false;
+  fs::path dir = DefaultMachineDir(&fromEnvironment);
+  if (!fromEnvironment && !fs::exists(dir / kImageName)) {
+    try {
+      Machine::CreateSample(dir);
+      *created = true;
+    } catch (const MachineError&) {
+      // A run started at the same moment may have created it first; then this run uses it.
+      if (!fs::exists(dir / kImageName)) {
+        throw;
+      }
+    }
+  }
+  return dir;
 }
 
 }  // namespace winsim

@@ -25,7 +25,7 @@ class MachineError : public std::runtime_error {
 };
 
 // Holds an exclusive lock on a machine directory (DIR/.lock) for its lifetime. Throws
-// MachineError when another run holds it.
+// MachineError when DIR is no machine (nothing is written to it then) or another run holds it.
 class MachineLock {
  public:
   explicit MachineLock(const std::filesystem::path& dir);
@@ -39,8 +39,8 @@ class MachineLock {
 
 class Machine {
  public:
-  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, or a
-  // malformed image (with its line).
+  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, a file in
+  // place of the directory, or a malformed image (with its line).
   static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
@@ -84,5 +84,10 @@ std::string SampleMachineImage();
 // The default machine directory: $ORVCARD_MACHINE, else
 // ${XDG_STATE_HOME:-$HOME/.local/state}/orvcard/machine.
 std::filesystem::path DefaultMachineDir(bool* fromEnvironment);
+
+// The machine the programs use when none is named: DefaultMachineDir(), created from the sample
+// machine when it is the XDG default and holds no machine yet. `*created` tells whether this
+// call created it.
+std::filesystem::path PrepareDefaultMachineDir(bool* created);
 
 }  // namespace winsim

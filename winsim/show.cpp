@@ -7,8 +7,10 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/platform_code.h"
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "winsim/sim_windows.h"
 
 namespace winsim {
 
@@ -310,9 +312,27 @@ std::string ReplaySummary(const Registry& registry) {
   return out;
 }
 
-std::string ShowMachine(const Machine& machine) {
+// What the tool reads of the platform on this machine: the version it is told and the platform
+// code it computes from it.
+void ShowPlatformCode(Machine& machine, std::string& out) {
+  SimOptions options;
+  options.keepTrace = false;
+  SimWindows api(machine, options);
+  OSVERSIONINFOEXW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  api.GetVersionExW(&version);
+  char line[96];
+  std::snprintf(line, sizeof line, "  as the tool reads it: version %u.%u, platform code 0x%08X\n",
+                static_cast<unsigned>(version.dwMajorVersion),
+                static_cast<unsigned>(version.dwMinorVersion),
+                static_cast<unsigned>(orv::GetPlatformCode(api)));
+  out += line;
+}
+
+std::string ShowMachine(Machine& machine) {
   std::string out;
   ShowWindows(machine.registry(), out);
+  ShowPlatformCode(machine, out);
   out += "\n" + ReplaySummary(machine.registry());
   ShowDevices(machine.registry(), out);
   ShowParallelPortMap(machine.registry(), out);

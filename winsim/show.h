@@ -10,8 +10,9 @@ namespace winsim {
 
 // The Windows version, the devices, the parallel-port map, the reserved COM numbers, the
 // uninstall record and the driver store, as stable text (LF line ends) that can be compared
-// before and after a run. Reads only; changes nothing.
-std::string ShowMachine(const Machine& machine);
+// before and after a run, with the version and platform code the tool reads there (computed
+// through the simulated platform, which only reads for them). Changes nothing.
+std::string ShowMachine(Machine& machine);
 
 // What a replay of the machine will work on: which control set is current (and whether
 // CurrentControlSet is a link to it), how many device nodes the card has under

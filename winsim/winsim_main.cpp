@@ -1,7 +1,8 @@
 // winsim: creates, inspects, exports and compares simulated machines.
 //
 //   winsim init DIR [--from FILE.reg]      the sample machine, or one built from a .reg export
-//   winsim show DIR                        a readable summary (reads only)
+//   winsim show [DIR]                      a readable summary (reads only); without DIR, the
+//                                          machine orvcard uses ($ORVCARD_MACHINE or the default)
 //   winsim export DIR [--utf8] [-o FILE]   the registry image (stdout by default): UTF-16LE with
 //                                          BOM and CR LF, what reg import and regedit read;
 //                                          --utf8 gives the canonical UTF-8 form of registry.reg
@@ -35,7 +36,7 @@ constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
     "usage: winsim init DIR [--from FILE.reg]\n"
-    "       winsim show DIR\n"
+    "       winsim show [DIR]\n"
     "       winsim export DIR [--utf8] [-o FILE]\n"
     "       winsim diff A B\n";
 
@@ -83,9 +84,11 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
       (parsed.dir.empty() ? parsed.dir : parsed.other) = arg;
     }
   }
-  if (parsed.dir.empty() || (parsed.command == "diff" && parsed.other.empty())) {
-    throw UsageError{parsed.command == "diff" ? "diff needs two machines or .reg files"
-                                              : "missing machine directory"};
+  if (parsed.command == "diff" && parsed.other.empty()) {
+    throw UsageError{"diff needs two machines or .reg files"};
+  }
+  if (parsed.dir.empty() && parsed.command != "show") {
+    throw UsageError{"missing machine directory"};
   }
   return parsed;
 }
@@ -151,7 +154,17 @@ int Run(const Arguments& args) {
     // memory back at once).
     std::_Exit(differs ? kExitDiffers : 0);
   }
-  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(args.dir);
+  // Without a folder, show looks at the machine the programs use, created from the sample as
+  // they create it.
+  std::filesystem::path dir = args.dir;
+  if (dir.empty()) {
+    bool created = false;
+    dir = winsim::PrepareDefaultMachineDir(&created);
+    if (created) {
+      std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
+    }
+  }
+  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
   if (args.command == "show") {
     produce = [&](const Sink& sink) { sink(winsim::ShowMachine(*machine)); };
   } else if (args.utf8) {

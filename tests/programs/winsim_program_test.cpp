@@ -39,8 +39,17 @@ TEST_F(WinsimProgramTest, InitShowAndExportTheSampleMachine) {
             std::string::npos)
       << show.out;
   EXPECT_NE(show.out.find("  \\Device\\Parallel2 = \\DosDevices\\LPT4\n"), std::string::npos);
-  EXPECT_EQ(Winsim("show " + Machine()).out, show.out);    // stable from run to run
-  EXPECT_FALSE(fs::exists(sandbox_.machine() / ".lock"));  // show takes no lock
+  EXPECT_EQ(Winsim("show " + Machine()).out, show.out);             // stable from run to run
+  EXPECT_EQ(sandbox_.Run(WINSIM_BIN, "show", true).out, show.out);  // the ORVCARD_MACHINE one
+
+  // Without a folder and ORVCARD_MACHINE, show creates the default machine as orvcard would.
+  const ProgramResult byDefault = Winsim("show");
+  EXPECT_EQ(byDefault.status, 0);
+  EXPECT_EQ(byDefault.err, "winsim: created the sample machine in " +
+                               (sandbox_.root() / "state/orvcard/machine").string() + "\n");
+  EXPECT_EQ(byDefault.out, show.out);
+  EXPECT_EQ(sandbox_.Run(ORVCARD_BIN, "-x", false).err, "");  // orvcard finds it there
+  EXPECT_FALSE(fs::exists(sandbox_.machine() / ".lock"));     // show takes no lock
 
   // The export that Windows imports is UTF-16LE (the default; --utf16 is still accepted), the
   // UTF-8 form the one of registry.reg.
