@@ -1,5 +1,6 @@
 #include "winsim/diff.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <string>

@@ -306,8 +306,8 @@ std::string ReplaySummary(const Registry& registry) {
            Utf8(kCardEnum) + "\n";
   } else if (present == 0) {
     out +=
-        "  note: no card device is present (none has a Control subkey; exports made by Wine never "
-        "have one): the port renumbering finds no port\n";
+        "  note: no card device is present (none has a Control subkey, which Windows keeps for "
+        "started devices and Wine never creates): the port renumbering finds no port\n";
   }
   return out;
 }

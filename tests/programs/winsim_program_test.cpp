@@ -129,6 +129,32 @@ TEST_F(WinsimProgramTest, ReplaysEveryControlSetFormAsTheCurrentControlSet) {
         << diff.out;
     EXPECT_EQ(diff.out.find("CurrentControlSet"), std::string::npos) << diff.out;
   }
+
+  // A replay that will do nothing says why.
+  const std::string header = "Windows Registry Editor Version 5.00\n\n";
+  const std::string card =
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_PARPECP\\0000]"
+      "\n";
+  for (const auto& [image, summary] :
+       {std::pair<std::string, std::string>{
+            header + card,
+            "Replay\n  control set:  CurrentControlSet, a key of its own (no SYSTEM\\Select)\n"
+            "  card devices: 1 device nodes under ORVPCARD_ENUM, 0 present\n"
+            "  note: no card device is present (none has a Control subkey, which Windows keeps "
+            "for started devices and Wine never creates): the port renumbering finds no port\n"},
+        {header + "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n",
+         "Replay\n  control set:  none (no SYSTEM\\CurrentControlSet; no SYSTEM\\Select)\n"
+         "  card devices: 0 device nodes under ORVPCARD_ENUM, 0 present\n"
+         "  note: orvcard finds no card here: nothing under "
+         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\n"}}) {
+    const fs::path file = sandbox_.root() / "customer.reg";
+    const fs::path machine = sandbox_.root() / ("m" + std::to_string(image.size()));
+    std::ofstream(file, std::ios::binary) << image;
+    const ProgramResult init =
+        Winsim("init '" + machine.string() + "' --from '" + file.string() + "'");
+    EXPECT_EQ(init.status, 0);
+    EXPECT_EQ(init.err, summary);
+  }
 }
 
 TEST_F(WinsimProgramTest, DiffShowsEachChangeInRegeditTerms) {
