@@ -177,7 +177,9 @@ constexpr Family kSystemDevices[] = {
     {u"STORAGE", u"Volume", 4, kVolumeClass, u"Generic volume", u"volsnap"},
     {u"IDE", u"DiskGeneric_1TB", 1, kDiskClass, u"Disk drive", u"disk"},
     {u"SWD", u"PRINTENUM", 3, kPrinterClass, u"Document Writer", u""},
-    {u"DISPLAY", u"Default_Monitor", 3, kMonitorClass, u"Generic PnP Monitor", u"monitor"},
+    // One display: restarting it (0x10000) is the benchmark's floor, a run that changes one
+    // value and saves.
+    {u"DISPLAY", u"Default_Monitor", 1, kMonitorClass, u"Generic PnP Monitor", u"monitor"},
 };
 
 constexpr std::u16string_view kClassNames[][2] = {
@@ -215,8 +217,6 @@ void AddSystemDevices(RegKey& hklm, SoftwareKeys& softwareKeys) {
       device.description = family.description;
       device.maker = u"(Standard system devices)";
       device.service = family.service;
-      // The last monitor is no longer connected.
-      device.present = !(family.enumerator == u"DISPLAY" && i + 1 == family.count);
       AddDevice(hklm, device);
     }
   }

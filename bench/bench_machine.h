@@ -25,7 +25,7 @@ NodeCounts SplitNodes(std::size_t nodes);
 //   at that port's LPTn;
 // - each with its software key under Control\Class, every COM number reserved in ComDB and one
 //   parallel-port map value per parallel port;
-// - a fixed system around them: other enumerators and their devices (monitors under DISPLAY),
+// - a fixed system around them: other enumerators and their devices (one monitor under DISPLAY),
 //   the class keys, services, version, product type, environment, installed programs and the
 //   card's uninstall record with four DriverStorePath values.
 winsim::Registry BuildMachineRegistry(std::size_t nodes);

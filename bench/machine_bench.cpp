@@ -2,13 +2,16 @@
 //
 //   machine_bench [--sizes 1000,10000,100000] [--repeat N] [--work DIR] [--keep] [--op PATH]
 //   machine_bench --shapes [--repeat N] [--work DIR] [--op PATH]
+//   machine_bench --replay [--sizes ...] [--repeat N] [--work DIR] [--keep] [--winsim PATH]
 //
 // For each size it builds a simulated machine with that many device nodes under ORVPCARD_ENUM
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
-// of it, for every operation and for 0x1000 (load and save, no operation: the floor), and
-// takes the child's wall time and peak resident memory. Runs are interleaved (floor, each
-// operation, floor, ...) so that a busy machine weighs on all of them alike, and the median of
-// the repeats is reported. The report, a markdown table, goes to stdout; progress to stderr.
+// of it, for every operation and for 0x10000 (the floor: load, restart the machine's one
+// display, which changes one value, and save), and takes the child's wall time and peak
+// resident memory. Runs are interleaved (floor, each operation, floor, ...) so that a busy
+// machine weighs on all of them alike, and the median of the repeats is reported. The report
+// goes to stdout: the host and its load, the table of the README, then the full tables;
+// progress goes to stderr.
 // With --keep the machines stay in the work directory (machine-N), e.g. for a profiler.
 //
 // With --shapes it measures instead inputs of one kind that grow alone, each doubled twice, on
@@ -16,8 +19,14 @@
 // values (0x8), one key of many values and one value of many megabytes (the serial
 // renumbering, 0x4000, which changes the sample machine and so saves it). The report gives the
 // time growth per doubling and the peak memory against registry.reg (and the INF).
+//
+// With --replay it measures instead what replaying a customer's export costs: loading the
+// machine's image as `winsim export` writes it (UTF-16LE) against loading the same image in its
+// UTF-8 form, both in this process and interleaved, and `winsim diff` of the machine and a copy
+// of it after `orvcard-op 0x40000`, as a child process.
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +41,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/bench_machine.h"
@@ -47,23 +57,25 @@ namespace {
 constexpr double kMaxFloorRatio = 1.5;
 constexpr double kMaxImageRatio = 4.0;
 constexpr double kMaxDoublingGrowth = 2.2;
+// Loading the UTF-16 export within 1.5 times loading the UTF-8 image.
+constexpr double kMaxUtf16Ratio = 1.5;
 
 struct Operation {
   unsigned code;
   const char* name;
 };
 
-constexpr Operation kFloor = {0x1000, "load and save, no operation (floor)"};
+// The floor: a run that loads the machine, changes one value and saves it all.
+constexpr Operation kFloor = {0x10000, "load, restart the one display, save (floor)"};
 
-// Every operation code that works on device nodes or on the uninstall record. 0x8 stands for
-// 0x2000 and 0x3000 too: the three run the same two procedures and differ only in how the
+// Every other operation code that works on device nodes or on the uninstall record. 0x8 stands
+// for 0x2000 and 0x3000 too: the three run the same two procedures and differ only in how the
 // result is mapped.
 constexpr Operation kOperations[] = {
     {0x40000, "renumber the parallel ports, remove their printers (no argument)"},
     {0x20000, "release the serial ports' COM numbers (-RemoveCOMdb)"},
     {0x8000, "release and remove the serial ports, remove the bus (-RemoveDeviceNode)"},
     {0x4000, "renumber the serial ports"},
-    {0x10000, "restart the display devices"},
     {0x8, "uninstall the recorded packages, remove the vendor packages"},
 };
 
@@ -72,12 +84,15 @@ struct Options {
   int repeat = 5;
   fs::path work;
   bool keep = false;
+  bool replay = false;
   fs::path op = ORVCARD_OP_PATH;
   bool shapes = false;
+  fs::path winsim = WINSIM_PATH;
 };
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of a child
   long peakKb = 0;
   std::uintmax_t imageAfter = 0;  // bytes of registry.reg after the run
   bool changed = false;           // whether the run changed registry.reg
@@ -88,6 +103,9 @@ struct Result {
   std::vector<Run> runs;
   double Seconds() const {
     return Median([](const Run& r) { return r.seconds; });
+  }
+  double CpuSeconds() const {
+    return Median([](const Run& r) { return r.cpuSeconds; });
   }
   double PeakBytes() const {
     return Median([](const Run& r) { return static_cast<double>(r.peakKb); }) * 1024;
@@ -110,8 +128,15 @@ struct SizeReport {
   std::size_t keys = 0;
   std::size_t values = 0;
   std::vector<Result> results;  // the floor, then kOperations in order
+  std::vector<double> loads;    // the 1-minute load average before each round and at the end
   const Result& floor() const { return results.front(); }
 };
+
+std::string Code(unsigned code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", code);
+  return text;
+}
 
 [[noreturn]] void Fail(const std::string& problem) {
   std::fprintf(stderr, "machine_bench: %s\n", problem.c_str());
@@ -122,8 +147,8 @@ Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keep") {
-      options.keep = true;
+    if (arg == "--keep" || arg == "--replay") {
+      (arg == "--keep" ? options.keep : options.replay) = true;
       continue;
     }
     if (arg == "--shapes") {
@@ -154,6 +179,8 @@ Options ParseOptions(int argc, char** argv) {
       options.work = value;
     } else if (arg == "--op") {
       options.op = value;
+    } else if (arg == "--winsim") {
+      options.winsim = value;
     } else {
       Fail("unknown option: " + arg);
     }
@@ -205,23 +232,33 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   report.imageBytes = fs::file_size(dir / "registry.reg");
 }
 
-// Runs `orvcard-op CODE` on the machine `machineDir`, in `folder` (by default the folder that
-// holds the machine), and measures it.
-Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir,
-                 fs::path folder = {}) {
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the program `argv` (with ORVCARD_MACHINE set to `machineDir`, in `folder`, by default
+// the folder above it, stdout to /dev/null) and measures it. An exit status of `failure` or
+// more stops the benchmark.
+Run RunChild(const std::vector<std::string>& argv, const fs::path& machineDir, int failure,
+             fs::path folder = {}) {
   if (folder.empty()) {
     folder = machineDir.parent_path();
   }
-  char codeText[16];
-  std::snprintf(codeText, sizeof codeText, "0x%x", code);
   const fs::path errors = machineDir.string() + ".stderr";
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child < 0) {
     Fail(std::string("fork: ") + std::strerror(errno));
   }
   if (child == 0) {
-    // A directory without INF files as the current directory; no trace.
+    // The folder as the current directory (one without INF files, unless a shape put one
+    // there); no trace.
     const int null = ::open("/dev/null", O_WRONLY);
     const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (null < 0 || err < 0 || ::dup2(null, 1) < 0 || ::dup2(err, 2) < 0 ||
@@ -229,7 +266,7 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
         ::unsetenv("ORVCARD_TRACE") != 0) {
       ::_exit(126);
     }
-    ::execl(options.op.c_str(), options.op.c_str(), codeText, static_cast<char*>(nullptr));
+    ::execv(args[0], args.data());
     ::_exit(127);
   }
   int status = 0;
@@ -240,16 +277,22 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
-  // Device operations give 0; the package operation its mapped status. 125 is a machine that
-  // could not be loaded or saved, 126 and 127 a child that did not start.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) >= 125) {
+  run.cpuSeconds = CpuSeconds(usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) >= failure) {
     std::ifstream in(errors);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Fail(std::string("orvcard-op ") + codeText + " failed (status " + std::to_string(status) +
-         "): " + text);
+    Fail(argv[0] + " " + argv[1] + " failed (status " + std::to_string(status) + "): " + text);
   }
   fs::remove(errors);
   return run;
+}
+
+// Runs `orvcard-op CODE` on the machine `machineDir` and measures it. Device operations give 0;
+// the package operation its mapped status. 125 is a machine that could not be loaded or saved,
+// 126 and 127 a child that did not start.
+Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir,
+                 const fs::path& folder = {}) {
+  return RunChild({options.op.string(), Code(code)}, machineDir, 125, folder);
 }
 
 bool SameFiles(const fs::path& a, const fs::path& b) {
@@ -268,6 +311,13 @@ bool SameFiles(const fs::path& a, const fs::path& b) {
     }
   }
   return true;
+}
+
+// The 1-minute load average of the host (0 when it cannot be read).
+double LoadAverage() {
+  double load = 0;
+  std::ifstream("/proc/loadavg") >> load;
+  return load;
 }
 
 Run MeasureOnCopy(const Options& options, unsigned code, const fs::path& machine) {
@@ -295,10 +345,12 @@ SizeReport MeasureSize(const Options& options, std::size_t nodes) {
   }
   for (int round = 0; round < options.repeat; ++round) {
     std::fprintf(stderr, "%zu device nodes: round %d of %d\n", nodes, round + 1, options.repeat);
+    report.loads.push_back(LoadAverage());
     for (Result& result : report.results) {
       result.runs.push_back(MeasureOnCopy(options, result.operation.code, machine));
     }
   }
+  report.loads.push_back(LoadAverage());
   if (!options.keep) {
     fs::remove_all(machine);
   }
@@ -338,20 +390,118 @@ std::string Mark(bool holds) {
   return holds ? "yes" : "**no**";
 }
 
-std::string Code(unsigned code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", code);
-  return text;
+// Time growth per doubling of the machine, from `seconds0` at `nodes0` to `seconds1` at `nodes1`.
+double Growth(double seconds0, std::size_t nodes0, double seconds1, std::size_t nodes1) {
+  return std::pow(seconds1 / seconds0, std::log(2.0) / std::log(static_cast<double>(nodes1) /
+                                                                static_cast<double>(nodes0)));
 }
 
-// Time growth per doubling of the machine, from the size before `i` to size `i`, for row `k`.
+// The same from the size before `i` to size `i`, for row `k`.
 double GrowthPerDoubling(const std::vector<SizeReport>& sizes, std::size_t i, std::size_t k) {
-  return std::pow(sizes[i].results[k].Seconds() / sizes[i - 1].results[k].Seconds(),
-                  std::log(2.0) / std::log(static_cast<double>(sizes[i].nodes) /
-                                           static_cast<double>(sizes[i - 1].nodes)));
+  return Growth(sizes[i - 1].results[k].Seconds(), sizes[i - 1].nodes,
+                sizes[i].results[k].Seconds(), sizes[i].nodes);
+}
+
+// The host: processor, cores, kernel and the compiler of this build.
+std::string HostDescription() {
+  std::string processor = "unknown processor";
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  for (std::string line; std::getline(cpuinfo, line);) {
+    if (line.starts_with("model name") && line.find(": ") != std::string::npos) {
+      processor = line.substr(line.find(": ") + 2);
+      break;
+    }
+  }
+  utsname host{};
+  ::uname(&host);
+#ifdef __clang__
+  const std::string compiler = "clang " __clang_version__;
+#else
+  const std::string compiler = "GCC " __VERSION__;
+#endif
+  return processor + ", " + std::to_string(std::thread::hardware_concurrency()) + " cores, " +
+         host.sysname + " " + host.release + ", " + compiler + ", release build";
+}
+
+// The machine, its load, and the table of the README: times at every size, growth and memory at
+// the largest, and what they show against the targets.
+void PrintSummary(const std::vector<SizeReport>& sizes, int repeat) {
+  const SizeReport& largest = sizes.back();
+  std::vector<double> loads;
+  for (const SizeReport& size : sizes) {
+    loads.insert(loads.end(), size.loads.begin(), size.loads.end());
+  }
+  std::printf("Host: %s; 1-minute load average %.1f to %.1f while measuring.\n\n",
+              HostDescription().c_str(), *std::min_element(loads.begin(), loads.end()),
+              *std::max_element(loads.begin(), loads.end()));
+  const std::string growth = sizes.size() < 2
+                                 ? ""
+                                 : " time growth " + Grouped(sizes[sizes.size() - 2].nodes) +
+                                       " to " + Grouped(largest.nodes) + ", per doubling |";
+  std::printf("| code |");
+  for (const SizeReport& size : sizes) {
+    std::printf(" %s nodes |", Grouped(size.nodes).c_str());
+  }
+  std::printf("%s peak memory at %s (× registry.reg) |\n|---|", growth.c_str(),
+              Grouped(largest.nodes).c_str());
+  for (std::size_t i = 0; i < sizes.size() + (growth.empty() ? 1 : 2); ++i) {
+    std::printf("---:|");
+  }
+  std::printf("\n");
+  double worstRatio = 0;
+  double worstImage = 0;
+  double worstGrowth = 0;
+  std::size_t within = 0;
+  unsigned worstCode = 0;
+  for (std::size_t k = 0; k < largest.results.size(); ++k) {
+    const Result& result = largest.results[k];
+    std::printf("| %s%s |", Code(result.operation.code).c_str(), k == 0 ? " (floor)" : "");
+    for (const SizeReport& size : sizes) {
+      const double seconds = size.results[k].Seconds();
+      std::printf(" %s%s |", Milliseconds(seconds).c_str(),
+                  k == 0 ? "" : Format(" (%.2f×)", seconds / size.floor().Seconds()).c_str());
+    }
+    if (!growth.empty()) {
+      const double perDoubling = GrowthPerDoubling(sizes, sizes.size() - 1, k);
+      worstGrowth = std::max(worstGrowth, perDoubling);
+      std::printf(" %s |", Format("%.2f", perDoubling).c_str());
+    }
+    const double image = result.PeakBytes() / static_cast<double>(largest.imageBytes);
+    worstImage = std::max(worstImage, image);
+    std::printf(" %s (%.2f×) |\n", Format("%.0f MB", result.PeakBytes() / 1e6).c_str(), image);
+    const double ratio = result.Seconds() / largest.floor().Seconds();
+    if (k > 0 && ratio <= kMaxFloorRatio) {
+      ++within;
+    }
+    if (k > 0 && ratio > worstRatio) {
+      worstRatio = ratio;
+      worstCode = result.operation.code;
+    }
+  }
+  std::printf(
+      "\n%s; ratio to the floor in parentheses. registry.reg is",
+      repeat == 1 ? "One run each" : ("Medians of " + std::to_string(repeat) + " runs").c_str());
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    std::printf("%s %s",
+                i == 0                  ? ""
+                : i + 1 == sizes.size() ? " and"
+                                        : ",",
+                Megabytes(static_cast<double>(sizes[i].imageBytes)).c_str());
+  }
+  std::printf(
+      ". At %s nodes: %zu of %zu operations within %.1f× the floor (slowest %s, %.2f×); peak "
+      "memory at most %.2f× registry.reg (target %.0f×)",
+      Grouped(largest.nodes).c_str(), within, largest.results.size() - 1, kMaxFloorRatio,
+      Code(worstCode).c_str(), worstRatio, worstImage, kMaxImageRatio);
+  if (!growth.empty()) {
+    std::printf("; each doubling of the machine at most %.2f× the time (target %.1f×)", worstGrowth,
+                kMaxDoublingGrowth);
+  }
+  std::printf(".\n\n");
 }
 
 void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
+  PrintSummary(sizes, repeat);
   const SizeReport& largest = sizes.back();
   const std::size_t rows = largest.results.size();
   std::printf("Machines (device nodes under ORVPCARD_ENUM and LPTENUM):\n\n");
@@ -420,26 +570,141 @@ void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
     std::printf(" %s, %s |\n", Megabytes(static_cast<double>(run.imageAfter)).c_str(),
                 run.changed ? "changed" : "unchanged");
   }
+}
 
-  std::printf(
-      "\nTargets at %s device nodes: time within %.1f× the floor, peak memory within %.0f× "
-      "registry.reg, at most %.1f× the time for each doubling of the machine:\n\n",
-      Grouped(largest.nodes).c_str(), kMaxFloorRatio, kMaxImageRatio, kMaxDoublingGrowth);
-  std::printf("| code | time | memory | growth |\n|---|---|---|---|\n");
-  for (std::size_t k = 0; k < rows; ++k) {
-    const Result& result = largest.results[k];
-    double worstGrowth = 0;
-    for (std::size_t i = 1; i < sizes.size(); ++i) {
-      worstGrowth = std::max(worstGrowth, GrowthPerDoubling(sizes, i, k));
+// --- Replaying a customer's export ---
+
+struct ReplayReport {
+  std::size_t nodes = 0;
+  std::uintmax_t utf8Bytes = 0;
+  std::uintmax_t utf16Bytes = 0;
+  Result utf8{{0, "load registry.reg (UTF-8)"}, {}};
+  Result utf16{{0, "load the export (UTF-16LE)"}, {}};
+  Result diff{{0x40000, "winsim diff, before and after 0x40000"}, {}};
+};
+
+// Loads the image `file` in this process; the wall and CPU time of the load alone.
+Run TimeLoad(const fs::path& file) {
+  winsim::Registry registry;
+  rusage before{};
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &before);
+  const auto start = std::chrono::steady_clock::now();
+  winsim::ReadImageFile(file, registry);
+  Run run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::getrusage(RUSAGE_SELF, &after);
+  run.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
+  return run;
+}
+
+// The paths of a size's machine, its export and its copy after a run.
+struct ReplayFiles {
+  fs::path machine, utf8, utf16, after;
+  explicit ReplayFiles(const fs::path& m)
+      : machine(m),
+        utf8(m / "registry.reg"),
+        utf16(m.string() + "-export.reg"),
+        after(m.string() + "-after") {}
+};
+
+// Builds every size's machine, its export and its copy after `orvcard-op 0x40000` first, then
+// measures them round by round, every size in each round, so that a busy machine weighs on all
+// sizes alike.
+std::vector<ReplayReport> MeasureReplays(const Options& options) {
+  std::vector<ReplayReport> reports;
+  for (std::size_t nodes : options.sizes) {
+    ReplayReport& report = reports.emplace_back();
+    report.nodes = nodes;
+    SizeReport size;
+    size.nodes = nodes;
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(nodes)));
+    fs::remove_all(files.machine);
+    fs::remove_all(files.after);
+    std::fprintf(stderr, "%zu device nodes: building the machine, its export and a run\n", nodes);
+    BuildMachine(files.machine, size);
+    {
+      winsim::Registry registry;
+      winsim::ReadImageFile(files.utf8, registry);
+      std::ofstream out(files.utf16, std::ios::binary);
+      winsim::WriteRegImageUtf16(registry, [&](std::string_view bytes) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      });
+      if (!out.flush()) {
+        Fail("cannot write " + files.utf16.string());
+      }
     }
-    const double image = result.PeakBytes() / static_cast<double>(largest.imageBytes);
-    std::printf("| %s | %s | %s | %s |\n", Code(result.operation.code).c_str(),
-                k == 0
-                    ? "(the floor)"
-                    : Mark(result.Seconds() <= kMaxFloorRatio * largest.floor().Seconds()).c_str(),
-                Mark(image <= kMaxImageRatio).c_str(),
-                sizes.size() < 2 ? "-" : Mark(worstGrowth <= kMaxDoublingGrowth).c_str());
+    fs::copy(files.machine, files.after, fs::copy_options::recursive);
+    RunOperation(options, 0x40000, files.after);
+    report.utf8Bytes = fs::file_size(files.utf8);
+    report.utf16Bytes = fs::file_size(files.utf16);
   }
+  for (int round = 0; round < options.repeat; ++round) {
+    std::fprintf(stderr, "round %d of %d\n", round + 1, options.repeat);
+    for (ReplayReport& report : reports) {
+      const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+      // Alternate which form goes first, so that neither always finds the other's pages cached.
+      if (round % 2 == 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      report.utf16.runs.push_back(TimeLoad(files.utf16));
+      if (round % 2 != 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      // winsim diff exits with 1: the machines differ.
+      report.diff.runs.push_back(
+          RunChild({options.winsim.string(), "diff", files.machine.string(), files.after.string()},
+                   files.after, 2));
+    }
+  }
+  for (const ReplayReport& report : reports) {
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+    if (!options.keep) {
+      fs::remove_all(files.machine);
+      fs::remove_all(files.after);
+      fs::remove(files.utf16);
+    }
+  }
+  return reports;
+}
+
+void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
+  std::printf(
+      "Loading a machine's export as `winsim export` writes it (UTF-16LE, BOM, CR LF) against the "
+      "same image in UTF-8 (registry.reg), in this process, and `winsim diff` of the machine and "
+      "a copy after `orvcard-op 0x40000`, as a child process; medians of %d runs:\n\n",
+      repeat);
+  std::printf(
+      "| device nodes | registry.reg | export | load UTF-8 | load UTF-16 | UTF-16 / UTF-8 (CPU "
+      "time) | winsim diff | diff growth per doubling (CPU time) | diff peak memory |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  double worstGrowth = 0;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const ReplayReport& size = sizes[i];
+    std::string growth = "-";
+    if (i > 0) {
+      const ReplayReport& before = sizes[i - 1];
+      const double g = Growth(before.diff.Seconds(), before.nodes, size.diff.Seconds(), size.nodes);
+      worstGrowth = std::max(worstGrowth, g);
+      growth = Format("%.2f", g) + Format(" (%.2f)", Growth(before.diff.CpuSeconds(), before.nodes,
+                                                            size.diff.CpuSeconds(), size.nodes));
+    }
+    std::printf(
+        "| %s | %s | %s | %s | %s | %.2f× (%.2f×) | %s | %s | %s |\n", Grouped(size.nodes).c_str(),
+        Megabytes(static_cast<double>(size.utf8Bytes)).c_str(),
+        Megabytes(static_cast<double>(size.utf16Bytes)).c_str(),
+        Milliseconds(size.utf8.Seconds()).c_str(), Milliseconds(size.utf16.Seconds()).c_str(),
+        size.utf16.Seconds() / size.utf8.Seconds(),
+        size.utf16.CpuSeconds() / size.utf8.CpuSeconds(), Milliseconds(size.diff.Seconds()).c_str(),
+        growth.c_str(), Megabytes(size.diff.PeakBytes()).c_str());
+  }
+  const ReplayReport& largest = sizes.back();
+  std::printf(
+      "\nTargets at %s device nodes: loading the UTF-16 export within %.1f× loading the UTF-8 "
+      "image: %s; winsim diff at most %.1f× the time for each doubling of the machine: %s\n",
+      Grouped(largest.nodes).c_str(), kMaxUtf16Ratio,
+      Mark(largest.utf16.Seconds() <= kMaxUtf16Ratio * largest.utf8.Seconds()).c_str(),
+      kMaxDoublingGrowth, sizes.size() < 2 ? "-" : Mark(worstGrowth <= kMaxDoublingGrowth).c_str());
 }
 
 // --- Shapes: inputs of one kind that grow alone ---
@@ -612,8 +877,10 @@ int main(int argc, char** argv) {
   }
   fs::create_directories(options.work);
   options.work = fs::absolute(options.work);
-  if (::access(options.op.c_str(), X_OK) != 0) {
-    Fail("cannot run " + options.op.string());
+  for (const fs::path& program : {options.op, options.winsim}) {
+    if (::access(program.c_str(), X_OK) != 0) {
+      Fail("cannot run " + program.string());
+    }
   }
   if (options.shapes) {
     try {
@@ -627,8 +894,12 @@ int main(int argc, char** argv) {
     return 0;
   }
   std::vector<SizeReport> sizes;
+  std::vector<ReplayReport> replays;
   try {
-    for (std::size_t nodes : options.sizes) {
+    if (options.replay) {
+      replays = MeasureReplays(options);
+    }
+    for (std::size_t nodes : options.replay ? std::vector<std::size_t>{} : options.sizes) {
       sizes.push_back(MeasureSize(options, nodes));
     }
   } catch (const std::exception& error) {
@@ -639,6 +910,10 @@ int main(int argc, char** argv) {
   } else if (ownWork) {
     fs::remove_all(options.work);
   }
-  PrintReport(sizes, options.repeat);
+  if (options.replay) {
+    PrintReplayReport(replays, options.repeat);
+  } else {
+    PrintReport(sizes, options.repeat);
+  }
   return 0;
 }

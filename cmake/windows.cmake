@@ -29,26 +29,22 @@ target_compile_definitions(orvcard-op PRIVATE $<$<COMPILE_LANGUAGE:RC>:ORVCARD_O
 target_link_libraries(orvcard PRIVATE orvcard_host)
 target_link_libraries(orvcard-op PRIVATE orvcard_host)
 
-# Helpers of the Windows end-to-end test (tests/wine): stand-ins for the package installer, the
-# COM port database library and the driver-package library, a registry dump that keeps data
-# byte for byte, and the checks of the backend itself.
+# What a release holds: the two programs and their documents, nothing the tests use.
+install(TARGETS orvcard orvcard-op RUNTIME DESTINATION .)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(ORVCARD_ARCHITECTURE x64)
+else()
+  set(ORVCARD_ARCHITECTURE x86)
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-win-${ORVCARD_ARCHITECTURE})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)
+
+# The helpers of the Windows end-to-end test are built in a folder of their own
+# (tests/wine below the build folder), never beside the programs: a stand-in library there
+# would be loaded in place of the platform's.
 if(ORVCARD_TESTS)
-  set(ORVCARD_WINE_TEST_DIR ${CMAKE_SOURCE_DIR}/tests/wine)
-
-  # A library that stands in for a system one: its file name, and undecorated export names in
-  # the 32-bit build too.
-  function(orvcard_wine_test_library name file_name)
-    add_library(${name} SHARED ${ARGN})
-    set_target_properties(${name} PROPERTIES OUTPUT_NAME ${file_name} PREFIX "")
-    target_link_options(${name} PRIVATE -Wl,--kill-at ${ORVCARD_WINDOWS_LINK_OPTIONS})
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} PRIVATE orvcard_warnings)
-  endfunction()
-
-  orvcard_windows_program(fake_dpinst ${ORVCARD_WINE_TEST_DIR}/fake_dpinst.cpp)
-  orvcard_windows_program(reg_dump ${ORVCARD_WINE_TEST_DIR}/reg_dump.cpp)
-  orvcard_windows_program(win32_backend_check ${ORVCARD_WINE_TEST_DIR}/win32_backend_check.cpp)
-  target_link_libraries(win32_backend_check PRIVATE orvcard_host)
-  orvcard_wine_test_library(fake_msports msports ${ORVCARD_WINE_TEST_DIR}/fake_msports.cpp)
-  orvcard_wine_test_library(fake_difxapi DIFxAPI ${ORVCARD_WINE_TEST_DIR}/fake_difxapi.cpp)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/wine ${CMAKE_BINARY_DIR}/tests/wine)
 endif()

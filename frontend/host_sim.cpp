@@ -5,8 +5,10 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "frontend/host.h"
+#include "frontend/wow64_notice.h"
 #include "winsim/machine.h"
 #include "winsim/sim_windows.h"
 
@@ -14,23 +16,25 @@ namespace orv {
 
 namespace {
 
-// The machine directory of this run, created from the sample when it is the default one and
-// does not exist yet.
-std::filesystem::path PrepareMachineDir() {
-  bool fromEnvironment = false;
-  std::filesystem::path dir = winsim::DefaultMachineDir(&fromEnvironment);
-  if (!fromEnvironment && !std::filesystem::exists(dir / "registry.reg")) {
-    try {
-      winsim::Machine::CreateSample(dir);
-      std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
-    } catch (const winsim::MachineError&) {
-      // A run started at the same moment may have created it first; then this run uses it.
-      if (!std::filesystem::exists(dir / "registry.reg")) {
-        throw;
-      }
-    }
+// ORVCARD_PROCESS: which build the simulated process is. Unset (or x64) is the build native to
+// the machine; x86 on a 64-bit machine runs under WOW64.
+bool SimulatesX86Process() {
+  const char* process = std::getenv("ORVCARD_PROCESS");
+  const std::string name = process == nullptr ? std::string() : std::string(process);
+  if (name.empty() || name == "x64") {
+    return false;
   }
-  return dir;
+  if (name == "x86") {
+    return true;
+  }
+  throw winsim::MachineError("ORVCARD_PROCESS", 0, "is \"" + name + "\", expected x86 or x64");
+}
+
+// The folder of this program as the machine sees it (on drive Z:), empty when unknown.
+std::u16string ProgramFolder(const winsim::FileSpace& files) {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::u16string() : files.WindowsPath(program.parent_path());
 }
 
 }  // namespace
@@ -50,7 +54,11 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
                                  "the current folder's name holds a backslash, which a Windows "
                                  "path cannot show");
     }
-    const std::filesystem::path dir = PrepareMachineDir();
+    bool created = false;
+    const std::filesystem::path dir = winsim::PrepareDefaultMachineDir(&created);
+    if (created) {
+      std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
+    }
     winsim::MachineLock lock(dir);
     std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
 
@@ -61,12 +69,15 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
     if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
       options.traceFile = trace;
     }
+    options.x86Process = SimulatesX86Process();
     std::optional<winsim::SimWindows> api;
     {
       winsim::FileSpace probe(machine->driveC(), u"C:\\");
       options.currentDirectory = probe.WindowsPath(current);
+      options.programFolder = ProgramFolder(probe);
     }
     api.emplace(*machine, options);
+    WarnWhenUnderWow64(*api);
     const DWORD result = operation(*api);
     std::fflush(stdout);
     machine->Save();

@@ -17,6 +17,7 @@ constexpr DWORD kStorePathBytes = kStorePathChars * sizeof(WCHAR);
 constexpr DWORD kValueNameChars = 522;
 constexpr DWORD kCommandLineChars = 520;
 constexpr DWORD kInterpreterChars = MAX_PATH;
+constexpr DWORD kDriveChars = 4;  // "C:", its terminator, and one more to see a longer value
 // The interpreter's path, " /c " and the command line.
 constexpr DWORD kProcessCommandLineChars = kInterpreterChars + 4 + kCommandLineChars;
 
@@ -27,21 +28,8 @@ constexpr const WCHAR* kUninstallCommandFormat =
 constexpr const WCHAR* kInstallerFolder = u"ORVEK";
 constexpr const WCHAR* kInstallerName = u"DPInst.exe";
 
-HKEY OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
-  HKEY key = nullptr;
-  if (api.RegOpenKeyExW(parent, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
-}
-
-HKEY CreateKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
-  HKEY key = nullptr;
-  if (api.RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                          nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
+bool OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey, KeyGuard& key) {
+  return api.RegOpenKeyExW(parent, subKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
 }
 
 // Whether the key has a value at `index`; only the name is asked for.
@@ -74,6 +62,20 @@ bool IsPlainArgument(const WCHAR* text) {
   return true;
 }
 
+// The uninstall command line has the interpreter expand %SystemDrive%, so the variable's value
+// becomes part of an elevated command: anything but a plain drive (a letter and a colon) could
+// carry operators and further commands. Unset, it expands to nothing harmful.
+bool SystemDriveIsPlain(WindowsApi& api) {
+  WCHAR drive[kDriveChars] = {};
+  const DWORD chars = api.GetEnvironmentVariableW(u"SystemDrive", drive, kDriveChars);
+  if (chars == 0) {
+    return true;
+  }
+  const bool letter =
+      (drive[0] >= u'A' && drive[0] <= u'Z') || (drive[0] >= u'a' && drive[0] <= u'z');
+  return chars == 2 && letter && drive[1] == u':';
+}
+
 // Starts `interpreter` with "/c commandLine" and waits for it. False when it cannot be started;
 // `error` then holds the reason. An exit status that cannot be read is -1.
 bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* commandLine,
@@ -89,8 +91,8 @@ bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* comman
     error = api.GetLastError();
     return false;
   }
-  FileGuard process(api, info.hProcess);
-  FileGuard thread(api, info.hThread);
+  KernelObjectGuard process(api, info.hProcess);
+  KernelObjectGuard thread(api, info.hThread);
   DWORD exitCode = 0;
   if (api.WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
       !api.GetExitCodeProcess(info.hProcess, &exitCode)) {
@@ -111,12 +113,13 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
   if (!search.valid()) {
     return kNoInfFiles;
   }
-  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
-  if (!parent.valid()) {
+  KeyGuard parent(api);
+  if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
     return kCannotOpen;
   }
-  KeyGuard product(api, CreateKey(api, parent.get(), productKeyName));
-  if (!product.valid()) {
+  KeyGuard product(api);
+  if (api.RegCreateKeyExW(parent.get(), productKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_ALL_ACCESS, nullptr, product.put(), nullptr) != ERROR_SUCCESS) {
     return kCannotOpen;
   }
 
@@ -150,12 +153,12 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
 
 DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName) {
-  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
-  if (!parent.valid()) {
+  KeyGuard parent(api);
+  if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
     return kCannotOpen;
   }
-  KeyGuard product(api, OpenKey(api, parent.get(), productKeyName));
-  if (!product.valid()) {
+  KeyGuard product(api);
+  if (!OpenKey(api, parent.get(), productKeyName, product)) {
     return kCannotOpen;
   }
 
@@ -170,7 +173,8 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
     ++count;
   }
 
-  // Newest record first.
+  // Newest record first. Nothing runs while %SystemDrive% is not a plain drive: the values stay.
+  const bool canRun = count != 0 && SystemDriveIsPlain(api);
   for (DWORD index = count; index-- > 0;) {
     FormatText(valueName, kValueNameChars, kValueNameFormat, {static_cast<int>(index)});
     DWORD dataBytes = kStorePathBytes;
@@ -185,7 +189,7 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
     storePath[length] = 0;
     // A value that could make the interpreter do more than start the installer is not run and
     // stays recorded.
-    if (!IsPlainArgument(storePath)) {
+    if (!canRun || !IsPlainArgument(storePath)) {
       continue;
     }
     FormatText(commandLine, kCommandLineChars, kUninstallCommandFormat,
@@ -217,9 +221,13 @@ LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine) {
       return -1;
     }
   }
-  const DWORD foundChars =
-      api.SearchPathW(nullptr, u"cmd.exe", nullptr, kInterpreterChars, interpreter, nullptr);
-  if (foundChars == 0 || foundChars >= kInterpreterChars) {
+  // The system folder's cmd.exe, never one found by a search: a search looks in the program's
+  // folder and the current folder first, where whoever unpacked the packages could have put
+  // one, and this runs with administrator rights.
+  WCHAR systemFolder[kInterpreterChars];
+  const UINT systemChars = api.GetSystemDirectoryW(systemFolder, kInterpreterChars);
+  if (systemChars == 0 || systemChars >= kInterpreterChars ||
+      FormatText(interpreter, kInterpreterChars, u"%s\\cmd.exe", {systemFolder}) < 0) {
     return -1;
   }
   return StartAndWait(api, interpreter, commandLine, exitStatus, error) ? exitStatus : -1;

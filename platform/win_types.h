@@ -31,6 +31,8 @@ struct HKEY__;
 using HKEY = HKEY__*;
 
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+// What GetCurrentProcess returns: a pseudo-handle that names the calling process.
+inline const HANDLE kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 inline const HKEY HKEY_LOCAL_MACHINE =
     reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002)));
 
@@ -80,6 +82,7 @@ inline constexpr DWORD ERROR_KEY_DOES_NOT_EXIST = 0xE0000204;
 inline constexpr DWORD ERROR_INVALID_CLASS_INSTALLER = 0xE000020D;
 inline constexpr DWORD ERROR_NO_DEVICE_SELECTED = 0xE0000211;
 inline constexpr DWORD ERROR_BAD_SERVICE_INSTALLSECT = 0xE0000217;
+inline constexpr DWORD ERROR_IN_WOW64 = 0xE0000235;
 inline constexpr DWORD ERROR_NO_AUTHENTICODE_CATALOG = 0xE000023F;
 inline constexpr DWORD ERROR_AUTHENTICODE_DISALLOWED = 0xE0000240;
 inline constexpr DWORD ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED = 0xE0000241;

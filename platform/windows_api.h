@@ -60,6 +60,9 @@ class WindowsApi {
   virtual BOOL GetVersionExW(OSVERSIONINFOEXW* info) = 0;
   virtual BOOL GetNativeSystemInfo(SYSTEM_INFO* info) = 0;
   virtual void GetSystemInfo(SYSTEM_INFO* info) = 0;
+  // IsWow64Process stands for the look-up of that function in kernel32.dll and its call: FALSE
+  // with ERROR_PROC_NOT_FOUND means that kernel32.dll does not export it (Windows 2000).
+  virtual BOOL IsWow64Process(HANDLE process, BOOL* wow64) = 0;
 
   // Files.
   virtual DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
@@ -68,6 +71,7 @@ class WindowsApi {
   virtual BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) = 0;
   virtual BOOL FindClose(HANDLE search) = 0;
   virtual UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) = 0;
+  virtual UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) = 0;
   virtual HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,
                              const void* security, DWORD disposition, DWORD flags,
                              HANDLE templateFile) = 0;

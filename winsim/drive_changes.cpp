@@ -65,13 +65,16 @@ int MakeFoldersBelow(const fs::path& root, const fs::path& folder, std::vector<f
       if (errno != ENOENT) {
         return errno;
       }
-      if (::mkdir(current.c_str(), 0755) != 0) {
+      if (::mkdir(current.c_str(), 0755) == 0) {
+        if (created != nullptr) {
+          created->push_back(current);
+        }
+        continue;
+      }
+      // Another process may have made it in the meantime: then it is checked as one found.
+      if (errno != EEXIST || ::lstat(current.c_str(), &status) != 0) {
         return errno;
       }
-      if (created != nullptr) {
-        created->push_back(current);
-      }
-      continue;
     }
     if (!S_ISDIR(status.st_mode)) {
       return S_ISLNK(status.st_mode) ? ELOOP : ENOTDIR;

@@ -56,31 +56,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads the image `file` into `registry`, a piece at a time.
-void ReadImageFile(const fs::path& file, Registry& registry) {
-  std::error_code ignored;
-  if (fs::is_directory(file, ignored)) {
-    throw MachineError(file, 0, "is a directory, not a file");
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    throw MachineError(file, 0,
-                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
-  }
-  try {
-    if (fs::is_regular_file(file, ignored)) {
-      ReadRegImage(in, registry);  // a piece at a time
-    } else {
-      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-      ReadRegImage(bytes, registry);
-    }
-  } catch (const RegFormatError& error) {
-    throw MachineError(file, error.line(), error.what());
-  }
-}
-
 using Sink = std::function<void(std::string_view)>;
 
 // Writes what `produce` hands to its sink to a new temporary file in `dir`, with `mode`, and
@@ -177,6 +152,26 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   }
 }
 
+// Throws MachineError unless `dir` is a folder holding a registry image; checked before
+// anything is written to it, so that a folder that is no machine is left as it was.
+void CheckMachineDir(const fs::path& dir) {
+  std::error_code ignored;
+  const fs::file_status status = fs::status(dir, ignored);
+  if (!fs::exists(status)) {
+    throw MachineError(dir, 0, "no such machine directory");
+  }
+  if (!fs::is_directory(status)) {
+    throw MachineError(dir, 0, "is a file, not a machine folder");
+  }
+  const fs::file_status image = fs::status(dir / kImageName, ignored);
+  if (!fs::exists(image)) {
+    throw MachineError(dir, 0, "holds no registry.reg: create a machine with winsim init DIR");
+  }
+  if (fs::is_directory(image)) {
+    throw MachineError(dir / kImageName, 0, "is a directory, not a file");
+  }
+}
+
 void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   std::error_code error;
   fs::create_directories(dir, error);
@@ -192,13 +187,35 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
 
 }  // namespace
 
+void ReadImageFile(const fs::path& file, Registry& registry) {
+  std::error_code ignored;
+  if (fs::is_directory(file, ignored)) {
+    throw MachineError(file, 0, "is a directory, not a file");
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    throw MachineError(file, 0,
+                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
+  }
+  try {
+    if (fs::is_regular_file(file, ignored)) {
+      ReadRegImage(in, registry);  // a piece at a time
+    } else {
+      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      ReadRegImage(bytes, registry);
+    }
+  } catch (const RegFormatError& error) {
+    throw MachineError(file, error.line(), error.what());
+  }
+}
+
 MachineError::MachineError(fs::path file, int line, const std::string& problem)
     : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
 
 MachineLock::MachineLock(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   const fs::path lockFile = dir / ".lock";
   // Never through a link (a dangling one would create its target), never blocking on a FIFO.
   fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
@@ -230,9 +247,7 @@ MachineLock::~MachineLock() {
 }
 
 std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
-  if (!fs::is_directory(dir)) {
-    throw MachineError(dir, 0, "no such machine directory");
-  }
+  CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
   ReadImageFile(dir / kImageName, machine->registry_);
   machine->dir_ = dir;
@@ -261,10 +276,11 @@ void Machine::CreateSample(const fs::path& dir) {
   CreateMachineDir(dir, ParseRegImage(SampleMachineImage()));
 }
 
-void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
+Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
   Registry registry;
   ReadImageFile(regFile, registry);
   CreateMachineDir(dir, registry);
+  return registry;
 }
 
 void Machine::Save() {
@@ -286,8 +302,8 @@ void Machine::Save() {
 
 void CreateDriveSkeleton(const fs::path& driveC) {
   const fs::path root = driveC.parent_path();
-  for (const char* folder :
-       {"Windows/inf", "Windows/System32/DriverStore/FileRepository", "Program Files/ORVEK"}) {
+  for (const char* folder : {"Windows/inf", "Windows/System32/DriverStore/FileRepository",
+                             "Windows/SysWOW64", "Program Files/ORVEK"}) {
     if (const int error = MakeFoldersBelow(root, driveC / folder); error != 0) {
       throw MachineError(driveC / folder, 0, "cannot create: " + ErrnoText(error));
     }
@@ -295,6 +311,7 @@ void CreateDriveSkeleton(const fs::path& driveC) {
   // The simulated programs: the process simulation recognises them by their first line.
   const std::pair<const char*, const char*> kPrograms[] = {
       {"Windows/System32/cmd.exe", "#winsim-program cmd\n"},
+      {"Windows/SysWOW64/cmd.exe", "#winsim-program cmd\n"},  // the one x86 programs start
       {"Program Files/ORVEK/DPInst.exe", "#winsim-program dpinst\n"}};
   for (const auto& [file, text] : kPrograms) {
     // An entry of that name, whatever it is (a link too), is kept as it is.
@@ -327,6 +344,24 @@ fs::path DefaultMachineDir(bool* fromEnvironment) {
     state = fs::path(home) / ".local" / "state";
   }
   return state / "orvcard" / "machine";
+}
+
+fs::path PrepareDefaultMachineDir(bool* created) {
+  *created = false;
+  bool fromEnvironment = false;
+  fs::path dir = DefaultMachineDir(&fromEnvironment);
+  if (!fromEnvironment && !fs::exists(dir / kImageName)) {
+    try {
+      Machine::CreateSample(dir);
+      *created = true;
+    } catch (const MachineError&) {
+      // A run started at the same moment may have created it first; then this run uses it.
+      if (!fs::exists(dir / kImageName)) {
+        throw;
+      }
+    }
+  }
+  return dir;
 }
 
 }  // namespace winsim

@@ -26,7 +26,7 @@ class MachineError : public std::runtime_error {
 };
 
 // Holds an exclusive lock on a machine directory (DIR/.lock) for its lifetime. Throws
-// MachineError when another run holds it.
+// MachineError when DIR is no machine (nothing is written to it then) or another run holds it.
 class MachineLock {
  public:
   explicit MachineLock(const std::filesystem::path& dir);
@@ -40,18 +40,19 @@ class MachineLock {
 
 class Machine {
  public:
-  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, or a
-  // malformed image (with its line).
+  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, a file in
+  // place of the directory, or a malformed image (with its line).
   static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
   static std::unique_ptr<Machine> FromImage(std::string_view image,
                                             const std::filesystem::path& driveC);
 
-  // Creates a machine directory from the built-in sample, or from a .reg file.
+  // Creates a machine directory from the built-in sample, or from a .reg file (and returns the
+  // registry it holds).
   static void CreateSample(const std::filesystem::path& dir);
-  static void CreateFromImage(const std::filesystem::path& dir,
-                              const std::filesystem::path& regFile);
+  static Registry CreateFromImage(const std::filesystem::path& dir,
+                                  const std::filesystem::path& regFile);
 
   Registry& registry() { return registry_; }
   const Registry& registry() const { return registry_; }
@@ -80,6 +81,10 @@ class Machine {
   std::unique_ptr<DriveChanges> changes_;
 };
 
+// Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
+// Throws MachineError for a file that cannot be read or is malformed (with its line).
+void ReadImageFile(const std::filesystem::path& file, Registry& registry);
+
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
 // driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing entries are kept,
 // and nothing is written through a link below the folder that holds drive_c.
@@ -91,5 +96,10 @@ std::string SampleMachineImage();
 // The default machine directory: $ORVCARD_MACHINE, else
 // ${XDG_STATE_HOME:-$HOME/.local/state}/orvcard/machine.
 std::filesystem::path DefaultMachineDir(bool* fromEnvironment);
+
+// The machine the programs use when none is named: DefaultMachineDir(), created from the sample
+// machine when it is the XDG default and holds no machine yet. `*created` tells whether this
+// call created it.
+std::filesystem::path PrepareDefaultMachineDir(bool* created);
 
 }  // namespace winsim

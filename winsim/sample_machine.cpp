@@ -201,6 +201,11 @@ void AddSystem(RegKey& hklm) {
   SetSz(product, u"DisplayVersion", u"2.4.1");
   SetSz(product, u"Publisher", u"Example Software");
   SetSz(product, u"UninstallString", u"\"C:\\Program Files\\Sample Text Editor\\uninstall.exe\"");
+  // The 32-bit view of SOFTWARE that 64-bit Windows keeps for x86 programs.
+  RegKey& windows32 =
+      Registry::Create(hklm, u"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion");
+  SetSz(windows32, u"ProgramFilesDir", u"C:\\Program Files (x86)");
+  Registry::Create(windows32, u"Uninstall");
 
   SetSz(Registry::Create(hklm, u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions"),
         u"ProductType", u"WinNT");

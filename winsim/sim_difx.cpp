@@ -17,6 +17,9 @@ DWORD SimWindows::DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
   if (std::optional<DWORD> fault = FaultFor("DriverPackageInstallW", args, {})) {
     return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, *fault));
   }
+  if (Wow64()) {
+    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, ERROR_IN_WOW64));
+  }
   const DWORD status =
       DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
           .Install(infPath, flags);
@@ -33,6 +36,9 @@ DWORD SimWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
   *needReboot = FALSE;  // nothing the simulated machine does needs a restart
   if (std::optional<DWORD> fault = FaultFor("DriverPackageUninstallW", args, {})) {
     return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, *fault));
+  }
+  if (Wow64()) {
+    return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, ERROR_IN_WOW64));
   }
   const DWORD status =
       DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())

@@ -177,6 +177,25 @@ BOOL SimWindows::FindClose(HANDLE search) {
   return TraceBool("FindClose", args, FaultFor("FindClose", args, {}).value_or(ERROR_SUCCESS));
 }
 
+namespace {
+
+// A folder path copied out as GetWindowsDirectoryW and GetSystemDirectoryW do: its length, or
+// the size needed (terminator included) when the buffer is too small.
+// `quoted` is the folder's trace text.
+UINT CopyFolder(const std::u16string& folder, const std::string& quoted, WCHAR* buffer,
+                UINT bufferChars, std::string* outputs) {
+  const auto length = static_cast<UINT>(folder.size());
+  if (buffer == nullptr || bufferChars <= length) {
+    *outputs = std::to_string(length + 1) + " -> too small";
+    return length + 1;
+  }
+  std::memcpy(buffer, folder.c_str(), (folder.size() + 1) * sizeof(WCHAR));
+  *outputs = std::to_string(length) + " -> " + quoted;
+  return length;
+}
+
+}  // namespace
+
 UINT SimWindows::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
   const std::string args = std::to_string(bufferChars);
   if (std::optional<DWORD> fault = FaultFor("GetWindowsDirectoryW", args, {})) {
@@ -184,19 +203,44 @@ UINT SimWindows::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
     Trace("GetWindowsDirectoryW", args, "0 (" + Hex(*fault) + ")");
     return 0;
   }
+  std::string outputs;
   const std::u16string folder = WindowsDirectory();
-  const auto length = static_cast<UINT>(folder.size());
-  if (buffer == nullptr || bufferChars <= length) {
-    Trace("GetWindowsDirectoryW", args, std::to_string(length + 1) + " -> too small");
-    return length + 1;
+  const UINT returned = CopyFolder(folder, Quoted(folder), buffer, bufferChars, &outputs);
+  Trace("GetWindowsDirectoryW", args, outputs);
+  return returned;
+}
+
+UINT SimWindows::GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) {
+  const std::string args = std::to_string(bufferChars);
+  if (std::optional<DWORD> fault = FaultFor("GetSystemDirectoryW", args, {})) {
+    lastError_ = *fault;
+    Trace("GetSystemDirectoryW", args, "0 (" + Hex(*fault) + ")");
+    return 0;
   }
-  std::memcpy(buffer, folder.c_str(), (folder.size() + 1) * sizeof(WCHAR));
-  Trace("GetWindowsDirectoryW", args, std::to_string(length) + " -> " + Quoted(folder));
-  return length;
+  std::string outputs;
+  const std::u16string folder = SystemDirectory();
+  const UINT returned = CopyFolder(folder, Quoted(folder), buffer, bufferChars, &outputs);
+  Trace("GetSystemDirectoryW", args, outputs);
+  return returned;
 }
 
 std::u16string SimWindows::WindowsDirectory() const {
   return Environment(u"SystemRoot").value_or(u"C:\\Windows");
+}
+
+std::u16string SimWindows::SystemDirectory() const {
+  return WindowsDirectory() + (Wow64() ? u"\\SysWOW64" : u"\\System32");
+}
+
+std::u16string SimWindows::FileSystemViewPath(std::u16string_view path) const {
+  const std::u16string full = files_.FullPath(path);
+  const std::u16string native = WindowsDirectory() + u"\\System32";
+  if (!Wow64() || full.size() < native.size() ||
+      FoldCase(full.substr(0, native.size())) != FoldCase(native) ||
+      (full.size() > native.size() && full[native.size()] != u'\\')) {
+    return full;
+  }
+  return SystemDirectory() + full.substr(native.size());
 }
 
 HANDLE SimWindows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,

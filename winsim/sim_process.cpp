@@ -71,9 +71,13 @@ std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) 
 }  // namespace
 
 std::vector<std::u16string> SimWindows::SearchFolders(bool systemFolders) const {
-  std::vector<std::u16string> folders = {files_.currentDirectory()};
+  std::vector<std::u16string> folders;
+  if (systemFolders && !options_.programFolder.empty()) {
+    folders.push_back(options_.programFolder);
+  }
+  folders.push_back(files_.currentDirectory());
   if (systemFolders) {
-    folders.push_back(WindowsDirectory() + u"\\System32");
+    folders.push_back(SystemDirectory());
     folders.push_back(WindowsDirectory());
   }
   for (std::u16string& entry : SplitList(Environment(u"Path").value_or(u""))) {
@@ -88,7 +92,7 @@ std::optional<std::u16string> SimWindows::FindFile(
     // A name with a folder of its own stands for itself (relative to the current directory).
     const std::u16string candidate = files_.FullPath(
         HasFolder(name) ? std::u16string(name) : folder + u"\\" + std::u16string(name));
-    const std::optional<fs::path> host = files_.HostPath(candidate);
+    const std::optional<fs::path> host = files_.HostPath(FileSystemViewPath(candidate));
     std::error_code error;
     if (host && fs::is_regular_file(*host, error)) {
       return candidate;
@@ -243,8 +247,9 @@ BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
 DWORD SimWindows::RunProgram(std::u16string_view program, std::u16string_view commandLine,
                              DWORD* startError) {
   *startError = ERROR_SUCCESS;
-  const std::optional<fs::path> host = files_.HostPath(program);
-  const std::optional<fs::path> folder = files_.HostPath(ParentPath(program));
+  const std::u16string file = FileSystemViewPath(program);
+  const std::optional<fs::path> host = files_.HostPath(file);
+  const std::optional<fs::path> folder = files_.HostPath(ParentPath(file));
   std::error_code error;
   if (!host || !fs::exists(*host, error)) {
     *startError =

@@ -65,6 +65,24 @@ SimWindows::KeyCall SimWindows::BeginKeyCall(HKEY handle, std::string_view api,
   return call;
 }
 
+std::u16string SimWindows::RegistryViewPath(HKEY key, std::u16string_view subKey) const {
+  static constexpr std::u16string_view kSoftware = u"SOFTWARE";
+  static constexpr std::u16string_view kView = u"WOW6432Node";
+  std::vector<std::u16string_view> names;
+  ForEachKeyName(subKey, [&](std::u16string_view name) {
+    names.push_back(name);
+    return names.size() < 2;
+  });
+  // Every key below SOFTWARE is redirected here: the few that Windows shares between the two
+  // views are not ones the tool opens.
+  if (!Wow64() || key != HKEY_LOCAL_MACHINE || names.empty() || !SameName(names[0], kSoftware) ||
+      (names.size() > 1 && SameName(names[1], kView))) {
+    return std::u16string(subKey);
+  }
+  const std::u16string_view rest = subKey.substr(names[0].data() + names[0].size() - subKey.data());
+  return std::u16string(names[0]) + u"\\" + std::u16string(kView) + std::u16string(rest);
+}
+
 LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
                                HKEY* result) {
   const std::string args =
@@ -75,7 +93,7 @@ LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REG
   }
   std::shared_ptr<RegKey> opened;
   if (call.status == ERROR_SUCCESS) {
-    opened = OpenShared(call.key, TextOrEmpty(subKey));
+    opened = OpenShared(call.key, RegistryViewPath(key, TextOrEmpty(subKey)));
     call.status = opened == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
@@ -107,7 +125,7 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
   }
   std::shared_ptr<RegKey> created = call.key;
   bool isNew = false;
-  ForEachKeyName(subKey, [&](std::u16string_view name) {
+  ForEachKeyName(RegistryViewPath(key, subKey), [&](std::u16string_view name) {
     if (std::shared_ptr<RegKey> existing = created->SharedSubkey(name)) {
       created = std::move(existing);
     } else {
@@ -257,7 +275,7 @@ LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
   std::shared_ptr<RegKey> target;
   if (call.status == ERROR_SUCCESS) {
     // An empty name deletes the key of the handle itself.
-    target = OpenShared(call.key, subKey);
+    target = OpenShared(call.key, RegistryViewPath(key, subKey));
     call.status = target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   // A root cannot go, nor a key that still has subkeys.

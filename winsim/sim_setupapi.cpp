@@ -445,6 +445,9 @@ BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
   } else {
     call = BeginMemberCall(set, device, "SetupDiCallClassInstaller", args, true);
   }
+  if (call.status == ERROR_SUCCESS && Wow64()) {
+    call.status = ERROR_IN_WOW64;  // class installers run in 64-bit processes only
+  }
   // Only the property-change restart is modelled; it needs the parameters of the element, or
   // else those of the set.
   if (call.status == ERROR_SUCCESS) {

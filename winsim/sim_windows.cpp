@@ -16,6 +16,7 @@ constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 constexpr WORD PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;
 constexpr DWORD kPlainVersionRecordSize = 276;  // OSVERSIONINFOW
+constexpr DWORD kWindows8Build = 9200;
 
 constexpr std::u16string_view kEnvironmentKey =
     u"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
@@ -354,6 +355,13 @@ BOOL SimWindows::GetVersionExW(OSVERSIONINFOEXW* info) {
   if (std::optional<std::u16string> build = StringValue(current, u"CurrentBuildNumber")) {
     version.dwBuildNumber = LeadingNumber(*build);
   }
+  // Windows tells a program whose manifest names no supported version (this tool) that any
+  // version after Windows 8 is Windows 8: 6.2, build 9200.
+  if (numbers.major > 6 || (numbers.major == 6 && numbers.minor > 2)) {
+    version.dwMajorVersion = 6;
+    version.dwMinorVersion = 2;
+    version.dwBuildNumber = kWindows8Build;
+  }
   if (std::optional<std::u16string> servicePack = StringValue(current, u"CSDVersion")) {
     CopyText(version.szCSDVersion, std::size(version.szCSDVersion),
              servicePack->substr(0, std::size(version.szCSDVersion) - 1).c_str());
@@ -425,14 +433,49 @@ BOOL SimWindows::GetNativeSystemInfo(SYSTEM_INFO* info) {
                    std::to_string(info->wProcessorArchitecture));
 }
 
-// The simulated tool runs as a native process, so it sees the native architecture here too.
+// A native process sees the native architecture here too; a process under WOW64 sees x86.
 void SimWindows::GetSystemInfo(SYSTEM_INFO* info) {
   if (info == nullptr) {
     Trace("GetSystemInfo", "null", "void");
     return;
   }
+  const bool wow64 = Wow64();
   FillSystemInfo(info);
+  if (wow64) {
+    info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+    info->lpMaximumApplicationAddress = reinterpret_cast<void*>(std::uintptr_t{0x7FFEFFFF});
+  }
   Trace("GetSystemInfo", {}, "void -> " + std::to_string(info->wProcessorArchitecture));
+}
+
+bool SimWindows::Wow64() const {
+  if (!options_.x86Process) {
+    return false;
+  }
+  SYSTEM_INFO native;
+  FillSystemInfo(&native);
+  return native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+         native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64 ||
+         native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
+}
+
+BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* wow64) {
+  const std::string args =
+      process == kCurrentProcess ? "GetCurrentProcess()" : HandleText("process", process);
+  // kernel32.dll exports the function from Windows XP on.
+  const VersionNumbers version =
+      ReadVersion(Registry::Open(machine_.registry().HKLM(), kCurrentVersionKey));
+  if (version.major == 5 && version.minor == 0) {
+    return TraceBool("IsWow64Process", args, ERROR_PROC_NOT_FOUND);
+  }
+  if (process != kCurrentProcess || wow64 == nullptr) {
+    return TraceBool("IsWow64Process", args, ERROR_INVALID_PARAMETER);
+  }
+  if (std::optional<DWORD> fault = FaultFor("IsWow64Process", args, {})) {
+    return TraceBool("IsWow64Process", args, *fault);
+  }
+  *wow64 = Wow64() ? TRUE : FALSE;
+  return TraceBool("IsWow64Process", args, ERROR_SUCCESS, {}, *wow64 ? "TRUE" : "FALSE");
 }
 
 // --- Environment and console ---

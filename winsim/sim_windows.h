@@ -54,6 +54,12 @@ struct SimOptions {
   std::FILE* stderrSink = nullptr;  // where the machine's notices go (a refused response file)
   std::string traceFile;            // ORVCARD_TRACE: appended one line per call
   bool keepTrace = true;            // keep the trace in memory for trace()
+  // The process is the x86 build. On a 64-bit machine it then runs under WOW64, with Windows'
+  // rules there (see Wow64()); on a 32-bit machine it is the native build.
+  bool x86Process = false;
+  // The folder of the running program (full Windows path), searched first for a program or
+  // file named without a folder; empty when the program has no folder on the machine.
+  std::u16string programFolder;
 };
 
 class SimWindows : public WindowsApi {
@@ -119,6 +125,7 @@ class SimWindows : public WindowsApi {
   BOOL GetVersionExW(OSVERSIONINFOEXW* info) override;
   BOOL GetNativeSystemInfo(SYSTEM_INFO* info) override;
   void GetSystemInfo(SYSTEM_INFO* info) override;
+  BOOL IsWow64Process(HANDLE process, BOOL* wow64) override;
 
   // Files.
   DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
@@ -127,6 +134,7 @@ class SimWindows : public WindowsApi {
   BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) override;
   BOOL FindClose(HANDLE search) override;
   UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) override;
+  UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) override;
   HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode, const void* security,
                      DWORD disposition, DWORD flags, HANDLE templateFile) override;
   BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
@@ -191,6 +199,18 @@ class SimWindows : public WindowsApi {
   static std::shared_ptr<RegKey> OpenShared(std::shared_ptr<RegKey> from, std::u16string_view path);
   // The system information of the machine (processor architecture from the environment).
   void FillSystemInfo(SYSTEM_INFO* info) const;
+  // True when the process is the x86 build on a 64-bit machine. Windows then refuses the class
+  // installer and the driver-package install and uninstall (ERROR_IN_WOW64), redirects
+  // HKLM\SOFTWARE to SOFTWARE\WOW6432Node and System32 to SysWOW64, and tells the process it
+  // runs on an x86 processor (GetSystemInfo) while GetNativeSystemInfo tells the truth.
+  bool Wow64() const;
+  // The key path a registry call below `key` reaches: under WOW64, a path below HKLM\SOFTWARE
+  // goes to the 32-bit view, SOFTWARE\WOW6432Node.
+  std::u16string RegistryViewPath(HKEY key, std::u16string_view subKey) const;
+  // The file a path names for this process: under WOW64, System32 is SysWOW64.
+  std::u16string FileSystemViewPath(std::u16string_view path) const;
+  // The process's system folder: the Windows directory's System32, or SysWOW64 under WOW64.
+  std::u16string SystemDirectory() const;
   std::FILE* traceOut_ = nullptr;  // the trace file, opened on the first call
   bool traceOutFailed_ = false;
 
@@ -265,8 +285,10 @@ class SimWindows : public WindowsApi {
   std::map<std::uintptr_t, DWORD> processes_;
   std::set<std::uintptr_t> threads_;  // the thread handles among them
   DWORD nextProcessId_ = 0x100;
-  // The folders searched for a file named without a folder: the current directory, then (with
-  // `systemFolders`) System32 and the Windows directory, then the entries of Path.
+  // The folders searched for a file named without a folder: with `systemFolders`, as Windows
+  // searches for a program (the program's folder, the current directory, the system folder,
+  // the Windows directory, then Path); without, as the interpreter does (the current directory,
+  // then Path).
   std::vector<std::u16string> SearchFolders(bool systemFolders) const;
   // The full Windows path of the first regular file `name` in `folders`.
   std::optional<std::u16string> FindFile(std::u16string_view name,

@@ -292,6 +292,25 @@ void Win32Windows::GetSystemInfo(SYSTEM_INFO* info) {
   ::GetSystemInfo(reinterpret_cast<::SYSTEM_INFO*>(info));
 }
 
+// Looked up at run time: kernel32.dll of Windows 2000 does not export it, and the program must
+// still start there.
+BOOL Win32Windows::IsWow64Process(HANDLE process, BOOL* wow64) {
+  using Function = ::BOOL(WINAPI*)(::HANDLE, ::BOOL*);
+  const ::HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const ::FARPROC procedure =
+      kernel != nullptr ? ::GetProcAddress(kernel, "IsWow64Process") : nullptr;
+  if (procedure == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  ::BOOL result = FALSE;
+  if (!FunctionCast<Function>(procedure)(process, &result)) {
+    return FALSE;
+  }
+  *wow64 = result;
+  return TRUE;
+}
+
 // Files.
 
 DWORD Win32Windows::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
@@ -313,6 +332,10 @@ BOOL Win32Windows::FindClose(HANDLE search) {
 
 UINT Win32Windows::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
   return ::GetWindowsDirectoryW(Wide(buffer), bufferChars);
+}
+
+UINT Win32Windows::GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) {
+  return ::GetSystemDirectoryW(Wide(buffer), bufferChars);
 }
 
 HANDLE Win32Windows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,

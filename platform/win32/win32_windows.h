@@ -73,6 +73,7 @@ class Win32Windows final : public WindowsApi {
   BOOL GetVersionExW(OSVERSIONINFOEXW* info) override;
   BOOL GetNativeSystemInfo(SYSTEM_INFO* info) override;
   void GetSystemInfo(SYSTEM_INFO* info) override;
+  BOOL IsWow64Process(HANDLE process, BOOL* wow64) override;
 
   DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
                          WCHAR** filePart) override;
@@ -80,6 +81,7 @@ class Win32Windows final : public WindowsApi {
   BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) override;
   BOOL FindClose(HANDLE search) override;
   UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) override;
+  UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) override;
   HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode, const void* security,
                      DWORD disposition, DWORD flags, HANDLE templateFile) override;
   BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,

@@ -130,29 +130,37 @@ TEST(BadMachines, AnUnreadableImageStopsTheRunAndChangesNothing) {
   std::printf("[ bad      ] %d unreadable machine images tried\n", tried);
 }
 
-TEST(BadMachines, AMachineDirectoryThatIsNoMachineStopsTheRun) {
+TEST(BadMachines, AMachineDirectoryThatIsNoMachineStopsTheRunAndGetsNothingWritten) {
   struct Case {
     const char* name;
     void (*make)(const fs::path& machine);
-    const char* problem;
+    const char* problem;  // what follows "orvcard: <machine folder>"
   };
   const Case cases[] = {
+      {"empty folder", [](const fs::path& m) { fs::create_directories(m); },
+       ": holds no registry.reg: create a machine with winsim init DIR"},
       {"missing image", [](const fs::path& m) { fs::create_directories(m / "drive_c"); },
-       "registry.reg: no such file"},
+       ": holds no registry.reg: create a machine with winsim init DIR"},
       {"image is a folder", [](const fs::path& m) { fs::create_directories(m / "registry.reg"); },
-       "registry.reg: is a directory"},
+       "/registry.reg: is a directory, not a file"},
       {"machine is a file", [](const fs::path& m) { std::ofstream(m) << "not a folder\n"; },
-       "no such machine directory"},
+       ": is a file, not a machine folder"},
   };
   for (const Case& bad : cases) {
     SCOPED_TRACE(bad.name);
     ProgramSandbox box;
     bad.make(box.machine());
+    const std::vector<fs::path> before =
+        fs::is_directory(box.machine()) ? MachineEntries(box.machine()) : std::vector<fs::path>{};
     const auto result = box.Run(ORVCARD_BIN, "");
     EXPECT_EQ(result.status, 125);
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    EXPECT_NE(result.err.find(bad.problem), std::string::npos) << result.err;
-    EXPECT_FALSE(fs::exists(box.machine() / "registry.reg.tmp"));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "orvcard: " + box.machine().string() + bad.problem + "\n");
+    if (fs::is_directory(box.machine())) {
+      EXPECT_EQ(MachineEntries(box.machine()), before);  // no lock file, no temporary image
+    } else {
+      EXPECT_EQ(box.ReadFile(box.machine()), "not a folder\n");
+    }
   }
 }
 

@@ -316,6 +316,29 @@ TEST(UninstallRecordedPackages, RunsNothingForAValueThatTheInterpreterWouldParse
   }
 }
 
+TEST(UninstallRecordedPackages, RunsNothingWhileSystemDriveIsNotAPlainDrive) {
+  struct Case {
+    const char* systemDrive;  // null: not set
+    bool runs;
+  } cases[] = {{"D:", true},      {"c:", true},  {nullptr, true}, {"C: & calc", false},
+               {"C:\\\\", false}, {"1:", false}, {"C", false},    {"CD:", false}};
+  for (const Case& c : cases) {
+    std::string image = ProductKeyImage({{"DriverStorePath0", Utf16Bytes("C:\\store\\a.inf")}}) +
+                        MachineImage() +
+                        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                        "Manager\\Environment]\n";
+    image += c.systemDrive == nullptr ? std::string("\"SystemDrive\"=-\n")
+                                      : "\"SystemDrive\"=\"" + std::string(c.systemDrive) + "\"\n";
+    SimMachine sim(image);
+    AddPrograms(sim);
+    EXPECT_EQ(UninstallRecorded(sim), 0u);
+    const char* shown = c.systemDrive == nullptr ? "(unset)" : c.systemDrive;
+    EXPECT_EQ(ArgsOf(sim, "CreateProcessW").size(), c.runs ? 1u : 0u) << shown;
+    EXPECT_EQ(sim.HasValue(kProductKey, u"DriverStorePath0"), !c.runs) << shown;
+    EXPECT_EQ(sim.Key(kProductKey) != nullptr, !c.runs) << shown;
+  }
+}
+
 TEST(UninstallRecordedPackages, AValueThatCannotBeReadStaysAndKeepsTheKey) {
   SimMachine sim(ProductKeyImage({{"DriverStorePath0", Utf16Bytes(std::string(300, 'x'))},
                                   {"DriverStorePath1", Utf16Bytes("C:\\store\\b.inf")}}) +
@@ -387,7 +410,7 @@ TEST(RunCommandLine, RunsTheLineThroughComSpecAndReturnsItsExitStatus) {
             static_cast<LONG>(0x80010000));
 }
 
-TEST(RunCommandLine, FallsBackToCmdOnTheSearchPath) {
+TEST(RunCommandLine, FallsBackToTheSystemFoldersCmdNeverASearchedOne) {
   struct Case {
     bool withComSpec;
     DWORD comSpecError;  // 0: ComSpec starts, or is not set
@@ -395,11 +418,22 @@ TEST(RunCommandLine, FallsBackToCmdOnTheSearchPath) {
   for (const Case& c : cases) {
     SimMachine sim(MachineImage("6.1", "WinNT", "x86", c.withComSpec));
     AddPrograms(sim);
+    // A cmd.exe planted in the current folder (where the packages were unpacked) comes first in
+    // a search, as on Windows; it must not be the one that runs.
+    sim.WriteFile("work/cmd.exe", "#winsim-program dpinst\n");
+    WCHAR found[MAX_PATH];
+    ASSERT_GT(sim.api().SearchPathW(nullptr, u"cmd.exe", nullptr, MAX_PATH, found, nullptr), 0u);
+    EXPECT_EQ(Utf16ToUtf8(found), "C:\\work\\cmd.exe");
+    sim.api().ClearTrace();
     if (c.comSpecError != 0) {
       sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 1, c.comSpecError});
     }
     EXPECT_EQ(RunCommandLine(sim.api(), u"nosuchprogram.exe"), 9009) << c.comSpecError;
-    EXPECT_EQ(ArgsOf(sim, "SearchPathW"), Strings{"null, \"cmd.exe\", null, 260"});
+    EXPECT_TRUE(sim.Calls({"SearchPathW", "DPInst"}).empty());
+    EXPECT_EQ(ArgsOf(sim, "GetSystemDirectoryW"), Strings{"260"});
+    EXPECT_EQ(ArgsOf(sim, "CreateProcessW").back(),
+              TraceQuoted(kInterpreter) + ", " +
+                  TraceQuoted(std::string(kInterpreter) + " /c nosuchprogram.exe"));
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW").size(), c.withComSpec ? 2u : 1u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
@@ -415,8 +449,16 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     EXPECT_TRUE(sim.Calls({"SearchPathW"}).empty());
   }
   {
-    // No ComSpec and no cmd.exe anywhere.
+    // No ComSpec and no cmd.exe in the system folder.
     SimMachine sim(MachineImage("6.1", "WinNT", "x86", false));
+    EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
+    EXPECT_EQ(sim.Calls({"CreateProcessW"}).size(), 1u);
+  }
+  {
+    // No ComSpec, and the system folder cannot be had.
+    SimMachine sim(MachineImage("6.1", "WinNT", "x86", false));
+    AddPrograms(sim);
+    sim.api().ArmFault(winsim::Fault{"GetSystemDirectoryW", "", 0, ERROR_ACCESS_DENIED});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
     EXPECT_TRUE(sim.Calls({"CreateProcessW"}).empty());
   }
@@ -429,10 +471,10 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     EXPECT_TRUE(sim.Calls({"SearchPathW"}).empty());
   }
   {
-    // ComSpec names a missing file and the cmd.exe found cannot start either.
+    // ComSpec names a missing file and the system folder's cmd.exe cannot start either.
     SimMachine sim(MachineImage());
-    sim.WriteFile("Windows/System32/readme.txt", "");
-    sim.WriteFile("Windows/cmd.exe", "not a program\n");
+    sim.WriteFile("Windows/System32/cmd.exe", "not a program\n");
+    sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 1, ERROR_FILE_NOT_FOUND});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW").size(), 2u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -472,7 +514,7 @@ TEST(LaunchPackageInstaller, ChoosesTheInstallerByProcessor) {
       {"5.0", "WinNT", "IA64", "DPInst32.exe"},
       {"5.2", "WinNT", "AMD64", "DPInst64.exe"},
       {"6.2", "WinNT", "IA64", nullptr},
-      {"10.0", "WinNT", "AMD64", nullptr},
+      {"10.0", "WinNT", "AMD64", "DPInst64.exe"},  // told 6.2, like Windows 8
   };
   for (const Case& c : cases) {
     SimMachine sim(MachineImage(c.version, c.productType, c.architecture));
@@ -512,15 +554,15 @@ TEST(LaunchPackageInstaller, MapsTheInstallerExitStatus) {
 }
 
 TEST(LaunchPackageInstaller, RecordsTheDriverStorePathsWhateverTheOutcome) {
-  for (const char* version : {"6.1", "10.0"}) {
-    SimMachine sim(MachineImage(version, "WinNT", "AMD64"));
+  for (const char* processor : {"AMD64", "IA64"}) {
+    SimMachine sim(MachineImage("6.1", "WinNT", processor));
     AddPrograms(sim);
     sim.WriteFile("work/DPInst64.exe", "#winsim-program dpinst\n");
     AddPackage(sim, "orvser");
-    // 6.1: the installer copies the package into the store (no device uses it): 0x100, mapped
-    // to 11. 10.0: nothing runs, 13 maps to 11. Either way the record follows.
-    EXPECT_EQ(LaunchPackageInstaller(sim.api()), 11u) << version;
-    if (std::string(version) == "6.1") {
+    // x64: the installer copies the package into the store (no device uses it): 0x100, mapped
+    // to 11. Itanium: nothing runs, 13 maps to 11. Either way the record follows.
+    EXPECT_EQ(LaunchPackageInstaller(sim.api()), 11u) << processor;
+    if (std::string(processor) == "AMD64") {
       EXPECT_EQ(sim.Calls({"DPInst"}), Strings{"DPInst(\"\") = 0x100"});
       EXPECT_EQ(Utf16ToUtf8(sim.Text(kProductKey, u"DriverStorePath0")),
                 StorePathOf(sim, "orvser.inf"));

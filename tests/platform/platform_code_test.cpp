@@ -57,8 +57,9 @@ TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
       {"6.2", "WinNT", "AMD64", 0x60},
       {"6.3", "ServerNT", "x86", 0x03},
       {"6.2", "WinNT", "IA64", 0},
-      {"10.0", "WinNT", "AMD64", 0},
-      {"10.0", "WinNT", "x86", 0},
+      // Windows 10 tells a program without a compatibility manifest (this one) 6.2.
+      {"10.0", "WinNT", "AMD64", 0x60},
+      {"10.0", "ServerNT", "x86", 0x03},
       {"4.0", "WinNT", "x86", 0},
   };
   for (const Case& c : cases) {

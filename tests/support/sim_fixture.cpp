@@ -23,7 +23,7 @@ std::filesystem::path FreshTempDir() {
 
 }  // namespace
 
-SimMachine::SimMachine(const std::string& image, std::u16string currentDirectory)
+SimMachine::SimMachine(const std::string& image, std::u16string currentDirectory, bool x86Process)
     : driveC_(FreshTempDir() / "drive_c") {
   std::filesystem::create_directories(driveC_ / "work");
   std::filesystem::create_directories(driveC_ / "Windows" / "inf");
@@ -31,6 +31,7 @@ SimMachine::SimMachine(const std::string& image, std::u16string currentDirectory
   machine_ = winsim::Machine::FromImage(text, driveC_);
   winsim::SimOptions options;
   options.currentDirectory = std::move(currentDirectory);
+  options.x86Process = x86Process;
   api_ = std::make_unique<winsim::SimWindows>(*machine_, options);
 }
 

@@ -20,7 +20,9 @@ class SimMachine {
  public:
   // `image` is .reg text (the header is added when missing). The current directory defaults to
   // a fresh folder on drive C: (C:\work).
-  explicit SimMachine(const std::string& image, std::u16string currentDirectory = u"C:\\work");
+  // With `x86Process`, the process is the x86 build (under WOW64 on a 64-bit machine).
+  explicit SimMachine(const std::string& image, std::u16string currentDirectory = u"C:\\work",
+                      bool x86Process = false);
   ~SimMachine();
 
   winsim::SimWindows& api() { return *api_; }

@@ -1,33 +1,43 @@
 #!/usr/bin/env bash
-# End-to-end test of the Windows build under Wine.
+# End-to-end test of a Windows build under Wine.
 #
-#   run_wine_e2e.sh WINDOWS_X64_BUILD_DIR [LINUX_BUILD_DIR]
+#   run_wine_e2e.sh WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]
 #
-# WINDOWS_X64_BUILD_DIR holds orvcard.exe, orvcard-op.exe and the test helpers built with them
-# (fake_dpinst.exe, msports.dll, DIFxAPI.dll, reg_dump.exe, win32_backend_check.exe).
+# WINDOWS_BUILD_DIR holds orvcard.exe and orvcard-op.exe, and below them, in tests/wine, the test
+# helpers built with them (fake_dpinst.exe, msports.dll, DIFxAPI.dll, reg_dump.exe,
+# win32_backend_check.exe). The build's architecture is read from orvcard.exe: the x64 build
+# runs in a 64-bit prefix on the host's Wine, the x86 build in a 32-bit prefix of a separate
+# i386 Debian tree (wine32_tree.sh makes it once; this script enters it with chroot in a mount
+# namespace of its own, so the host gets no i386 package and sees no mount).
 # LINUX_BUILD_DIR holds winsim, orvcard and orvcard-op; when it is given, every case whose
 # fixture both platforms can hold is also run on the simulated machine and the two end states
-# are compared (the differential check).
+# are compared (the differential check), and so is the platform code under every version.
 #
 # Needs: wine (Debian's wine and wine64: the `wine` launcher, `wineserver`, `wineboot`),
-# python3 and iconv. Exits 0 with "SKIPPED: ..." only when wine is not installed at all.
+# python3 and iconv; for the x86 build also root, unshare and mmdebstrap. Exits 0 with
+# "SKIPPED: ..." only when wine is not installed at all.
 #
 # How it runs: one pristine prefix per run (wineboot, about 10 s), copied for each case (about
 # 1 s). HKLM\HARDWARE is volatile, so each case keeps its wineserver alive (wineserver -p) and
 # imports its fixture right before its run. Fixtures are kept as UTF-8 text and imported as
 # UTF-16: Wine reads hex(1)/hex(7) data of an 8-bit .reg file as text to convert.
 # Registry results are read with reg_dump.exe (reg export cuts a REG_SZ at its first null, so it
-# cannot show the 260- and 522-byte values) and compared through reg_values.py.
+# cannot show the 260- and 522-byte values) and compared through reg_values.py. Wine runs with
+# its home and XDG folders inside the test's temporary folder, so it leaves nothing behind.
 #
-# Covered here, with the x64 build:
+# Covered here, with both builds:
 # - the command-line forms, the exact bytes they print (CR LF) and their exit codes; the
 #   response file (appended, CR LF, first -f2/-F2 argument only); the usage error of orvcard-op;
 # - the backend itself (win32_backend_check.exe): a missing msports.dll/DIFxAPI.dll or function
 #   gives 127 without a crash; registry sizes handed back; version and system information; the
 #   response-file stream; file search and full paths; process start, wait and exit code;
-# - the platform code under every version winecfg can set in a 64-bit prefix (winxp64, win2003,
-#   vista, win2008, win7, win2008r2, win8, win81, win10), and the installer launch (0x4)
-#   running DPInst64.exe from the current directory through Wine's cmd.exe, its exit status mapped;
+# - the platform code under every version winecfg can set in the prefix (64-bit: winxp64,
+#   win2003, vista, win2008, win7, win2008r2, win8, win81, win10; 32-bit: nt40, win2k, winxp,
+#   win2003, vista, win2008, win7, win2008r2, win8, win81, win10), each compared with the code
+#   the simulated machine gives for Wine's own version, product type and processor values; the
+#   installer launch (0x4) under each, running DPInst64.exe (x64) or DPInst32.exe (x86, Windows
+#   XP among them) from the current directory through Wine's cmd.exe, its exit status mapped;
+# - Windows 2000 (32-bit prefix): the no-argument run changes nothing;
 # - the parallel renumbering: card ports renamed, attached LPTENUM devices removed (substring
 #   and case rules), the parallel-port map rewritten with 260-byte values;
 # - -RemoveCOMdb and -RemoveDeviceNode: COM numbers released in the database bitmap, device nodes
@@ -40,11 +50,9 @@
 #   raw results.
 #
 # Not covered here, and why:
-# - the x86 build: 32-bit programs cannot run on these machines (the kernel refuses 32-bit code,
-#   and Debian's wine32 breaks the launcher for 64-bit programs); it is built, not run;
-# - Windows 2000 (the parallel renumbering does nothing there) and the x86 platform codes:
-#   winecfg cannot select win2k or winxp in a 64-bit prefix and the processor is always AMD64, so
-#   DPInst32.exe and "no installer for this platform" (result 11) cannot be reached either;
+# - WOW64 (the x86 build on 64-bit Windows): a 64-bit Wine prefix runs 32-bit programs only
+#   with the host's wine32, which this machine cannot have beside wine64 (see above); the
+#   simulated machine covers it (ORVCARD_PROCESS=x86);
 # - present-device filtering: Wine ignores DIGCF_PRESENT and lists every device, so the fixtures
 #   of the operations that ask for present devices hold only present ones;
 # - the property-change restart: Wine's SetupDiSetClassInstallParamsW is a stub returning FALSE,
@@ -61,26 +69,22 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 WINDOWS_X64_BUILD_DIR [LINUX_BUILD_DIR]" >&2
+  echo "usage: $0 WINDOWS_BUILD_DIR [LINUX_BUILD_DIR]" >&2
   exit 2
 }
 [[ $# -ge 1 && $# -le 2 ]] || usage
 WIN_DIR=$(cd "$1" && pwd)
+HELPERS=$WIN_DIR/tests/wine
 LINUX_DIR=${2:+$(cd "$2" && pwd)}
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 FIXTURES=$HERE/fixtures
 REG_VALUES=(python3 "$HERE/reg_values.py")
 
-if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null ||
-  ! command -v wineboot >/dev/null; then
-  echo "SKIPPED: wine is not installed (apt-get install wine wine64)"
-  exit 0
-fi
 for tool in python3 iconv; do
   command -v "$tool" >/dev/null || { echo "error: $tool is needed" >&2; exit 2; }
 done
-for file in orvcard.exe orvcard-op.exe fake_dpinst.exe msports.dll DIFxAPI.dll reg_dump.exe \
-  win32_backend_check.exe; do
+for file in orvcard.exe orvcard-op.exe tests/wine/fake_dpinst.exe tests/wine/msports.dll \
+  tests/wine/DIFxAPI.dll tests/wine/reg_dump.exe tests/wine/win32_backend_check.exe; do
   [[ -f $WIN_DIR/$file ]] || { echo "error: $WIN_DIR/$file is missing" >&2; exit 2; }
 done
 if [[ -n $LINUX_DIR ]]; then
@@ -89,9 +93,69 @@ if [[ -n $LINUX_DIR ]]; then
   done
 fi
 
+# The build's architecture, from the machine field of orvcard.exe's PE header.
+ARCH=$(python3 - "$WIN_DIR/orvcard.exe" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+print({0x8664: "x64", 0x14C: "x86"}.get(struct.unpack_from("<H", data, pe + 4)[0], "unknown"))
+PY
+)
+case $ARCH in
+  x64)
+    if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null ||
+      ! command -v wineboot >/dev/null; then
+      echo "SKIPPED: wine is not installed (apt-get install wine wine64)"
+      exit 0
+    fi
+    ;;
+  x86)
+    # Enter a mount namespace of our own, where the 32-bit tree can see the folders the run
+    # uses; every Wine call then runs chrooted in it. The wineserver lives in this namespace,
+    # so each call that shares its prefix sees the same folders.
+    if [[ -z ${ORV_WINE32_TREE:-} ]]; then
+      tree=$("$HERE/wine32_tree.sh")
+      exec unshare --mount --fork env ORV_WINE32_TREE="$tree" bash "$0" "$@"
+    fi
+    TREE=$ORV_WINE32_TREE
+    mount -t proc proc "$TREE/proc"
+    mount --rbind /dev "$TREE/dev"
+    # bind_into_tree DIR: DIR appears at the same path inside the tree.
+    bind_into_tree() {
+      mkdir -p "$TREE$1"
+      mount --bind "$1" "$TREE$1"
+    }
+    bind_into_tree "$WIN_DIR"
+    # in_tree PROGRAM ARGS...: runs PROGRAM in the tree, in the current folder when the tree
+    # sees it (chroot alone would start in its root).
+    in_tree() {
+      local folder=/
+      if [[ -d $TREE$PWD ]]; then folder=$PWD; fi
+      chroot "$TREE" env -C "$folder" "$@"
+    }
+    wine() { in_tree wine "$@"; }
+    wineserver() { in_tree wineserver "$@"; }
+    wineboot() { in_tree wineboot "$@"; }
+    export WINEARCH=win32
+    ;;
+  *)
+    echo "error: $WIN_DIR/orvcard.exe is neither an x64 nor an x86 program" >&2
+    exit 2
+    ;;
+esac
+echo "testing the $ARCH build in $WIN_DIR"
+
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/orvcard-wine.XXXXXX")
+if [[ $ARCH == x86 ]]; then
+  bind_into_tree "$WORK"
+fi
+# Wine's own home and XDG folders (menus, desktop entries, caches) stay in the temporary folder.
+export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/home/.config XDG_DATA_HOME=$WORK/home/.local/share
+export XDG_CACHE_HOME=$WORK/home/.cache
+mkdir -p "$HOME"
 export WINEDEBUG=-all
-BASE_OVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+# No Mono or Gecko installer prompts, no menu entries.
+BASE_OVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 FAILURES=0
 SECONDS=0
 
@@ -147,10 +211,10 @@ start_case() {
   tar -C "$WORK/pristine" --exclude=./drive_c/windows/system32 -cf - . | tar -C "$WINEPREFIX" -xf -
   cp -al "$WORK/pristine/drive_c/windows/system32" "$WINEPREFIX/drive_c/windows/system32"
   DRIVE_C=$WINEPREFIX/drive_c
-  cp --remove-destination "$WIN_DIR/msports.dll" "$DRIVE_C/windows/system32/msports.dll"
+  cp --remove-destination "$HELPERS/msports.dll" "$DRIVE_C/windows/system32/msports.dll"
   mkdir -p "$DRIVE_C/orvek" "$DRIVE_C/run" "$DRIVE_C/Program Files/ORVEK"
-  cp "$WIN_DIR"/{orvcard.exe,orvcard-op.exe,DIFxAPI.dll} "$DRIVE_C/orvek/"
-  cp "$WIN_DIR/fake_dpinst.exe" "$DRIVE_C/Program Files/ORVEK/DPInst.exe"
+  cp "$WIN_DIR"/{orvcard.exe,orvcard-op.exe} "$HELPERS/DIFxAPI.dll" "$DRIVE_C/orvek/"
+  cp "$HELPERS/fake_dpinst.exe" "$DRIVE_C/Program Files/ORVEK/DPInst.exe"
   wineserver -p
   if [[ $CASE_FIXTURE != - ]]; then
     import_fixture "$FIXTURES/$CASE_FIXTURE"
@@ -211,7 +275,7 @@ registry_state() {
   for selector in "$@"; do
     roots+=("${selector%%=*}")
   done
-  wine "$WIN_DIR/reg_dump.exe" "${roots[@]}" >"$CASE_DIR/dump.reg" 2>/dev/null
+  wine "$HELPERS/reg_dump.exe" "${roots[@]}" >"$CASE_DIR/dump.reg" 2>/dev/null
   "${REG_VALUES[@]}" "$CASE_DIR/dump.reg" "$@"
 }
 
@@ -261,7 +325,12 @@ differential() {
   local step status output differences=0
   local wine_state linux_state
   wine_state=$(registry_state "${DIFF_SELECTORS[@]}" | without_empty_device_keys)
-  cp "$FIXTURES/winsim_machine.reg" "$image"
+  if [[ $ARCH == x86 ]]; then
+    sed 's/"PROCESSOR_ARCHITECTURE"="AMD64"/"PROCESSOR_ARCHITECTURE"="x86"/' \
+      "$FIXTURES/winsim_machine.reg" >"$image"
+  else
+    cp "$FIXTURES/winsim_machine.reg" "$image"
+  fi
   if [[ $CASE_FIXTURE != - ]]; then
     tail -n +2 "$FIXTURES/$CASE_FIXTURE" >>"$image"
   fi
@@ -305,7 +374,7 @@ INVALID='\r\n Invalid command line option.'
 
 case_backend() {
   start_case backend -
-  cp "$WIN_DIR/win32_backend_check.exe" "$DRIVE_C/orvek/"
+  cp "$HELPERS/win32_backend_check.exe" "$DRIVE_C/orvek/"
   if wine 'C:\orvek\win32_backend_check.exe' >"$CASE_DIR/check.out" 2>&1; then
     pass "win32_backend_check: $(grep -c '^ok' "$CASE_DIR/check.out") checks"
   else
@@ -313,24 +382,48 @@ case_backend() {
     sed 's/^/  /' "$CASE_DIR/check.out"
   fi
 
-  # The platform code under each version, and the installer launch, which picks DPInst64.exe for
-  # every one of them (Wine, like Windows, tells a program without a compatibility manifest that
-  # Windows 8 and later are 6.2).
-  declare -A PLATFORM_CODES=(
-    [winxp64]=0x51000060 [win2003]=0x52000060 [vista]=0x60000060 [win2008]=0x60200860
-    [win7]=0x61000060 [win2008r2]=0x60200860 [win8]=0x00000060 [win81]=0x00000060
-    [win10]=0x00000060)
-  for version in winxp64 win2003 vista win2008 win7 win2008r2 win8 win81 win10; do
+  # The platform code under each version the prefix offers (Wine, like Windows, tells a
+  # program without a compatibility manifest that Windows 8 and later are 6.2), the same code
+  # from the simulated machine for Wine's own version, product type and processor values, and
+  # the installer launch, which picks the installer of the build's processor under each.
+  local -A codes
+  local installer
+  if [[ $ARCH == x64 ]]; then
+    codes=([winxp64]=0x51000060 [win2003]=0x52000060 [vista]=0x60000060 [win2008]=0x60200860
+      [win7]=0x61000060 [win2008r2]=0x60200860 [win8]=0x00000060 [win81]=0x00000060
+      [win10]=0x00000060)
+    VERSIONS=(winxp64 win2003 vista win2008 win7 win2008r2 win8 win81 win10)
+    installer=DPInst64.exe
+  else
+    codes=([nt40]=0x00000000 [win2k]=0x50000003 [winxp]=0x51000003 [win2003]=0x52000003
+      [vista]=0x60000003 [win2008]=0x60200803 [win7]=0x61000003 [win2008r2]=0x60200803
+      [win8]=0x00000003 [win81]=0x00000003 [win10]=0x00000003)
+    VERSIONS=(nt40 win2k winxp win2003 vista win2008 win7 win2008r2 win8 win81 win10)
+    installer=DPInst32.exe
+  fi
+  cp "$HELPERS/fake_dpinst.exe" DPInst64.exe
+  cp "$HELPERS/fake_dpinst.exe" DPInst32.exe
+  local version code launches=''
+  for version in "${VERSIONS[@]}"; do
     wine winecfg -v "$version" >/dev/null 2>&1 || fail "winecfg -v $version"
     code=$(wine 'C:\orvek\win32_backend_check.exe' --platform-code 2>/dev/null | tr -d '\r')
-    if [[ $code == "${PLATFORM_CODES[$version]}" ]]; then
+    if [[ $code == "${codes[$version]}" ]]; then
       pass "platform code on $version is $code"
     else
-      fail "platform code on $version is $code, expected ${PLATFORM_CODES[$version]}"
+      fail "platform code on $version is $code, expected ${codes[$version]}"
+    fi
+    simulated_platform_code "$version" "$code"
+    tool orvcard-op 0x4
+    if [[ ${codes[$version]} == 0x00000000 ]]; then
+      expect_run "installer launch (0x4) on $version: no installer for this platform" 11 ''
+    else
+      expect_run "installer launch (0x4) on $version" 0 ''
+      launches+="$installer\n"
     fi
   done
-  cp "$WIN_DIR/fake_dpinst.exe" DPInst64.exe
-  cp "$WIN_DIR/fake_dpinst.exe" DPInst32.exe
+  expect_file "the launch ran $installer without arguments under each version" dpinst-calls.log \
+    "$launches"
+  rm -f dpinst-calls.log
   for exit_and_result in 0:0 1:10 2:3 3010:11; do
     export ORV_FAKE_DPINST_EXIT=${exit_and_result%%:*}
     tool orvcard-op 0x4
@@ -338,10 +431,31 @@ case_backend() {
       "${exit_and_result##*:}" ''
   done
   unset ORV_FAKE_DPINST_EXIT
-  expect_file "the launch ran DPInst64.exe without arguments, four times" dpinst-calls.log \
-    'DPInst64.exe\nDPInst64.exe\nDPInst64.exe\nDPInst64.exe\n'
+  expect_file "the launch ran $installer without arguments, four times" dpinst-calls.log \
+    "$installer\n$installer\n$installer\n$installer\n"
+}
 
-  # --- command line and response file ----------------------------------------------------------
+# simulated_platform_code VERSION CODE: the platform code the simulated machine gives for the
+# version, product type and processor values that Wine now holds, compared with CODE, the one
+# the Windows build read under Wine.
+simulated_platform_code() {
+  [[ -n $LINUX_DIR ]] || return 0
+  local image=$CASE_DIR/version-$1.reg machine=$CASE_DIR/version-$1 key simulated
+  printf 'Windows Registry Editor Version 5.00\n' >"$image"
+  for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' \
+    'HKLM\System\CurrentControlSet\Control\ProductOptions' \
+    'HKLM\System\CurrentControlSet\Control\Session Manager\Environment'; do
+    wine reg export "$key" "$CASE_DIR/key.reg" /y >/dev/null 2>&1 </dev/null || { fail "reg export $key"; return; }
+    iconv -f utf-16 -t utf-8 "$CASE_DIR/key.reg" | tr -d '\r' | tail -n +2 >>"$image"
+  done
+  "$LINUX_DIR/winsim" init "$machine" --from "$image" >/dev/null 2>&1 ||
+    { fail "differential: winsim init from Wine's $1 values failed"; return; }
+  simulated=$("$LINUX_DIR/winsim" show "$machine" | sed -n 's/.*platform code \(0x[0-9A-F]*\).*/\1/p')
+  if [[ ${simulated,,} == "${2,,}" ]]; then
+    pass "differential: the simulated machine gives $simulated on Wine's $1 values too"
+  else
+    fail "differential: the simulated machine gives $simulated on Wine's $1 values, Wine $2"
+  fi
 }
 
 
@@ -433,6 +547,21 @@ EXPECTED
   differential
 }
 
+
+# Windows 2000 (32-bit prefix only): the parallel renumbering stops after the classification.
+case_windows_2000() {
+  start_case windows-2000 parallel_ports.reg
+  wine winecfg -v win2k >/dev/null 2>&1 || fail "winecfg -v win2k"
+  local selectors=('SYSTEM\CurrentControlSet\Enum' 'HARDWARE\DEVICEMAP\PARALLEL PORTS'
+    'SYSTEM\CurrentControlSet\Control\Class')
+  local before
+  before=$(registry_state "${selectors[@]}")
+  # The fixture is in place again: winecfg restarted nothing, but make sure.
+  [[ -n $before ]] || fail "the fixture is not in the prefix"
+  tool orvcard
+  expect_run "no argument on Windows 2000" 0 ''
+  expect_registry "nothing renamed, removed or rewritten" "${selectors[@]}" <<<"$before"
+}
 
 case_card_removal() {
   start_case card-removal card_removal.reg
@@ -596,8 +725,70 @@ Uninstall 0x00000022 C:\\packages\\orvekser.inf
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_fake\\orvekser.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_fake\\orvekpar.inf]\n'
 }
 
+# --- replaying a customer's machine ----------------------------------------------------------
+
+# Every kind of value goes through winsim init --from and winsim export and imports back into
+# Wine byte for byte; a Wine-made export of HKLM loads, replays and diffs.
+case_replay() {
+  start_case replay replay_values.reg
+  [[ -n $LINUX_DIR ]] || { fail "needs LINUX_BUILD_DIR"; return; }
+  local selector='SOFTWARE\ORVEK Replay' winsim=$LINUX_DIR/winsim
+  local imported exported
+  imported=$(registry_state "$selector")
+  if [[ $(grep -c '^value ' <<<"$imported") != 25 ]]; then
+    fail "the fixture imported $(grep -c '^value ' <<<"$imported") values, expected 25:"
+    sed 's/^/  /' <<<"$imported"
+  fi
+  "$winsim" init "$CASE_DIR/values" --from "$CASE_DIR/import.reg" >/dev/null 2>&1 &&
+    "$winsim" export "$CASE_DIR/values" -o "$CASE_DIR/values-export.reg" ||
+    fail "winsim init --from or export failed"
+  wine reg delete "HKLM\\$selector" /f >/dev/null 2>&1 || fail "reg delete"
+  wine reg import "$CASE_DIR/values-export.reg" >/dev/null 2>&1 || fail "reg import of the export"
+  exported=$(registry_state "$selector")
+  if [[ $exported == "$imported" ]]; then
+    pass "winsim export imports back as the fixture did, value by value and byte by byte"
+  else
+    fail "the export imports differently (- fixture, + export):"
+    diff <(echo "$imported") <(echo "$exported") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+  fi
+
+  # A customer's export as Wine writes it, with the card's parallel ports in it.
+  import_fixture "$FIXTURES/parallel_ports.reg"
+  wine reg export HKLM "$CASE_DIR/hklm.reg" /y >/dev/null 2>&1 || fail "reg export HKLM"
+  local customer=$CASE_DIR/customer summary changes status
+  summary=$("$winsim" init "$customer" --from "$CASE_DIR/hklm.reg" 2>&1 >/dev/null) ||
+    { fail "winsim init --from a Wine export: $summary"; return; }
+  # Wine's export holds CurrentControlSet as a key and Select, but not ControlSet001.
+  if [[ $summary == *"control set:  CurrentControlSet, a key of its own (SYSTEM\Select names ControlSet001, which this image does not hold)"* &&
+    $summary == *"card devices: 2 device nodes under ORVPCARD_ENUM, 2 present"* ]]; then
+    pass "the Wine export loads: $(tr '\n' ' ' <<<"$summary" | tr -s ' ')"
+  else
+    fail "summary of the Wine export: $summary"
+  fi
+  if "$winsim" diff "$CASE_DIR/hklm.reg" "$customer" >"$CASE_DIR/same.diff"; then
+    pass "the machine holds what the Wine export holds (winsim diff: no difference)"
+  else
+    fail "winsim diff of the export and its machine: $(head -c 600 "$CASE_DIR/same.diff")"
+  fi
+  cp -r "$customer" "$CASE_DIR/replayed"
+  (cd "$CASE_DIR" && ORVCARD_MACHINE=$CASE_DIR/replayed "$LINUX_DIR/orvcard") ||
+    fail "orvcard on the replayed machine"
+  set +e
+  changes=$("$winsim" diff "$customer" "$CASE_DIR/replayed")
+  status=$?
+  set -e
+  if [[ $status == 1 && $changes == *$'- PortName  REG_SZ  LPT4\n+ PortName  REG_SZ  LPT1'* ]]; then
+    pass "the replay renumbers the card's ports and winsim diff shows it"
+  else
+    fail "winsim diff after the replay (status $status): $(head -c 600 <<<"$changes")"
+  fi
+}
+
 # The cases, in order; ORV_WINE_CASES="name ..." runs only those.
-CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages)
+CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
+if [[ $ARCH == x86 ]]; then
+  CASES+=(windows-2000)
+fi
 for name in "${CASES[@]}"; do
   if [[ -z ${ORV_WINE_CASES:-} || " $ORV_WINE_CASES " == *" $name "* ]]; then
     "case_${name//-/_}"

@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "platform/platform_code.h"
 #include "platform/text.h"
@@ -140,6 +141,15 @@ std::string CheckSystemInformation() {
   WCHAR windows[260] = {};
   const UINT length = api.GetWindowsDirectoryW(windows, 260);
   failure += Expect(length > 2 && windows[1] == u':', " GetWindowsDirectoryW");
+  // The system folder lies in the Windows directory; the programs here are native to their
+  // prefix, never under WOW64.
+  WCHAR system[260] = {};
+  const UINT systemLength = api.GetSystemDirectoryW(system, 260);
+  failure += Expect(systemLength > length && std::u16string_view(system).starts_with(windows),
+                    " GetSystemDirectoryW");
+  BOOL wow64 = TRUE;
+  failure += Expect(api.IsWow64Process(kCurrentProcess, &wow64) == TRUE && wow64 == FALSE,
+                    " IsWow64Process");
   return failure;
 }
 

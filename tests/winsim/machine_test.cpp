@@ -93,7 +93,7 @@ TEST_F(MachineTest, LoadReportsWhatIsWrongWithTheMachine) {
   };
   const Case cases[] = {
       {"no directory", std::nullopt, false, "", 0, "no such machine directory"},
-      {"no image", std::nullopt, true, "registry.reg", 0, "no such file"},
+      {"no image", std::nullopt, true, "", 0, "holds no registry.reg"},
       {"malformed line", kHeader + "[HKEY_LOCAL_MACHINE\\K]\n\"a\"=dword:xyz\n", true,
        "registry.reg", 4, "expected 1 to 8 hex digits"},
       {"not an image", std::string("hello\n"), true, "registry.reg", 1, ""},
@@ -189,6 +189,7 @@ TEST_F(MachineTest, SaveReplacesTheImageAtomicallyWithTheCanonicalForm) {
 TEST_F(MachineTest, LockIsExclusive) {
   EXPECT_THROW(MachineLock{Dir()}, MachineError);  // no directory yet
   fs::create_directories(Dir());
+  WriteImage(kHeader);
   {
     MachineLock first(Dir());
     try {

@@ -47,7 +47,7 @@ TEST(SimCoreTest, VersionProductAndProcessorComeFromTheMachine) {
       {"\"CurrentVersion\"=\"6.1\"", "winnt", "amd64", 6, 1, 1, 9, true},
       {"\"CurrentVersion\"=\"6.3\"\n\"CurrentMajorVersionNumber\"=dword:0000000a\n"
        "\"CurrentMinorVersionNumber\"=dword:00000000",
-       "WinNT", "ARM64", 10, 0, 1, 12, true},
+       "WinNT", "ARM64", 6, 2, 1, 12, true},  // after 8, Windows says 6.2 to this program
       {"\"CurrentVersion\"=\"6.0\"", "", "MIPS", 6, 0, 1, 0xFFFF, true},
   };
   for (const Case& c : cases) {
@@ -60,6 +60,8 @@ TEST(SimCoreTest, VersionProductAndProcessorComeFromTheMachine) {
     EXPECT_EQ(version.dwMinorVersion, c.minor);
     EXPECT_EQ(version.wProductType, c.product);
     EXPECT_EQ(version.dwOSVersionInfoSize, sizeof version);
+    // No row has a build number; Windows 8's is what a later version says.
+    EXPECT_EQ(version.dwBuildNumber, c.major == 6 && c.minor == 2 ? 9200u : 0u);
 
     SYSTEM_INFO native{};
     native.wProcessorArchitecture = 0x5555;
@@ -100,6 +102,62 @@ constexpr const char* kEnvironment = R"(
 "Empty"=""
 "Number"=dword:00000001
 )";
+
+TEST(SimCoreTest, TheX86BuildOnA64BitMachineRunsUnderWow64) {
+  struct Case {
+    const char* versionValues;
+    const char* architecture;
+    bool x86Process;
+    bool wow64;
+  } cases[] = {
+      {"\"CurrentVersion\"=\"6.1\"", "AMD64", true, true},
+      {"\"CurrentVersion\"=\"6.1\"", "AMD64", false, false},
+      {"\"CurrentVersion\"=\"6.1\"", "x86", true, false},
+      {"\"CurrentVersion\"=\"5.1\"", "x86", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.architecture) + (c.x86Process ? " x86 process" : ""));
+    SimMachine sim(MachineImage(c.versionValues, "WinNT", c.architecture) + kEnvironment,
+                   u"C:\\work", c.x86Process);
+    BOOL wow64 = 7;
+    ASSERT_TRUE(sim.api().IsWow64Process(kCurrentProcess, &wow64));
+    EXPECT_EQ(wow64, c.wow64 ? TRUE : FALSE);
+
+    SYSTEM_INFO native{};
+    SYSTEM_INFO info{};
+    ASSERT_TRUE(sim.api().GetNativeSystemInfo(&native));
+    sim.api().GetSystemInfo(&info);
+    EXPECT_EQ(native.wProcessorArchitecture, std::string(c.architecture) == "AMD64" ? 9 : 0);
+    EXPECT_EQ(info.wProcessorArchitecture, c.wow64 ? 0 : native.wProcessorArchitecture);
+
+    WCHAR folder[MAX_PATH];
+    ASSERT_GT(sim.api().GetSystemDirectoryW(folder, MAX_PATH), 0u);
+    EXPECT_EQ(Narrow(folder), c.wow64 ? "C:\\Windows\\SysWOW64" : "C:\\Windows\\System32");
+
+    // SOFTWARE is the 32-bit view; SYSTEM is shared.
+    for (const char16_t* path : {u"SOFTWARE\\Vendor", u"SYSTEM\\Vendor"}) {
+      HKEY key = nullptr;
+      ASSERT_EQ(sim.api().RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                          nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      sim.api().RegCloseKey(key);
+    }
+    EXPECT_EQ(sim.Key(u"SOFTWARE\\WOW6432Node\\Vendor") != nullptr, c.wow64);
+    EXPECT_EQ(sim.Key(u"SOFTWARE\\Vendor") != nullptr, !c.wow64);
+    EXPECT_NE(sim.Key(u"SYSTEM\\Vendor"), nullptr);
+
+    BOOL reboot = FALSE;
+    const DWORD refused = c.wow64 ? ERROR_IN_WOW64 : ERROR_FILE_NOT_FOUND;
+    EXPECT_EQ(sim.api().DriverPackageInstallW(u"C:\\work\\none.inf", 0, nullptr, &reboot), refused);
+    EXPECT_EQ(sim.api().DriverPackageUninstallW(u"C:\\work\\none.inf", 0, nullptr, &reboot),
+              refused);
+  }
+  // Windows 2000 has no IsWow64Process.
+  SimMachine old(MachineImage("\"CurrentVersion\"=\"5.0\"", "WinNT", "x86"));
+  BOOL wow64 = FALSE;
+  EXPECT_FALSE(old.api().IsWow64Process(kCurrentProcess, &wow64));
+  EXPECT_EQ(old.api().GetLastError(), ERROR_PROC_NOT_FOUND);
+}
 
 TEST(SimCoreTest, EnvironmentIsTheMachinesEnvironmentKey) {
   SimMachine sim(kEnvironment);
