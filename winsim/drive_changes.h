@@ -30,8 +30,8 @@ int MakeFoldersBelow(const std::filesystem::path& root, const std::filesystem::p
 // Writes all of `bytes` to the descriptor `fd`. Returns 0 or an errno value.
 int WriteAll(int fd, std::string_view bytes);
 
-// Creates the new file `file` (never an existing name, never through a link) with `bytes`,
-// flushed to the disk. Returns 0 or an errno value (EEXIST when the name is taken).
+// Creates the new file `file` (never an existing name, never through a link) with `bytes`
+// (not flushed to the disk). Returns 0 or an errno value (EEXIST when the name is taken).
 int WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode = 0644);
 
 class DriveChanges {
