@@ -5,8 +5,8 @@
 
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/win_types.h"
