@@ -215,15 +215,24 @@ DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
   if (DWORD status = CheckSignature(package); status != 0 && !legacy) {
     return status;
   }
+  std::vector<std::u16string> members;
+  if (DWORD status = CollectMembers(package, legacy, &members); status != 0) {
+    return status;
+  }
+  if (DWORD status = CopyIntoStore(package, members); status != 0) {
+    return status;
+  }
+  return Publish(package);
+}
 
-  // What goes into the store: the INF, its catalog and the files of [SourceDisksFiles], each
-  // by its path relative to the INF's folder.
+DWORD DifxStore::CollectMembers(const DriverPackage& package, bool legacy,
+                                std::vector<std::u16string>* members) const {
   const std::u16string packageFolder(ParentPath(package.path));
-  std::vector<std::u16string> members = {std::u16string(LastComponent(package.path))};
+  *members = {std::u16string(LastComponent(package.path))};
   if (const std::optional<std::u16string> catalog = CatalogName(package)) {
     const std::optional<fs::path> host = Host(packageFolder + u"\\" + *catalog);
     if (host && IsFile(*host)) {
-      members.push_back(*catalog);
+      members->push_back(*catalog);
     }
   }
   for (const std::u16string& section :
@@ -238,36 +247,43 @@ DWORD DifxStore::Install(std::u16string_view infPath, DWORD flags) {
       const std::optional<fs::path> host =
           StaysInFolder(member) ? Host(packageFolder + u"\\" + member) : std::nullopt;
       if (host && IsFile(*host)) {
-        members.push_back(member);
+        members->push_back(member);
       } else if (!legacy) {
         return orv::ERROR_MISSING_FILE;
       }
     }
   }
+  return 0;
+}
 
-  std::optional<Entry> entry = Find(package);
-  if (!entry) {
-    entry = Entry{Lower(LastComponent(package.path)) + u"_" + architecture_ + u"_" +
-                      ContentHash(package.bytes),
-                  std::u16string(LastComponent(package.path))};
-    const std::optional<fs::path> target = Host(StoreFolder() + u"\\" + entry->folder);
-    if (!target) {
-      return orv::ERROR_PATH_NOT_FOUND;
-    }
-    // A copy that cannot be made completely is taken back.
-    const std::size_t mark = changes_.Mark();
-    for (const std::u16string& member : members) {
-      const fs::path to = *target / RelativeHostPath(member);
-      const std::optional<std::string> bytes = ReadBytes(*Host(packageFolder + u"\\" + member));
-      if (!bytes || changes_.MakeFolders(to.parent_path()) != 0 ||
-          changes_.WriteFile(to, *bytes) != 0) {
-        changes_.TakeBackTo(mark);
-        return orv::ERROR_ACCESS_DENIED;
-      }
+DWORD DifxStore::CopyIntoStore(const DriverPackage& package,
+                               const std::vector<std::u16string>& members) {
+  if (Find(package)) {
+    return 0;
+  }
+  const Entry entry{
+      Lower(LastComponent(package.path)) + u"_" + architecture_ + u"_" + ContentHash(package.bytes),
+      std::u16string(LastComponent(package.path))};
+  const std::optional<fs::path> target = Host(StoreFolder() + u"\\" + entry.folder);
+  if (!target) {
+    return orv::ERROR_PATH_NOT_FOUND;
+  }
+  // A copy that cannot be made completely is taken back.
+  const std::u16string packageFolder(ParentPath(package.path));
+  const std::size_t mark = changes_.Mark();
+  for (const std::u16string& member : members) {
+    const fs::path to = *target / RelativeHostPath(member);
+    const std::optional<std::string> bytes = ReadBytes(*Host(packageFolder + u"\\" + member));
+    if (!bytes || changes_.MakeFolders(to.parent_path()) != 0 ||
+        changes_.WriteFile(to, *bytes) != 0) {
+      changes_.TakeBackTo(mark);
+      return orv::ERROR_ACCESS_DENIED;
     }
   }
+  return 0;
+}
 
-  // Publish the INF as the lowest free oemN.inf, unless it is published already.
+DWORD DifxStore::Publish(const DriverPackage& package) {
   if (PublishedName(package)) {
     return 0;
   }

@@ -73,6 +73,15 @@ class DifxStore {
   // The catalog that [Version] names (CatalogFile.NT<arch>, CatalogFile.NT, CatalogFile).
   std::optional<std::u16string> CatalogName(const DriverPackage& package) const;
   orv::DWORD CheckSignature(const DriverPackage& package) const;
+  // The three stages of an install. Members: the INF, its catalog and the files of
+  // [SourceDisksFiles], by their paths relative to the INF's folder; a missing file fails the
+  // install unless in legacy mode. Copy: the members into the package's store folder, unless
+  // it is stored already. Publish: the INF as the lowest free oemN.inf, unless it is already.
+  orv::DWORD CollectMembers(const DriverPackage& package, bool legacy,
+                            std::vector<std::u16string>* members) const;
+  orv::DWORD CopyIntoStore(const DriverPackage& package,
+                           const std::vector<std::u16string>& members);
+  orv::DWORD Publish(const DriverPackage& package);
   std::u16string StoreFolder() const;
   std::u16string InfFolder() const;
   std::optional<std::filesystem::path> Host(std::u16string_view windowsPath) const;
