@@ -99,46 +99,86 @@ int FormatText(WCHAR* buffer, std::size_t capacity, const WCHAR* format,
   return truncated ? -1 : static_cast<int>(out);
 }
 
+std::size_t Utf8SequenceLength(unsigned char lead) {
+  if (lead < 0x80) {
+    return 1;
+  }
+  return (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+}
+
+char32_t DecodeUtf8Sequence(const char* bytes, std::size_t length) {
+  if (length == 1) {
+    return static_cast<unsigned char>(bytes[0]);
+  }
+  char32_t cp = static_cast<unsigned char>(bytes[0]) & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    cp = (cp << 6) | (static_cast<unsigned char>(bytes[k]) & 0x3F);
+  }
+  return cp;
+}
+
+char32_t CodePointAt(std::u16string_view text, std::size_t& i) {
+  const char32_t cp = text[i];
+  if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+      text[i + 1] <= 0xDFFF) {
+    ++i;
+    return 0x10000 + ((cp - 0xD800) << 10) + (text[i] - 0xDC00);
+  }
+  return cp;
+}
+
+std::size_t EncodeUtf8(char32_t cp, char* out) {
+  if (cp < 0x80) {
+    out[0] = static_cast<char>(cp);
+    return 1;
+  }
+  std::size_t n = 0;
+  if (cp < 0x800) {
+    out[n++] = static_cast<char>(0xC0 | (cp >> 6));
+  } else if (cp < 0x10000) {
+    out[n++] = static_cast<char>(0xE0 | (cp >> 12));
+    out[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  } else {
+    out[n++] = static_cast<char>(0xF0 | (cp >> 18));
+    out[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  }
+  out[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+  return n;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(cp));
+  }
+}
+
 std::u16string Utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t length = Utf8SequenceLength(static_cast<unsigned char>(text[i]));
     char32_t cp = 0xFFFD;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c & 0xE0) == 0xC0) {
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 4;
-    }
-    if (len > 1) {
-      if (i + len > text.size()) {
-        len = 1;
-      } else {
-        cp = c & (0x7F >> len);
-        for (std::size_t k = 1; k < len; ++k) {
-          unsigned char cc = static_cast<unsigned char>(text[i + k]);
-          if ((cc & 0xC0) != 0x80) {
-            cp = 0xFFFD;
-            len = k;
-            break;
-          }
-          cp = (cp << 6) | (cc & 0x3F);
+    if (length == 0 || i + length > text.size()) {
+      length = 1;
+    } else {
+      // A sequence cut short by a byte that continues nothing ends before that byte.
+      for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+          length = k;
+          break;
         }
       }
+      if (length == Utf8SequenceLength(static_cast<unsigned char>(text[i]))) {
+        cp = DecodeUtf8Sequence(text.data() + i, length);
+      }
     }
-    i += len;
-    if (cp >= 0x10000 && cp <= 0x10FFFF) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp));
-    }
+    i += length;
+    AppendUtf16(out, cp > 0x10FFFF ? 0xFFFD : cp);
   }
   return out;
 }
@@ -146,28 +186,9 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
+  char bytes[4];
   for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
+    out.append(bytes, EncodeUtf8(CodePointAt(text, i), bytes));
   }
   return out;
 }

@@ -41,9 +41,23 @@ struct FormatArg {
 int FormatText(WCHAR* buffer, std::size_t capacity, const WCHAR* format,
                std::initializer_list<FormatArg> args);
 
-// Conversions for the programs, the simulated machine and the tests.
+// Conversions for the programs, the simulated machine and the tests. Malformed UTF-8 becomes
+// U+FFFD; an unpaired surrogate is encoded as it stands.
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
+
+// The pieces of those conversions, for readers and writers with rules of their own.
+// The length of the UTF-8 sequence that `lead` starts: 1 to 4, or 0 for a byte that starts none.
+std::size_t Utf8SequenceLength(unsigned char lead);
+// The code point that a sequence of `length` bytes holds, its form not checked.
+char32_t DecodeUtf8Sequence(const char* bytes, std::size_t length);
+// The code point at text[i]: a surrogate pair as one (i then moves to its second half), an
+// unpaired surrogate as it stands.
+char32_t CodePointAt(std::u16string_view text, std::size_t& i);
+// `cp` as UTF-8 into `out` (room for 4 bytes); returns the number of bytes.
+std::size_t EncodeUtf8(char32_t cp, char* out);
+// Appends `cp` (at most U+10FFFF) as one unit or a surrogate pair.
+void AppendUtf16(std::u16string& out, char32_t cp);
 
 // Copies `text` into `buffer` of `capacity` units with its terminator; returns false (and
 // leaves an empty text) when it does not fit.

@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "winsim/reg_data.h"
 #include "winsim/show.h"
 
 namespace winsim {
@@ -35,14 +36,6 @@ std::string Printable(std::u16string_view text) {
   return out;
 }
 
-std::u16string_view TextAt(const std::vector<std::uint8_t>& data, std::u16string& room) {
-  room.resize(data.size() / 2);
-  for (std::size_t i = 0; i < room.size(); ++i) {
-    room[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return room;
-}
-
 std::string HexBytes(const std::vector<std::uint8_t>& data) {
   if (data.empty()) {
     return "(zero-length binary value)";
@@ -63,8 +56,8 @@ std::string TypeAndData(const RegValue& value, bool asHex) {
   std::string shown;
   bool exact = false;  // the data is just what the type holds, so its size goes without saying
   bool rendered = false;
-  std::u16string room;
-  const std::u16string_view all = TextAt(data, room);
+  const std::u16string units = Utf16Units(data.data(), data.size());
+  const std::u16string_view all = units;
   if (!asHex) {
     switch (value.type) {
       case orv::REG_SZ:

@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
+#include "winsim/reg_data.h"
 #include "winsim/registry.h"
 
 namespace winsim {
@@ -11,11 +12,7 @@ namespace {
 std::u16string Decode(std::string_view bytes) {
   std::u16string text;
   if (bytes.starts_with("\xFF\xFE")) {
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                           (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-    }
-    return text;
+    return Utf16Units(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2);
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) {
     return orv::Utf8ToUtf16(bytes.substr(3));

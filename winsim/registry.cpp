@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/win_types.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 
@@ -455,9 +456,7 @@ std::u16string SelectedControlSet(const Registry& registry) {
   if (current == nullptr || current->type != orv::REG_DWORD || current->data.size() != 4) {
     return {};
   }
-  const std::uint32_t number = static_cast<std::uint32_t>(current->data[0]) |
-                               (current->data[1] << 8) | (current->data[2] << 16) |
-                               (static_cast<std::uint32_t>(current->data[3]) << 24);
+  const std::uint32_t number = DwordOf(current->data.data());
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
   std::u16string name = u"ControlSet";

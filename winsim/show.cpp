@@ -10,6 +10,7 @@
 #include "platform/platform_code.h"
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "winsim/reg_data.h"
 #include "winsim/sim_windows.h"
 
 namespace winsim {
@@ -22,20 +23,6 @@ constexpr std::u16string_view kEnum = u"SYSTEM\\CurrentControlSet\\Enum";
 constexpr std::u16string_view kCardEnum = u"SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM";
 constexpr std::u16string_view kUninstallRecord =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEK Multi-I/O Card Driver";
-
-// The UTF-16LE texts in `data`, split at each NUL (a trailing odd byte is ignored).
-std::vector<std::u16string> TextsOf(const std::vector<std::uint8_t>& data) {
-  std::vector<std::u16string> texts(1);
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-    if (c == 0) {
-      texts.emplace_back();
-    } else {
-      texts.back().push_back(c);
-    }
-  }
-  return texts;
-}
 
 std::string HexBytes(const std::vector<std::uint8_t>& data) {
   std::string text;
@@ -59,7 +46,7 @@ std::string ValueText(const RegValue* value) {
   switch (value->type) {
     case orv::REG_SZ:
     case orv::REG_EXPAND_SZ: {
-      const std::u16string text = TextsOf(data).front();
+      const std::u16string text = SplitAtNul(data).front();
       std::string shown = orv::Utf16ToUtf8(text);
       if (data.size() != (text.size() + 1) * 2) {
         shown += " (" + RegTypeName(value->type) + ", " + size + ")";
@@ -69,7 +56,7 @@ std::string ValueText(const RegValue* value) {
       return shown;
     }
     case orv::REG_MULTI_SZ: {
-      std::vector<std::u16string> texts = TextsOf(data);
+      std::vector<std::u16string> texts = SplitAtNul(data);
       while (!texts.empty() && texts.back().empty()) {
         texts.pop_back();
       }
@@ -81,8 +68,7 @@ std::string ValueText(const RegValue* value) {
     }
     case orv::REG_DWORD:
       if (data.size() == 4) {
-        return std::to_string(static_cast<std::uint32_t>(data[0]) | (data[1] << 8) |
-                              (data[2] << 16) | (static_cast<std::uint32_t>(data[3]) << 24));
+        return std::to_string(DwordOf(data.data()));
       }
       break;
     default:

@@ -1,0 +1,83 @@
+#include "winsim/reg_data.h"
+
+namespace winsim {
+
+std::u16string Utf16Units(const std::uint8_t* data, std::size_t size) {
+  std::u16string text(size / 2, u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = Utf16UnitAt(data, i);
+  }
+  return text;
+}
+
+std::u16string TextOfData(const std::uint8_t* data, std::size_t size) {
+  std::u16string text;
+  for (std::size_t i = 0; i < size / 2; ++i) {
+    const char16_t c = Utf16UnitAt(data, i);
+    if (c == 0) {
+      break;
+    }
+    text.push_back(c);
+  }
+  return text;
+}
+
+std::vector<std::u16string> SplitAtNul(const std::vector<std::uint8_t>& data) {
+  std::vector<std::u16string> texts(1);
+  for (std::size_t i = 0; i < data.size() / 2; ++i) {
+    const char16_t c = Utf16UnitAt(data.data(), i);
+    if (c == 0) {
+      texts.emplace_back();
+    } else {
+      texts.back().push_back(c);
+    }
+  }
+  return texts;
+}
+
+std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool terminated) {
+  std::vector<std::uint8_t> bytes((text.size() + (terminated ? 1 : 0)) * 2, 0);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bytes[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> DwordBytes(std::uint32_t number) {
+  return {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
+          static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
+}
+
+std::uint32_t DwordOf(const std::uint8_t* fourBytes) {
+  return static_cast<std::uint32_t>(fourBytes[0]) |
+         (static_cast<std::uint32_t>(fourBytes[1]) << 8) |
+         (static_cast<std::uint32_t>(fourBytes[2]) << 16) |
+         (static_cast<std::uint32_t>(fourBytes[3]) << 24);
+}
+
+int HexDigit(char16_t c) {
+  if (c >= u'0' && c <= u'9') {
+    return c - u'0';
+  }
+  if (c >= u'a' && c <= u'f') {
+    return c - u'a' + 10;
+  }
+  if (c >= u'A' && c <= u'F') {
+    return c - u'A' + 10;
+  }
+  return -1;
+}
+
+// 0x80 to 0x9F are mostly typographic characters; the five bytes that the code page leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the control characters of the same number, as
+// every other byte does.
+char16_t FromWindows1252(unsigned char byte) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+}
+
+}  // namespace winsim
