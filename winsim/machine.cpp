@@ -12,6 +12,7 @@
 #include <iterator>
 #include <utility>
 
+#include "winsim/hive_image.h"
 #include "winsim/reg_codec.h"
 
 namespace winsim {
@@ -138,8 +139,25 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   SyncDirectory(dir);
 }
 
-// Throws MachineError unless `dir` is a folder holding a registry image; checked before
-// anything is written to it, so that a folder that is no machine is left as it was.
+// An offline installation: a folder whose registry is its hive files, not a registry image.
+bool IsOffline(const fs::path& dir) {
+  std::error_code ignored;
+  return !fs::exists(dir / kImageName, ignored) && IsOfflineInstallation(dir);
+}
+
+// Mounts the SYSTEM and SOFTWARE hives of the offline installation in `root`.
+void ReadHives(const fs::path& root, Registry& registry,
+               std::vector<std::unique_ptr<HiveImage>>& hives) {
+  for (const char16_t* name : {u"SYSTEM", u"SOFTWARE"}) {
+    hives.push_back(std::make_unique<HiveImage>(
+        InstallationPath(root, u"Windows\\System32\\config\\" + std::u16string(name)),
+        registry.HKLM().CreateSubkey(name)));
+  }
+}
+
+// Throws MachineError unless `dir` is a folder holding a registry image (or an offline
+// installation); checked before anything is written to it, so that a folder that is no machine
+// is left as it was.
 void CheckMachineDir(const fs::path& dir) {
   std::error_code ignored;
   const fs::file_status status = fs::status(dir, ignored);
@@ -150,6 +168,9 @@ void CheckMachineDir(const fs::path& dir) {
     throw MachineError(dir, 0, "is a file, not a machine folder");
   }
   const fs::file_status image = fs::status(dir / kImageName, ignored);
+  if (!fs::exists(image) && IsOfflineInstallation(dir)) {
+    return;
+  }
   if (!fs::exists(image)) {
     throw MachineError(dir, 0, "holds no registry.reg: create a machine with winsim init DIR");
   }
@@ -178,8 +199,11 @@ MachineError::MachineError(fs::path file, int line, const std::string& problem)
 
 MachineLock::MachineLock(const fs::path& dir) {
   CheckMachineDir(dir);
-  const fs::path lockFile = dir / ".lock";
-  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // An offline installation gets no lock file: its folder itself is locked.
+  const bool offline = IsOffline(dir);
+  const fs::path lockFile = offline ? dir : dir / ".lock";
+  fd_ = offline ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     throw MachineError(lockFile, 0, "cannot open the lock file: " + ErrnoText(errno));
   }
@@ -199,12 +223,19 @@ MachineLock::~MachineLock() {
   }
 }
 
+Machine::~Machine() = default;
+
 std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
   CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
-  ReadImageFile(dir / kImageName, machine->registry_);
+  const bool offline = IsOffline(dir);
+  if (offline) {
+    ReadHives(dir, machine->registry_, machine->hives_);
+  } else {
+    ReadImageFile(dir / kImageName, machine->registry_);
+  }
   machine->dir_ = dir;
-  machine->driveC_ = dir / "drive_c";
+  machine->driveC_ = offline ? dir : dir / "drive_c";
   machine->onDisk_ = true;
   machine->registry_.TakeBaseline();
   return machine;
@@ -229,7 +260,13 @@ void Machine::CreateSample(const fs::path& dir) {
 
 void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
   Registry registry;
-  ReadImageFile(regFile, registry);
+  std::error_code ignored;
+  if (fs::is_directory(regFile, ignored) && IsOfflineInstallation(regFile)) {
+    std::vector<std::unique_ptr<HiveImage>> hives;
+    ReadHives(regFile, registry, hives);
+  } else {
+    ReadImageFile(regFile, registry);
+  }
   CreateMachineDir(dir, registry);
 }
 
@@ -238,7 +275,11 @@ void Machine::Save() {
   if (!onDisk_ || !registry_.ChangedSinceBaseline()) {
     return;
   }
-  PublishImage(dir_, registry_, true);
+  if (hives_.empty()) {
+    PublishImage(dir_, registry_, true);
+  } else {
+    SaveHives(hives_);
+  }
   registry_.TakeBaseline();
 }
 

@@ -1,15 +1,20 @@
-// A simulated machine on disk: DIR/registry.reg (the whole registry) and DIR/drive_c (drive C:).
-// A run locks the directory, loads the image, and saves it back atomically.
+// A simulated machine on disk: DIR/registry.reg (the whole registry) and DIR/drive_c (drive C:),
+// or an offline Windows installation: DIR/Windows/System32/config/SYSTEM and SOFTWARE (the
+// registry) and DIR itself (drive C:).
+// A run locks the directory, loads the registry, and saves it back atomically.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "winsim/registry.h"
 
 namespace winsim {
+
+class HiveImage;
 
 // A machine that cannot be used: the file, the line (0 when not about one line) and the problem.
 // what() is the one-line message "FILE:LINE: problem" (or "FILE: problem").
@@ -39,15 +44,19 @@ class MachineLock {
 
 class Machine {
  public:
-  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, a file in
-  // place of the directory, or a malformed image (with its line).
+  ~Machine();
+  // Loads DIR/registry.reg, or the hives of an offline installation in DIR (mounted as
+  // HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE; no HARDWARE tree). Throws MachineError for a missing
+  // directory or image, a file in place of the directory, a malformed image (with its line), or a
+  // hive that was not closed cleanly or cannot be read.
   static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
   static std::unique_ptr<Machine> FromImage(std::string_view image,
                                             const std::filesystem::path& driveC);
 
-  // Creates a machine directory from the built-in sample, or from a .reg file.
+  // Creates a machine directory from the built-in sample, or from a .reg file (or the registry
+  // of an offline installation, when `regFile` is one).
   static void CreateSample(const std::filesystem::path& dir);
   static void CreateFromImage(const std::filesystem::path& dir,
                               const std::filesystem::path& regFile);
@@ -58,7 +67,9 @@ class Machine {
   std::filesystem::path driveC() const { return driveC_; }
 
   // Writes the registry back (temporary file, fsync, rename) when it differs from the image
-  // that was loaded; a run that changes nothing leaves the file byte for byte as it was.
+  // that was loaded; a run that changes nothing leaves the file byte for byte as it was. Of an
+  // offline installation, each hive that differs is written beside its file and renamed into
+  // place, the first original kept as FILE.orvcard-backup.
   void Save();
 
  private:
@@ -67,6 +78,7 @@ class Machine {
   std::filesystem::path driveC_;
   Registry registry_;
   bool onDisk_ = false;
+  std::vector<std::unique_ptr<HiveImage>> hives_;  // of an offline installation
 };
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the

@@ -1,0 +1,34 @@
+// Hive files for the tests, made the way Windows images are serviced: an empty hive (the base
+// block and a root key), filled through hivex, and read back through hivex.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "winsim/registry.h"
+
+namespace testing_support {
+
+// Writes a hive holding only its root key (with a security descriptor, which hivex gives to
+// every key it adds).
+void WriteEmptyHive(const std::filesystem::path& file);
+
+// Writes a new hive holding the values and subkeys of `key`, added one by one through hivex.
+void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
+
+// Reads the tree of a hive through hivex into `into` (an empty key); throws when hivex cannot.
+void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
+
+// Makes an offline installation in `root` from the HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE trees
+// of `registry`: Windows/System32/config/SYSTEM and SOFTWARE, and the Windows/inf folder.
+void MakeOfflineInstallation(const std::filesystem::path& root, const winsim::Registry& registry);
+
+// The tree of `key`, one line per key (its path below `key`) and per value (name, type, size and
+// data in hex, in order), for comparing two trees key by key.
+std::string Dump(const winsim::RegKey& key);
+
+// Sets the base block's second sequence number apart from the first (and mends the checksum),
+// as a hive looks when Windows stopped with changes still in its logs.
+void MakeHiveDirty(const std::filesystem::path& file);
+
+}  // namespace testing_support
