@@ -1,6 +1,7 @@
 // machine_bench: what each device and record operation of orvcard-op costs as machines grow.
 //
 //   machine_bench [--sizes 1000,10000,100000] [--repeat N] [--work DIR] [--keep] [--op PATH]
+//   machine_bench --replay [--sizes ...] [--repeat N] [--work DIR] [--keep] [--winsim PATH]
 //
 // For each size it builds a simulated machine with that many device nodes under ORVPCARD_ENUM
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
@@ -11,6 +12,11 @@
 // goes to stdout: the host and its load, the table of the README, then the full tables;
 // progress goes to stderr.
 // With --keep the machines stay in the work directory (machine-N), e.g. for a profiler.
+//
+// With --replay it measures instead what replaying a customer's export costs: loading the
+// machine's image as `winsim export` writes it (UTF-16LE) against loading the same image in its
+// UTF-8 form, both in this process and interleaved, and `winsim diff` of the machine and a copy
+// of it after `orvcard-op 0x40000`, as a child process.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -44,6 +50,8 @@ namespace {
 constexpr double kMaxFloorRatio = 1.5;
 constexpr double kMaxImageRatio = 4.0;
 constexpr double kMaxDoublingGrowth = 2.2;
+// Loading the UTF-16 export within 1.5 times loading the UTF-8 image.
+constexpr double kMaxUtf16Ratio = 1.5;
 
 struct Operation {
   unsigned code;
@@ -69,11 +77,14 @@ struct Options {
   int repeat = 5;
   fs::path work;
   bool keep = false;
+  bool replay = false;
   fs::path op = ORVCARD_OP_PATH;
+  fs::path winsim = WINSIM_PATH;
 };
 
 struct Run {
   double seconds = 0;
+  double cpuSeconds = 0;  // user and system time of a child
   long peakKb = 0;
   std::uintmax_t imageAfter = 0;  // bytes of registry.reg after the run
   bool changed = false;           // whether the run changed registry.reg
@@ -84,6 +95,9 @@ struct Result {
   std::vector<Run> runs;
   double Seconds() const {
     return Median([](const Run& r) { return r.seconds; });
+  }
+  double CpuSeconds() const {
+    return Median([](const Run& r) { return r.cpuSeconds; });
   }
   double PeakBytes() const {
     return Median([](const Run& r) { return static_cast<double>(r.peakKb); }) * 1024;
@@ -110,6 +124,12 @@ struct SizeReport {
   const Result& floor() const { return results.front(); }
 };
 
+std::string Code(unsigned code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", code);
+  return text;
+}
+
 [[noreturn]] void Fail(const std::string& problem) {
   std::fprintf(stderr, "machine_bench: %s\n", problem.c_str());
   std::exit(1);
@@ -119,8 +139,8 @@ Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keep") {
-      options.keep = true;
+    if (arg == "--keep" || arg == "--replay") {
+      (arg == "--keep" ? options.keep : options.replay) = true;
       continue;
     }
     if (i + 1 == argc) {
@@ -147,6 +167,8 @@ Options ParseOptions(int argc, char** argv) {
       options.work = value;
     } else if (arg == "--op") {
       options.op = value;
+    } else if (arg == "--winsim") {
+      options.winsim = value;
     } else {
       Fail("unknown option: " + arg);
     }
@@ -195,11 +217,20 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   report.imageBytes = fs::file_size(dir / "registry.reg");
 }
 
-// Runs `orvcard-op CODE` on the machine `machineDir` and measures it.
-Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir) {
-  char codeText[16];
-  std::snprintf(codeText, sizeof codeText, "0x%x", code);
+double CpuSeconds(const rusage& usage) {
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs the program `argv` (with ORVCARD_MACHINE set to `machineDir`, in the folder above it,
+// stdout to /dev/null) and measures it. An exit status of `failure` or more stops the benchmark.
+Run RunChild(const std::vector<std::string>& argv, const fs::path& machineDir, int failure) {
   const fs::path errors = machineDir.string() + ".stderr";
+  std::vector<char*> args;
+  for (const std::string& arg : argv) {
+    args.push_back(const_cast<char*>(arg.c_str()));
+  }
+  args.push_back(nullptr);
   const auto start = std::chrono::steady_clock::now();
   const pid_t child = ::fork();
   if (child < 0) {
@@ -215,7 +246,7 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
         ::unsetenv("ORVCARD_TRACE") != 0) {
       ::_exit(126);
     }
-    ::execl(options.op.c_str(), options.op.c_str(), codeText, static_cast<char*>(nullptr));
+    ::execv(args[0], args.data());
     ::_exit(127);
   }
   int status = 0;
@@ -226,16 +257,21 @@ Run RunOperation(const Options& options, unsigned code, const fs::path& machineD
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKb = usage.ru_maxrss;
-  // Device operations give 0; the package operation its mapped status. 125 is a machine that
-  // could not be loaded or saved, 126 and 127 a child that did not start.
-  if (!WIFEXITED(status) || WEXITSTATUS(status) >= 125) {
+  run.cpuSeconds = CpuSeconds(usage);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) >= failure) {
     std::ifstream in(errors);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Fail(std::string("orvcard-op ") + codeText + " failed (status " + std::to_string(status) +
-         "): " + text);
+    Fail(argv[0] + " " + argv[1] + " failed (status " + std::to_string(status) + "): " + text);
   }
   fs::remove(errors);
   return run;
+}
+
+// Runs `orvcard-op CODE` on the machine `machineDir` and measures it. Device operations give 0;
+// the package operation its mapped status. 125 is a machine that could not be loaded or saved,
+// 126 and 127 a child that did not start.
+Run RunOperation(const Options& options, unsigned code, const fs::path& machineDir) {
+  return RunChild({options.op.string(), Code(code)}, machineDir, 125);
 }
 
 bool SameFiles(const fs::path& a, const fs::path& b) {
@@ -329,17 +365,20 @@ std::string Megabytes(double bytes) {
   return Format("%.1f MB", bytes / 1e6);
 }
 
-std::string Code(unsigned code) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", code);
-  return text;
+std::string Mark(bool holds) {
+  return holds ? "yes" : "**no**";
 }
 
-// Time growth per doubling of the machine, from the size before `i` to size `i`, for row `k`.
+// Time growth per doubling of the machine, from `seconds0` at `nodes0` to `seconds1` at `nodes1`.
+double Growth(double seconds0, std::size_t nodes0, double seconds1, std::size_t nodes1) {
+  return std::pow(seconds1 / seconds0, std::log(2.0) / std::log(static_cast<double>(nodes1) /
+                                                                static_cast<double>(nodes0)));
+}
+
+// The same from the size before `i` to size `i`, for row `k`.
 double GrowthPerDoubling(const std::vector<SizeReport>& sizes, std::size_t i, std::size_t k) {
-  return std::pow(sizes[i].results[k].Seconds() / sizes[i - 1].results[k].Seconds(),
-                  std::log(2.0) / std::log(static_cast<double>(sizes[i].nodes) /
-                                           static_cast<double>(sizes[i - 1].nodes)));
+  return Growth(sizes[i - 1].results[k].Seconds(), sizes[i - 1].nodes,
+                sizes[i].results[k].Seconds(), sizes[i].nodes);
 }
 
 // The host: processor, cores, kernel and the compiler of this build.
@@ -512,6 +551,141 @@ void PrintReport(const std::vector<SizeReport>& sizes, int repeat) {
   }
 }
 
+// --- Replaying a customer's export ---
+
+struct ReplayReport {
+  std::size_t nodes = 0;
+  std::uintmax_t utf8Bytes = 0;
+  std::uintmax_t utf16Bytes = 0;
+  Result utf8{{0, "load registry.reg (UTF-8)"}, {}};
+  Result utf16{{0, "load the export (UTF-16LE)"}, {}};
+  Result diff{{0x40000, "winsim diff, before and after 0x40000"}, {}};
+};
+
+// Loads the image `file` in this process; the wall and CPU time of the load alone.
+Run TimeLoad(const fs::path& file) {
+  winsim::Registry registry;
+  rusage before{};
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &before);
+  const auto start = std::chrono::steady_clock::now();
+  winsim::ReadImageFile(file, registry);
+  Run run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ::getrusage(RUSAGE_SELF, &after);
+  run.cpuSeconds = CpuSeconds(after) - CpuSeconds(before);
+  return run;
+}
+
+// The paths of a size's machine, its export and its copy after a run.
+struct ReplayFiles {
+  fs::path machine, utf8, utf16, after;
+  explicit ReplayFiles(const fs::path& m)
+      : machine(m),
+        utf8(m / "registry.reg"),
+        utf16(m.string() + "-export.reg"),
+        after(m.string() + "-after") {}
+};
+
+// Builds every size's machine, its export and its copy after `orvcard-op 0x40000` first, then
+// measures them round by round, every size in each round, so that a busy machine weighs on all
+// sizes alike.
+std::vector<ReplayReport> MeasureReplays(const Options& options) {
+  std::vector<ReplayReport> reports;
+  for (std::size_t nodes : options.sizes) {
+    ReplayReport& report = reports.emplace_back();
+    report.nodes = nodes;
+    SizeReport size;
+    size.nodes = nodes;
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(nodes)));
+    fs::remove_all(files.machine);
+    fs::remove_all(files.after);
+    std::fprintf(stderr, "%zu device nodes: building the machine, its export and a run\n", nodes);
+    BuildMachine(files.machine, size);
+    {
+      winsim::Registry registry;
+      winsim::ReadImageFile(files.utf8, registry);
+      std::ofstream out(files.utf16, std::ios::binary);
+      winsim::WriteRegImageUtf16(registry, [&](std::string_view bytes) {
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+      });
+      if (!out.flush()) {
+        Fail("cannot write " + files.utf16.string());
+      }
+    }
+    fs::copy(files.machine, files.after, fs::copy_options::recursive);
+    RunOperation(options, 0x40000, files.after);
+    report.utf8Bytes = fs::file_size(files.utf8);
+    report.utf16Bytes = fs::file_size(files.utf16);
+  }
+  for (int round = 0; round < options.repeat; ++round) {
+    std::fprintf(stderr, "round %d of %d\n", round + 1, options.repeat);
+    for (ReplayReport& report : reports) {
+      const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+      // Alternate which form goes first, so that neither always finds the other's pages cached.
+      if (round % 2 == 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      report.utf16.runs.push_back(TimeLoad(files.utf16));
+      if (round % 2 != 0) {
+        report.utf8.runs.push_back(TimeLoad(files.utf8));
+      }
+      // winsim diff exits with 1: the machines differ.
+      report.diff.runs.push_back(
+          RunChild({options.winsim.string(), "diff", files.machine.string(), files.after.string()},
+                   files.after, 2));
+    }
+  }
+  for (const ReplayReport& report : reports) {
+    const ReplayFiles files(options.work / ("machine-" + std::to_string(report.nodes)));
+    if (!options.keep) {
+      fs::remove_all(files.machine);
+      fs::remove_all(files.after);
+      fs::remove(files.utf16);
+    }
+  }
+  return reports;
+}
+
+void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
+  std::printf(
+      "Loading a machine's export as `winsim export` writes it (UTF-16LE, BOM, CR LF) against the "
+      "same image in UTF-8 (registry.reg), in this process, and `winsim diff` of the machine and "
+      "a copy after `orvcard-op 0x40000`, as a child process; medians of %d runs:\n\n",
+      repeat);
+  std::printf(
+      "| device nodes | registry.reg | export | load UTF-8 | load UTF-16 | UTF-16 / UTF-8 (CPU "
+      "time) | winsim diff | diff growth per doubling (CPU time) | diff peak memory |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  double worstGrowth = 0;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    const ReplayReport& size = sizes[i];
+    std::string growth = "-";
+    if (i > 0) {
+      const ReplayReport& before = sizes[i - 1];
+      const double g = Growth(before.diff.Seconds(), before.nodes, size.diff.Seconds(), size.nodes);
+      worstGrowth = std::max(worstGrowth, g);
+      growth = Format("%.2f", g) + Format(" (%.2f)", Growth(before.diff.CpuSeconds(), before.nodes,
+                                                            size.diff.CpuSeconds(), size.nodes));
+    }
+    std::printf(
+        "| %s | %s | %s | %s | %s | %.2f× (%.2f×) | %s | %s | %s |\n", Grouped(size.nodes).c_str(),
+        Megabytes(static_cast<double>(size.utf8Bytes)).c_str(),
+        Megabytes(static_cast<double>(size.utf16Bytes)).c_str(),
+        Milliseconds(size.utf8.Seconds()).c_str(), Milliseconds(size.utf16.Seconds()).c_str(),
+        size.utf16.Seconds() / size.utf8.Seconds(),
+        size.utf16.CpuSeconds() / size.utf8.CpuSeconds(), Milliseconds(size.diff.Seconds()).c_str(),
+        growth.c_str(), Megabytes(size.diff.PeakBytes()).c_str());
+  }
+  const ReplayReport& largest = sizes.back();
+  std::printf(
+      "\nTargets at %s device nodes: loading the UTF-16 export within %.1f× loading the UTF-8 "
+      "image: %s; winsim diff at most %.1f× the time for each doubling of the machine: %s\n",
+      Grouped(largest.nodes).c_str(), kMaxUtf16Ratio,
+      Mark(largest.utf16.Seconds() <= kMaxUtf16Ratio * largest.utf8.Seconds()).c_str(),
+      kMaxDoublingGrowth, sizes.size() < 2 ? "-" : Mark(worstGrowth <= kMaxDoublingGrowth).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -526,12 +700,18 @@ int main(int argc, char** argv) {
   }
   fs::create_directories(options.work);
   options.work = fs::absolute(options.work);
-  if (::access(options.op.c_str(), X_OK) != 0) {
-    Fail("cannot run " + options.op.string());
+  for (const fs::path& program : {options.op, options.winsim}) {
+    if (::access(program.c_str(), X_OK) != 0) {
+      Fail("cannot run " + program.string());
+    }
   }
   std::vector<SizeReport> sizes;
+  std::vector<ReplayReport> replays;
   try {
-    for (std::size_t nodes : options.sizes) {
+    if (options.replay) {
+      replays = MeasureReplays(options);
+    }
+    for (std::size_t nodes : options.replay ? std::vector<std::size_t>{} : options.sizes) {
       sizes.push_back(MeasureSize(options, nodes));
     }
   } catch (const std::exception& error) {
@@ -542,6 +722,10 @@ int main(int argc, char** argv) {
   } else if (ownWork) {
     fs::remove_all(options.work);
   }
-  PrintReport(sizes, options.repeat);
+  if (options.replay) {
+    PrintReplayReport(replays, options.repeat);
+  } else {
+    PrintReport(sizes, options.repeat);
+  }
   return 0;
 }

@@ -3,6 +3,7 @@
 # simulated machines of 1,000, 10,000 and 100,000 device nodes.
 #
 #   bench/run.sh [machine_bench options]      e.g. bench/run.sh --sizes 1000,10000 --repeat 5
+#   bench/run.sh --replay --sizes 25000,50000,100000 --repeat 3   loading exports, winsim diff
 #
 # The report goes to stdout and to build/release/bench/results.md, progress to stderr: first the
 # host and its load, then the README's table as it stands in the README, then the full tables.
@@ -11,5 +12,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
-cmake --build --preset release --target machine_bench -j 2 >&2
+cmake --build --preset release --target machine_bench winsim -j 2 >&2
 build/release/bench/machine_bench "$@" | tee build/release/bench/results.md

@@ -22,8 +22,7 @@ constexpr DWORD kMapTextChars = 260;
 constexpr DWORD kMapTextBytes = 260;         // stored whatever the text's length
 constexpr std::size_t kMapNumberIndex = 15;  // after "\DosDevices\LPT"
 constexpr std::size_t kPortNumberIndex = 3;  // after "LPT"
-constexpr std::size_t kNameChars = 256;
-constexpr int kListRoom = 9;  // LPT1 to LPT9
+constexpr int kListRoom = 9;                 // LPT1 to LPT9
 
 // A list of port numbers, filled by appending.
 struct PortNumberList {
@@ -41,20 +40,16 @@ bool Contains(const PortNumberList& list, int number) {
   return std::find(list.entries, list.entries + list.count, number) != list.entries + list.count;
 }
 
-// The parallel-port map key, or null when it does not open.
-HKEY OpenParallelPortMap(WindowsApi& api) {
-  HKEY key = nullptr;
-  if (api.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParallelPortMap, 0, KEY_ALL_ACCESS, &key) !=
-      ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
+// Opens the parallel-port map into `map`; false when it does not open.
+bool OpenParallelPortMap(WindowsApi& api, KeyGuard& map) {
+  return api.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kParallelPortMap, 0, KEY_ALL_ACCESS, map.put()) ==
+         ERROR_SUCCESS;
 }
 
 // The numbers in the map's values 0 to 8; a value that cannot be read adds nothing.
 void ReadMapNumbers(WindowsApi& api, PortNumberList& mapNumbers) {
-  KeyGuard map(api, OpenParallelPortMap(api));
-  if (!map.valid()) {
+  KeyGuard map(api);
+  if (!OpenParallelPortMap(api, map)) {
     return;
   }
   for (DWORD index = 0; index < kMapValueIndices; ++index) {
@@ -78,14 +73,8 @@ void ReadCardNumbers(WindowsApi& api, HDEVINFO set, PortNumberList& cardNumbers)
   SP_DEVINFO_DATA device;
   for (DWORD index = 0; cardNumbers.count < kListRoom && EnumerateDevice(api, set, index, device);
        ++index) {
-    KeyGuard key(api, OpenDeviceKey(api, set, device));
-    if (!key.valid()) {
-      continue;
-    }
     WCHAR portName[kPortNameChars];
-    const bool read = ReadPortName(api, key.get(), portName);
-    key.Close();
-    if (!read) {
+    if (!ReadDevicePortName(api, set, device, portName)) {
       continue;
     }
     Append(cardNumbers, NumberFromIndex(portName, kPortNameChars, kPortNumberIndex));
@@ -104,27 +93,15 @@ void RenameCardPorts(WindowsApi& api, HDEVINFO set, const WCHAR* namePrefix,
   for (DWORD m = 0;
        m < static_cast<DWORD>(newPortNumbers.count) && EnumerateDevice(api, set, m, device); ++m) {
     const int f = newPortNumbers.entries[m];
-    WCHAR portName[kNameChars] = {};
-    FormatText(portName, kNameChars, u"LPT%d", {f});
-    KeyGuard key(api, OpenDeviceKey(api, set, device));
-    if (key.valid()) {
-      WritePortName(api, key.get(), portName);
-      key.Close();
-    }
-    WCHAR friendlyName[kNameChars] = {};
-    FormatText(friendlyName, kNameChars, u"%s (LPT%d)", {namePrefix, f});
-    if (ProbeDeviceKey(api, set, device)) {
-      WriteFriendlyName(api, set, device, friendlyName);
-    }
-    RestartDevice(api, set, device);
+    RenamePort(api, set, device, u"LPT", f, namePrefix);
   }
 }
 
 // Value e of the map receives newMapNumbers[e], for e below n; the values from index n on keep
 // their data.
 void RewriteMap(WindowsApi& api, const PortNumberList& newMapNumbers) {
-  KeyGuard map(api, OpenParallelPortMap(api));
-  if (!map.valid()) {
+  KeyGuard map(api);
+  if (!OpenParallelPortMap(api, map)) {
     return;
   }
   for (DWORD e = 0; e < kMapValueIndices; ++e) {

@@ -13,7 +13,6 @@ namespace {
 
 constexpr std::size_t kPortNumberIndex = 3;  // after "COM"
 constexpr std::size_t kLocationChars = 256;  // 512 bytes
-constexpr std::size_t kNameChars = 256;
 constexpr int kTableEntries = 256;
 
 // Releases the COM number of every serial port of the card, present or not, and, when
@@ -22,16 +21,11 @@ LONG ReleaseSerialPorts(WindowsApi& api, const WCHAR* hardwareId, bool deleteDev
   DevInfoGuard set(api, BuildDeviceSet(api, hardwareId, DIGCF_ALLCLASSES));
   SP_DEVINFO_DATA device;
   for (DWORD index = 0; set.valid() && EnumerateDevice(api, set.get(), index, device); ++index) {
-    KeyGuard key(api, OpenDeviceKey(api, set.get(), device));
-    if (key.valid()) {
-      WCHAR portName[kPortNameChars];
-      const bool read = ReadPortName(api, key.get(), portName);
-      key.Close();
-      if (read) {
-        // COM7 gives 7; a name without a number gives 0, which is passed on as it is.
-        const int number = NumberFromIndex(portName, kPortNameChars, kPortNumberIndex);
-        ReleaseComNumber(api, static_cast<DWORD>(number));
-      }
+    WCHAR portName[kPortNameChars];
+    if (ReadDevicePortName(api, set.get(), device, portName)) {
+      // COM7 gives 7; a name without a number gives 0, which is passed on as it is.
+      const int number = NumberFromIndex(portName, kPortNameChars, kPortNumberIndex);
+      ReleaseComNumber(api, static_cast<DWORD>(number));
     }
     if (deleteDevices) {
       DeleteDevice(api, set.get(), device);
@@ -84,9 +78,7 @@ bool CollectComNumbers(WindowsApi& api, HDEVINFO set, std::size_t prefixLength,
   SP_DEVINFO_DATA device;
   for (DWORD i = 0; EnumerateDevice(api, set, i, device); ++i) {
     WCHAR portName[kPortNameChars];
-    KeyGuard key(api, OpenDeviceKey(api, set, device));
-    const bool named = key.valid() && ReadPortName(api, key.get(), portName);
-    key.Close();
+    const bool named = ReadDevicePortName(api, set, device, portName);
     const PortLocation location = ReadPortLocation(api, set, device, prefixLength);
     const int renamePosition = PortPosition(location, i, renameCardStart);
     if (named && PortPosition(location, i, cardStart) != renamePosition) {
@@ -137,19 +129,7 @@ void RenameComPorts(WindowsApi& api, HDEVINFO set, const WCHAR* namePrefix,
       continue;
     }
     const int f = static_cast<int>(comNumbers[position]);
-    WCHAR portName[kNameChars] = {};
-    FormatText(portName, kNameChars, u"COM%d", {f});
-    KeyGuard key(api, OpenDeviceKey(api, set, device));
-    if (key.valid()) {
-      WritePortName(api, key.get(), portName);
-      key.Close();
-    }
-    WCHAR friendlyName[kNameChars] = {};
-    FormatText(friendlyName, kNameChars, u"%s (COM%d)", {namePrefix, f});
-    if (ProbeDeviceKey(api, set, device)) {
-      WriteFriendlyName(api, set, device, friendlyName);
-    }
-    RestartDevice(api, set, device);
+    RenamePort(api, set, device, u"COM", f, namePrefix);
   }
 }
 

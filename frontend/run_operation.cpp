@@ -98,11 +98,20 @@ struct Operation {
 
 // The operation table. A code is matched as a whole; bit 0x10 only asks for the response file.
 constexpr Operation kOperations[] = {
-    {0x00001, Install},           {0x00011, Install},           {0x00002, Uninstall},
-    {0x00012, Uninstall},         {0x00004, LaunchInstaller},   {0x00008, CleanUpMapped},
-    {0x01000, NoOperation},       {0x02000, CleanUpRaw},        {0x03000, CleanUpRaw},
-    {0x04000, RenumberSerial},    {0x08000, RemoveCardDevices}, {0x10000, RestartDisplays},
-    {0x20000, ReleaseComNumbers}, {0x40000, RemapParallel},
+    {kOpInstall, Install},
+    {kOpInstall | kOpResponseFile, Install},
+    {kOpUninstall, Uninstall},
+    {kOpUninstall | kOpResponseFile, Uninstall},
+    {kOpLaunchInstaller, LaunchInstaller},
+    {kOpCleanUpMapped, CleanUpMapped},
+    {kOpNothing, NoOperation},
+    {kOpCleanUpRaw, CleanUpRaw},
+    {kOpCleanUpRawAlso, CleanUpRaw},
+    {kOpRenumberSerialPorts, RenumberSerial},
+    {kOpReleaseAndRemoveSerialPorts, RemoveCardDevices},
+    {kOpRestartDisplayDevices, RestartDisplays},
+    {kOpReleaseSerialPortNumbers, ReleaseComNumbers},
+    {kOpRemapParallelPorts, RemapParallel},
 };
 
 // An argument of the form -f2PATH (either letter case of f) names the response file.

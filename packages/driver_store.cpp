@@ -28,21 +28,8 @@ constexpr const WCHAR* kUninstallCommandFormat =
 constexpr const WCHAR* kInstallerFolder = u"ORVEK";
 constexpr const WCHAR* kInstallerName = u"DPInst.exe";
 
-HKEY OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
-  HKEY key = nullptr;
-  if (api.RegOpenKeyExW(parent, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
-}
-
-HKEY CreateKey(WindowsApi& api, HKEY parent, const WCHAR* subKey) {
-  HKEY key = nullptr;
-  if (api.RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                          nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    return nullptr;
-  }
-  return key;
+bool OpenKey(WindowsApi& api, HKEY parent, const WCHAR* subKey, KeyGuard& key) {
+  return api.RegOpenKeyExW(parent, subKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS;
 }
 
 // Whether the key has a value at `index`; only the name is asked for.
@@ -104,8 +91,8 @@ bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* comman
     error = api.GetLastError();
     return false;
   }
-  FileGuard process(api, info.hProcess);
-  FileGuard thread(api, info.hThread);
+  KernelObjectGuard process(api, info.hProcess);
+  KernelObjectGuard thread(api, info.hThread);
   DWORD exitCode = 0;
   if (api.WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
       !api.GetExitCodeProcess(info.hProcess, &exitCode)) {
@@ -126,12 +113,13 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
   if (!search.valid()) {
     return kNoInfFiles;
   }
-  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
-  if (!parent.valid()) {
+  KeyGuard parent(api);
+  if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
     return kCannotOpen;
   }
-  KeyGuard product(api, CreateKey(api, parent.get(), productKeyName));
-  if (!product.valid()) {
+  KeyGuard product(api);
+  if (api.RegCreateKeyExW(parent.get(), productKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_ALL_ACCESS, nullptr, product.put(), nullptr) != ERROR_SUCCESS) {
     return kCannotOpen;
   }
 
@@ -165,12 +153,12 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
 
 DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName) {
-  KeyGuard parent(api, OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath));
-  if (!parent.valid()) {
+  KeyGuard parent(api);
+  if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
     return kCannotOpen;
   }
-  KeyGuard product(api, OpenKey(api, parent.get(), productKeyName));
-  if (!product.valid()) {
+  KeyGuard product(api);
+  if (!OpenKey(api, parent.get(), productKeyName, product)) {
     return kCannotOpen;
   }
 

@@ -67,8 +67,8 @@ DWORD InfNamesVendor(WindowsApi& api, const WCHAR* folder, const WCHAR* fileName
   if (FormatText(path, kFolderChars, u"%s\\%s", {folder, fileName}) < 0) {
     return kCannotOpen;  // a shortened path would name another file
   }
-  FileGuard file(api, api.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  KernelObjectGuard file(api, api.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     return kCannotOpen;
   }

@@ -2,9 +2,16 @@
 
 #include <cstring>
 
+#include "platform/guards.h"
 #include "platform/text.h"
 
 namespace orv {
+
+namespace {
+
+constexpr std::size_t kPortNameTextChars = 256;  // the names a rename writes
+
+}  // namespace
 
 int NumberFromIndex(const WCHAR* text, std::size_t capacity, std::size_t index) {
   const std::size_t length = TextLength(text, capacity);
@@ -51,6 +58,29 @@ void WritePortName(WindowsApi& api, HKEY key, const WCHAR* portName) {
                      static_cast<DWORD>((TextLength(portName) + 1) * sizeof(WCHAR)));
 }
 
+bool ReadDevicePortName(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device,
+                        WCHAR (&portName)[kPortNameChars]) {
+  KeyGuard key(api, OpenDeviceKey(api, set, device));
+  return key.valid() && ReadPortName(api, key.get(), portName);
+}
+
+void RenamePort(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, const WCHAR* kind,
+                int number, const WCHAR* namePrefix) {
+  WCHAR portName[kPortNameTextChars] = {};
+  FormatText(portName, kPortNameTextChars, u"%s%d", {kind, number});
+  KeyGuard key(api, OpenDeviceKey(api, set, device));
+  if (key.valid()) {
+    WritePortName(api, key.get(), portName);
+    key.Close();
+  }
+  WCHAR friendlyName[kPortNameTextChars] = {};
+  FormatText(friendlyName, kPortNameTextChars, u"%s (%s%d)", {namePrefix, kind, number});
+  if (ProbeDeviceKey(api, set, device)) {
+    WriteFriendlyName(api, set, device, friendlyName);
+  }
+  RestartDevice(api, set, device);
+}
+
 bool ReadLocation(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, WCHAR* buffer,
                   DWORD bufferBytes) {
   std::memset(buffer, 0, bufferBytes);
@@ -85,10 +115,9 @@ void DeleteDevice(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device) {
 }
 
 void ReleaseComNumber(WindowsApi& api, DWORD comNumber) {
-  HCOMDB database = nullptr;
-  api.ComDBOpen(&database);
-  api.ComDBReleasePort(database, comNumber);
-  api.ComDBClose(database);
+  ComDbGuard database(api);
+  api.ComDBOpen(database.put());
+  api.ComDBReleasePort(database.get(), comNumber);
 }
 
 }  // namespace orv

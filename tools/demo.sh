@@ -31,8 +31,9 @@ fi
 
 before=$(mktemp)
 after=$(mktemp)
-trap 'rm -f "$before" "$after"' EXIT
+trap 'rm -f "$before" "$after" "$before.reg"' EXIT
 build/dev/winsim show "$machine" >"$before"
+cp "$machine/registry.reg" "$before.reg"
 echo "\$ orvcard"
 set +e
 build/dev/orvcard
@@ -52,3 +53,6 @@ done
 if grep -q '260 bytes' "$after" && ! grep -q '260 bytes' "$before"; then
   echo "The map values now hold 260 bytes: orvcard writes each as \\DosDevices\\LPTn followed by zero bytes up to 260 bytes, and winsim show gives the size of a text value that holds more than its text."
 fi
+echo
+echo "The same in the registry, key by key and value by value (winsim diff):"
+build/dev/winsim diff "$before.reg" "$machine" || [ $? -eq 1 ]

@@ -179,7 +179,11 @@ void HiveImage::Sync(const RegKey& key, Node& record) {
     record.values = values;
   }
   std::vector<const RegKey*> now;
-  key.ForEachSubkey([&](const RegKey& subkey) { now.push_back(&subkey); });
+  key.ForEachSubkey([&](const RegKey& subkey) {
+    if (subkey.LinkTarget() == nullptr) {
+      now.push_back(&subkey);
+    }
+  });
   if (now != record.subkeys) {
     const std::unordered_set<const RegKey*> kept(now.begin(), now.end());
     for (const RegKey* old : record.subkeys) {

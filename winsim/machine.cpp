@@ -54,31 +54,6 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads the image `file` into `registry`, a piece at a time.
-void ReadImageFile(const fs::path& file, Registry& registry) {
-  std::error_code ignored;
-  if (fs::is_directory(file, ignored)) {
-    throw MachineError(file, 0, "is a directory, not a file");
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    throw MachineError(file, 0,
-                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
-  }
-  try {
-    if (fs::is_regular_file(file, ignored)) {
-      ReadRegImage(in, registry);  // a piece at a time
-    } else {
-      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-      ReadRegImage(bytes, registry);
-    }
-  } catch (const RegFormatError& error) {
-    throw MachineError(file, error.line(), error.what());
-  }
-}
-
 using Sink = std::function<void(std::string_view)>;
 
 // Writes what `produce` hands to its sink to a new file `file` and flushes it to the disk.
@@ -153,6 +128,7 @@ void ReadHives(const fs::path& root, Registry& registry,
         InstallationPath(root, u"Windows\\System32\\config\\" + std::u16string(name)),
         registry.HKLM().CreateSubkey(name)));
   }
+  registry.LinkControlSet();
 }
 
 // Throws MachineError unless `dir` is a folder holding a registry image (or an offline
@@ -193,6 +169,30 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
 }
 
 }  // namespace
+
+void ReadImageFile(const fs::path& file, Registry& registry) {
+  std::error_code ignored;
+  if (fs::is_directory(file, ignored)) {
+    throw MachineError(file, 0, "is a directory, not a file");
+  }
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    throw MachineError(file, 0,
+                       errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
+  }
+  try {
+    if (fs::is_regular_file(file, ignored)) {
+      ReadRegImage(in, registry);  // a piece at a time
+    } else {
+      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
+      const std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      ReadRegImage(bytes, registry);
+    }
+  } catch (const RegFormatError& error) {
+    throw MachineError(file, error.line(), error.what());
+  }
+}
 
 MachineError::MachineError(fs::path file, int line, const std::string& problem)
     : std::runtime_error(Describe(file, line, problem)), file_(std::move(file)), line_(line) {}
@@ -258,16 +258,23 @@ void Machine::CreateSample(const fs::path& dir) {
   CreateMachineDir(dir, ParseRegImage(SampleMachineImage()));
 }
 
-void Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
+Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
   Registry registry;
-  std::error_code ignored;
-  if (fs::is_directory(regFile, ignored) && IsOfflineInstallation(regFile)) {
-    std::vector<std::unique_ptr<HiveImage>> hives;
-    ReadHives(regFile, registry, hives);
-  } else {
-    ReadImageFile(regFile, registry);
-  }
+  ReadRegistry(regFile, registry);
   CreateMachineDir(dir, registry);
+  return registry;
+}
+
+void ReadRegistry(const fs::path& machineOrFile, Registry& registry) {
+  std::error_code ignored;
+  if (!fs::is_directory(machineOrFile, ignored)) {
+    ReadImageFile(machineOrFile, registry);
+  } else if (IsOffline(machineOrFile)) {
+    std::vector<std::unique_ptr<HiveImage>> hives;
+    ReadHives(machineOrFile, registry, hives);
+  } else {
+    ReadImageFile(machineOrFile / kImageName, registry);
+  }
 }
 
 void Machine::Save() {

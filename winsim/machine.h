@@ -55,11 +55,11 @@ class Machine {
   static std::unique_ptr<Machine> FromImage(std::string_view image,
                                             const std::filesystem::path& driveC);
 
-  // Creates a machine directory from the built-in sample, or from a .reg file (or the registry
-  // of an offline installation, when `regFile` is one).
+  // Creates a machine directory from the built-in sample, or from a .reg file or the registry of
+  // an offline installation (and returns the registry it holds).
   static void CreateSample(const std::filesystem::path& dir);
-  static void CreateFromImage(const std::filesystem::path& dir,
-                              const std::filesystem::path& regFile);
+  static Registry CreateFromImage(const std::filesystem::path& dir,
+                                  const std::filesystem::path& regFile);
 
   Registry& registry() { return registry_; }
   const Registry& registry() const { return registry_; }
@@ -80,6 +80,13 @@ class Machine {
   bool onDisk_ = false;
   std::vector<std::unique_ptr<HiveImage>> hives_;  // of an offline installation
 };
+
+// Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
+// Throws MachineError for a file that cannot be read or is malformed (with its line).
+void ReadImageFile(const std::filesystem::path& file, Registry& registry);
+// Reads the registry of a machine folder (its image, or the hives of an offline installation),
+// or of a .reg file, into `registry`, as ReadImageFile does.
+void ReadRegistry(const std::filesystem::path& machineOrFile, Registry& registry);
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
 // driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing files are kept.

@@ -1,6 +1,7 @@
 #include "winsim/reg_codec.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <istream>
 #include <utility>
@@ -18,6 +19,17 @@ constexpr std::u16string_view kHeaderRegedit4 = u"REGEDIT4";
 
 // ---------------------------------------------------------------------------------------------
 // Bytes to text
+
+// A byte of Windows-1252 text as its character, as Windows converts it: 0x80 to 0x9F are mostly
+// typographic characters; the five bytes that the code page leaves undefined (0x81, 0x8D, 0x8F,
+// 0x90, 0x9D) map to the control characters of the same number, as every other byte does.
+char16_t FromWindows1252(unsigned char byte) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+}
 
 // Tells whether bytes fed in pieces are well-formed UTF-8 in structure: every lead byte is
 // followed by the right number of continuation bytes. Encoded surrogates are accepted, because
@@ -48,9 +60,10 @@ class Utf8Check {
 
 // The lines of an image, decoded one at a time, from bytes in memory or from a stream read a
 // piece at a time: UTF-16LE after its BOM; otherwise UTF-8 (a BOM is dropped) when the bytes
-// are UTF-8, else single-byte text read as Latin-1 (what an ANSI REGEDIT4 file written on a
-// western code page mostly is). Lines end at LF; the blanks and CRs that end a line are
-// dropped. A text that ends with LF has an empty last line after it.
+// are UTF-8, else single-byte text in the Windows-1252 code page, as Windows reads an ANSI file
+// on a western system (UseAnsi decides that at once, for a REGEDIT4 file). Lines end at LF; the
+// blanks and CRs that end a line are dropped. A text that ends with LF has an empty last line
+// after it.
 class ImageLines {
  public:
   explicit ImageLines(std::string_view bytes) : data_(bytes) {
@@ -97,14 +110,18 @@ class ImageLines {
     switch (encoding_) {
       case Encoding::kUtf16:
         line.resize(bytes.size() / 2);
-        for (std::size_t i = 0; i < line.size(); ++i) {
-          line[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                          (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(line.data(), bytes.data(), line.size() * 2);
+        } else {
+          for (std::size_t i = 0; i < line.size(); ++i) {
+            line[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                            (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+          }
         }
         break;
       case Encoding::kAscii:
       case Encoding::kUtf8:
-      case Encoding::kLatin1: {
+      case Encoding::kAnsi: {
         // Widen every byte (most lines are ASCII); in UTF-8 a line with a byte above 0x7F is
         // decoded from there on.
         line.resize(bytes.size());
@@ -118,8 +135,11 @@ class ImageLines {
           if (encoding_ == Encoding::kAscii) {
             DecideEncoding(bytes);
           }
-          // In Latin-1 each byte is its character, as widened.
-          if (encoding_ == Encoding::kUtf8) {
+          if (encoding_ == Encoding::kAnsi) {
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+              line[i] = FromWindows1252(static_cast<unsigned char>(bytes[i]));
+            }
+          } else if (encoding_ == Encoding::kUtf8) {
             std::size_t ascii = 0;
             while (static_cast<unsigned char>(bytes[ascii]) < 0x80) {
               ++ascii;
@@ -139,9 +159,17 @@ class ImageLines {
 
   int number() const { return number_; }  // of the line read last, from 1
 
+  // The rest is single-byte text in Windows-1252 (what Windows reads a REGEDIT4 file as), unless
+  // a BOM has named the encoding.
+  void UseAnsi() {
+    if (encoding_ == Encoding::kAscii && !utf8Bom_) {
+      encoding_ = Encoding::kAnsi;
+    }
+  }
+
  private:
-  // kAscii: no byte above 0x7F seen yet, so UTF-8 and Latin-1 read alike so far.
-  enum class Encoding { kUtf16, kAscii, kUtf8, kLatin1 };
+  // kAscii: no byte above 0x7F seen yet, so UTF-8 and Windows-1252 read alike so far.
+  enum class Encoding { kUtf16, kAscii, kUtf8, kAnsi };
   static constexpr std::size_t kPieceBytes = 1 << 20;
 
   // Where the LF at or after `from` is, or where the search stopped for want of bytes.
@@ -152,12 +180,20 @@ class ImageLines {
                  ? data_.size()
                  : static_cast<std::size_t>(static_cast<const char*>(found) - data_.data());
     }
-    for (; from + 2 <= data_.size(); from += 2) {
-      if (data_[from] == '\n' && data_[from + 1] == 0) {
-        return from;
+    // An LF byte found at an even distance from `from` (units are aligned with it) and followed
+    // by a zero byte is the character LF.
+    while (from + 2 <= data_.size()) {
+      const void* found = std::memchr(data_.data() + from, '\n', data_.size() - from - 1);
+      if (found == nullptr) {
+        break;
       }
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - data_.data());
+      if ((at - from) % 2 == 0 && data_[at + 1] == 0) {
+        return at;
+      }
+      from = at + 2 - (at - from) % 2;  // the unit after the one that holds the byte
     }
-    return from;
+    return from + (data_.size() - from) / 2 * 2;
   }
 
   bool IsUtf16() const {
@@ -171,6 +207,7 @@ class ImageLines {
       position_ = 2;
     } else if (data_.starts_with("\xEF\xBB\xBF")) {
       position_ = 3;
+      utf8Bom_ = true;
     }
   }
 
@@ -195,7 +232,7 @@ class ImageLines {
   }
 
   // At the first byte above 0x7F, in the line `bytes`: everything before it was ASCII, so the
-  // rest of the image from that line on decides between UTF-8 and Latin-1.
+  // rest of the image from that line on decides between UTF-8 and Windows-1252.
   void DecideEncoding(std::string_view bytes) {
     Utf8Check check;
     check.Feed(data_.substr(static_cast<std::size_t>(bytes.data() - data_.data())));
@@ -210,7 +247,7 @@ class ImageLines {
         throw RegFormatError(0, "cannot go back in the image after reading ahead");
       }
     }
-    encoding_ = check.Valid() ? Encoding::kUtf8 : Encoding::kLatin1;
+    encoding_ = check.Valid() ? Encoding::kUtf8 : Encoding::kAnsi;
   }
 
   static bool IsBlankOrCr(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
@@ -248,6 +285,7 @@ class ImageLines {
   std::size_t position_ = 0;
   bool inputEnded_ = false;
   bool finished_ = false;
+  bool utf8Bom_ = false;
   Encoding encoding_ = Encoding::kAscii;
   int number_ = 0;
 };
@@ -305,6 +343,9 @@ class ImageReader {
                            "or \"REGEDIT4\"");
     }
     unicode_ = line_.text == kHeaderVersion5;
+    if (!unicode_) {
+      lines.UseAnsi();
+    }
     std::u16string next;
     while (lines.Next(line_.text)) {
       line_.parts.assign(1, {0, lines.number()});
@@ -323,6 +364,7 @@ class ImageReader {
       ReadEntry();
     }
     EnterKey(nullptr);
+    registry_.LinkControlSet();
   }
 
  private:
@@ -599,7 +641,9 @@ class ImageReader {
         (type == orv::REG_SZ || type == orv::REG_EXPAND_SZ || type == orv::REG_MULTI_SZ)) {
       std::vector<std::uint8_t> wide(data.size() * 2);
       for (std::size_t i = 0; i < data.size(); ++i) {
-        wide[2 * i] = data[i];
+        const char16_t c = FromWindows1252(data[i]);
+        wide[2 * i] = static_cast<std::uint8_t>(c & 0xFF);
+        wide[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
       }
       return wide;
     }
@@ -664,9 +708,16 @@ class ImageWriter {
     }
     const std::size_t length = path_.size();
     key.ForEachSubkey([&](const RegKey& subkey) {
+      // A link is written as a copy of its target's tree when the image held one.
+      const RegKey* content = subkey.LinkTarget() == nullptr ? &subkey
+                              : subkey.LinkWritten()         ? subkey.LinkTarget()
+                                                             : nullptr;
+      if (content == nullptr) {
+        return;
+      }
       path_ += '\\';
       AppendUtf8(path_, subkey.name());
-      WriteKey(subkey);
+      WriteKey(*content);
       path_.resize(length);
     });
   }
@@ -893,17 +944,29 @@ void WriteRegImage(const Registry& registry, const std::function<void(std::strin
   ImageWriter(piece, &sink).Write(registry);
 }
 
-std::string WriteRegImageUtf16(const Registry& registry) {
-  const std::u16string text = orv::Utf8ToUtf16(WriteRegImage(registry));
-  std::string bytes = "\xFF\xFE";
-  bytes.reserve(text.size() * 2 + 16);
-  for (char16_t c : text) {
-    if (c == u'\n') {
-      bytes += std::string_view("\r\0", 2);
+void WriteRegImageUtf16(const Registry& registry,
+                        const std::function<void(std::string_view)>& sink) {
+  sink("\xFF\xFE");
+  std::string bytes;
+  // The canonical text comes in whole lines, so each piece converts on its own.
+  WriteRegImage(registry, [&](std::string_view piece) {
+    const std::u16string text = orv::Utf8ToUtf16(piece);
+    bytes.clear();
+    bytes.reserve(text.size() * 2 + text.size() / 8);
+    for (char16_t c : text) {
+      if (c == u'\n') {
+        bytes += std::string_view("\r\0", 2);
+      }
+      bytes.push_back(static_cast<char>(c & 0xFF));
+      bytes.push_back(static_cast<char>(c >> 8));
     }
-    bytes.push_back(static_cast<char>(c & 0xFF));
-    bytes.push_back(static_cast<char>(c >> 8));
-  }
+    sink(bytes);
+  });
+}
+
+std::string WriteRegImageUtf16(const Registry& registry) {
+  std::string bytes;
+  WriteRegImageUtf16(registry, [&](std::string_view piece) { bytes += piece; });
   return bytes;
 }
 

@@ -24,9 +24,11 @@ class RegFormatError : public std::runtime_error {
 // Reads an image: "Windows Registry Editor Version 5.00" or "REGEDIT4", as UTF-16LE with a BOM
 // or as UTF-8 (with or without a BOM), CR LF or LF line ends. Keys with a leading '-' are
 // deleted, values set to '-' are deleted. Throws RegFormatError for a malformed line.
-// A file without a BOM that is not UTF-8 is read as Latin-1 (an ANSI REGEDIT4 export); in a
-// REGEDIT4 image the hex form of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ holds one byte per
-// character, which becomes UTF-16LE, as when regedit imports such a file.
+// A REGEDIT4 file without a BOM, and a file without a BOM that is not UTF-8, is read in the
+// Windows-1252 code page, as Windows and Wine read an ANSI file; in a REGEDIT4 image the hex form
+// of REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ holds one byte per character, which becomes
+// UTF-16LE the same way, as when regedit imports such a file. At the end, the control set is
+// linked (Registry::LinkControlSet).
 void ReadRegImage(std::string_view bytes, Registry& into);
 // The same from a stream, read a piece at a time, so that the image is never held whole.
 // Where the encoding is in doubt (a byte above 0x7F in a file without a BOM), the rest of the
@@ -42,7 +44,10 @@ std::string WriteRegImage(const Registry& registry);
 // it can be written or compared without being held whole.
 void WriteRegImage(const Registry& registry, const std::function<void(std::string_view)>& sink);
 
-// The same content as regedit writes it: UTF-16LE with a BOM and CR LF line ends.
+// The same content as regedit writes it: UTF-16LE with a BOM and CR LF line ends, the form that
+// `reg import` and regedit read without loss (they read a version 5 file without BOM as ANSI).
 std::string WriteRegImageUtf16(const Registry& registry);
+void WriteRegImageUtf16(const Registry& registry,
+                        const std::function<void(std::string_view)>& sink);
 
 }  // namespace winsim

@@ -1,7 +1,12 @@
 #include "winsim/registry.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <iterator>
+#include <string>
+
+#include "platform/win_types.h"
 
 namespace winsim {
 
@@ -107,7 +112,11 @@ std::size_t RegKey::SubkeyPosition(std::u16string_view name, bool* found) const 
 const std::shared_ptr<RegKey>* RegKey::Lookup(std::u16string_view name) const {
   bool found = false;
   const std::size_t position = SubkeyPosition(name, &found);
-  return found && !Gone(*subkeys_[position]) ? &subkeys_[position] : nullptr;
+  if (!found || Gone(*subkeys_[position])) {
+    return nullptr;
+  }
+  const std::shared_ptr<RegKey>& key = subkeys_[position];
+  return key->link_ != nullptr ? &key->link_ : &key;
 }
 
 std::shared_ptr<RegKey> RegKey::SharedSubkey(std::u16string_view name) const {
@@ -124,7 +133,8 @@ RegKey& RegKey::CreateSubkey(std::u16string_view name) {
   bool found = false;
   const std::size_t position = SubkeyPosition(name, &found);
   if (found && !Gone(*subkeys_[position])) {
-    return *subkeys_[position];
+    RegKey& key = *subkeys_[position];
+    return key.link_ != nullptr ? *key.link_ : key;
   }
   const ChangeWatch* watch = NoteChange(true);
   auto key = std::make_shared<RegKey>(std::u16string(name));
@@ -146,15 +156,29 @@ bool RegKey::DeleteSubkeyTree(std::u16string_view name) {
     return false;
   }
   NoteChange(true);
+  const std::shared_ptr<RegKey> removed = subkeys_[position];
+  if (removed->link_ != nullptr) {
+    --links_;
+  }
   if (deleted_) {
     // A deleted tree has no placeholders: it just lets go of the key.
     subkeys_.erase(subkeys_.begin() + static_cast<std::ptrdiff_t>(position));
-    return true;
+  } else {
+    removed->MarkDeleted();
+    if (++deletedSubkeys_ * 2 > subkeys_.size()) {
+      std::erase_if(subkeys_, [](const std::shared_ptr<RegKey>& key) { return key->deleted_; });
+      deletedSubkeys_ = 0;
+    }
   }
-  subkeys_[position]->MarkDeleted();
-  if (++deletedSubkeys_ * 2 > subkeys_.size()) {
-    std::erase_if(subkeys_, [](const std::shared_ptr<RegKey>& key) { return key->deleted_; });
-    deletedSubkeys_ = 0;
+  // A link never outlives its target.
+  while (links_ != 0) {
+    const auto link = std::find_if(
+        subkeys_.begin(), subkeys_.end(),
+        [&](const std::shared_ptr<RegKey>& key) { return key->link_ == removed && !Gone(*key); });
+    if (link == subkeys_.end()) {
+      break;
+    }
+    DeleteSubkeyTree(std::u16string((*link)->name_));
   }
   return true;
 }
@@ -329,6 +353,71 @@ bool Registry::ChangedSinceBaseline() const {
     }
   }
   return false;
+}
+
+namespace {
+
+// Writes the values and subkeys of `from` into `into`, as an import of `from` there would.
+void MergeTree(const RegKey& from, RegKey& into) {
+  for (const RegValue& value : from.values()) {
+    into.SetValue(value.name, value.type, value.data);
+  }
+  from.ForEachSubkey(
+      [&](const RegKey& subkey) { MergeTree(subkey, into.CreateSubkey(subkey.name())); });
+}
+
+}  // namespace
+
+std::u16string SelectedControlSet(const Registry& registry) {
+  const RegKey* select = Registry::Open(registry.HKLM(), u"SYSTEM\\Select");
+  const RegValue* current = select == nullptr ? nullptr : select->FindValue(u"Current");
+  if (current == nullptr || current->type != orv::REG_DWORD || current->data.size() != 4) {
+    return {};
+  }
+  const std::uint32_t number = static_cast<std::uint32_t>(current->data[0]) |
+                               (current->data[1] << 8) | (current->data[2] << 16) |
+                               (static_cast<std::uint32_t>(current->data[3]) << 24);
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
+  std::u16string name = u"ControlSet";
+  name.append(digits, digits + std::strlen(digits));
+  return name;
+}
+
+void Registry::LinkControlSet() {
+  constexpr std::u16string_view kCurrent = u"CurrentControlSet";
+  const std::u16string name = SelectedControlSet(*this);
+  if (name.empty()) {
+    return;
+  }
+  RegKey* system = HKLM().FindSubkey(u"SYSTEM");  // holds Select
+  std::shared_ptr<RegKey> target = system->SharedSubkey(name);
+  bool found = false;
+  const std::size_t position = system->SubkeyPosition(kCurrent, &found);
+  const bool live = found && !system->Gone(*system->subkeys_[position]);
+  if (target == nullptr || (live && system->subkeys_[position]->link_ != nullptr)) {
+    return;
+  }
+  const RegKey::ChangeWatch* watch = system->NoteChange(true);
+  auto link = std::make_shared<RegKey>(std::u16string(kCurrent));
+  link->parent_ = system;
+  link->born_ = watch == nullptr ? 0 : watch->generation;
+  link->link_ = std::move(target);
+  ++system->links_;
+  if (live) {
+    const std::shared_ptr<RegKey> copy = system->subkeys_[position];
+    MergeTree(*copy, *link->link_);
+    link->name_ = copy->name_;
+    link->linkWritten_ = true;
+    copy->MarkDeleted();
+    system->subkeys_[position] = std::move(link);
+  } else if (found) {
+    system->subkeys_[position] = std::move(link);  // takes the place of the deleted one
+    --system->deletedSubkeys_;
+  } else {
+    system->subkeys_.insert(system->subkeys_.begin() + static_cast<std::ptrdiff_t>(position),
+                            std::move(link));
+  }
 }
 
 std::vector<RegKey*> Registry::Roots() const {

@@ -50,11 +50,18 @@ class RegKey {
   RegKey* parent() const { return parent_; }
   // True once the key has been deleted; open handles to it then fail with ERROR_KEY_DELETED.
   bool deleted() const { return deleted_; }
+  // For a link (SYSTEM\CurrentControlSet), the key it names, else null. Every use of a link by
+  // name (finding, creating, opening a path through it) reaches its target; enumerating the
+  // parent lists the link itself, by its own name, without values or subkeys of its own.
+  RegKey* LinkTarget() const { return link_.get(); }
+  // Whether an image holds the link's tree a second time, under the link's name.
+  bool LinkWritten() const { return linkWritten_; }
 
   // Subkeys.
   RegKey* FindSubkey(std::u16string_view name) const;
   RegKey& CreateSubkey(std::u16string_view name);  // the existing one, or a new one
-  // Deletes the subkey with its whole tree; false when there is none.
+  // Deletes the subkey with its whole tree (links to it go with it; deleting a link deletes just
+  // the link); false when there is none.
   bool DeleteSubkeyTree(std::u16string_view name);
   std::size_t SubkeyCount() const { return subkeys_.size() - deletedSubkeys_; }
   // Subkeys in case-insensitive name order.
@@ -128,6 +135,9 @@ class RegKey {
   // one costs no more than deleting them together.
   std::vector<std::shared_ptr<RegKey>> subkeys_;
   std::size_t deletedSubkeys_ = 0;
+  std::size_t links_ = 0;  // subkeys that are links
+  std::shared_ptr<RegKey> link_;
+  bool linkWritten_ = false;
   std::vector<RegValue> values_;
   // Index of the values by folded name, kept only for keys with many values.
   std::unique_ptr<std::unordered_map<std::u16string, std::size_t>> valueIndex_;
@@ -167,9 +177,20 @@ class Registry {
   void TakeBaseline();
   bool ChangedSinceBaseline() const;
 
+  // Control sets: when HKEY_LOCAL_MACHINE\SYSTEM holds Select with Current (a REG_DWORD N) and
+  // the key ControlSet00N, SYSTEM\CurrentControlSet becomes a link to that key. A
+  // CurrentControlSet tree already there (the copy that exports of a running system hold) is
+  // read into the target first, as an import through the link would write it, and the link is
+  // then written out as a copy again. Does nothing when there is no such set or the link exists.
+  void LinkControlSet();
+
  private:
   std::vector<std::shared_ptr<RegKey>> roots_;
   std::unique_ptr<RegKey::ChangeWatch> watch_;
 };
+
+// The name of the control set that SYSTEM\Select names (Current, a REG_DWORD N: ControlSet00N),
+// or empty when there is no such value.
+std::u16string SelectedControlSet(const Registry& registry);
 
 }  // namespace winsim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -18,32 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::u16string_view kEnum = u"SYSTEM\\CurrentControlSet\\Enum";
+constexpr std::u16string_view kCardEnum = u"SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM";
 constexpr std::u16string_view kUninstallRecord =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEK Multi-I/O Card Driver";
-
-std::string TypeName(std::uint32_t type) {
-  switch (type) {
-    case orv::REG_NONE:
-      return "REG_NONE";
-    case orv::REG_SZ:
-      return "REG_SZ";
-    case orv::REG_EXPAND_SZ:
-      return "REG_EXPAND_SZ";
-    case orv::REG_BINARY:
-      return "REG_BINARY";
-    case orv::REG_DWORD:
-      return "REG_DWORD";
-    case orv::REG_MULTI_SZ:
-      return "REG_MULTI_SZ";
-    case orv::REG_QWORD:
-      return "REG_QWORD";
-    default: {
-      char text[32];
-      std::snprintf(text, sizeof text, "type 0x%x", type);
-      return text;
-    }
-  }
-}
 
 // The UTF-16LE texts in `data`, split at each NUL (a trailing odd byte is ignored).
 std::vector<std::u16string> TextsOf(const std::vector<std::uint8_t>& data) {
@@ -84,7 +62,7 @@ std::string ValueText(const RegValue* value) {
       const std::u16string text = TextsOf(data).front();
       std::string shown = orv::Utf16ToUtf8(text);
       if (data.size() != (text.size() + 1) * 2) {
-        shown += " (" + TypeName(value->type) + ", " + size + ")";
+        shown += " (" + RegTypeName(value->type) + ", " + size + ")";
       } else if (value->type == orv::REG_EXPAND_SZ) {
         shown += " (REG_EXPAND_SZ)";
       }
@@ -110,7 +88,7 @@ std::string ValueText(const RegValue* value) {
     default:
       break;
   }
-  return HexBytes(data) + " (" + TypeName(value->type) + ", " + size + ")";
+  return HexBytes(data) + " (" + RegTypeName(value->type) + ", " + size + ")";
 }
 
 std::string ValueText(const RegKey* key, std::u16string_view name) {
@@ -275,6 +253,65 @@ void ShowDriverStore(const fs::path& driveC, std::string& out) {
 
 }  // namespace
 
+std::string RegTypeName(std::uint32_t type) {
+  static constexpr const char* kNames[] = {"REG_NONE",
+                                           "REG_SZ",
+                                           "REG_EXPAND_SZ",
+                                           "REG_BINARY",
+                                           "REG_DWORD",
+                                           "REG_DWORD_BIG_ENDIAN",
+                                           "REG_LINK",
+                                           "REG_MULTI_SZ",
+                                           "REG_RESOURCE_LIST",
+                                           "REG_FULL_RESOURCE_DESCRIPTOR",
+                                           "REG_RESOURCE_REQUIREMENTS_LIST",
+                                           "REG_QWORD"};
+  if (type < std::size(kNames)) {
+    return kNames[type];
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "type 0x%x", type);
+  return text;
+}
+
+std::string ReplaySummary(const Registry& registry) {
+  std::string out = "Replay\n  control set:  ";
+  const RegKey* system = registry.HKLM().FindSubkey(u"SYSTEM");
+  const RegKey* current = system == nullptr ? nullptr : system->FindSubkey(u"CurrentControlSet");
+  const std::u16string selected = SelectedControlSet(registry);
+  const std::string selectedText = selected.empty() ? "no SYSTEM\\Select"
+                                                    : "SYSTEM\\Select names " + Utf8(selected) +
+                                                          ", which this image does not hold";
+  if (current == nullptr) {
+    out += "none (no SYSTEM\\CurrentControlSet; " + selectedText + ")\n";
+  } else if (CompareFolded(current->name(), u"CurrentControlSet") != 0) {
+    out += Utf8(current->name()) + " (SYSTEM\\Select), linked as CurrentControlSet\n";
+  } else {
+    out += "CurrentControlSet, a key of its own (" + selectedText + ")\n";
+  }
+  std::size_t nodes = 0;
+  std::size_t present = 0;
+  if (const RegKey* card = Registry::Open(registry.HKLM(), kCardEnum)) {
+    card->ForEachSubkey([&](const RegKey& device) {
+      device.ForEachSubkey([&](const RegKey& instance) {
+        ++nodes;
+        present += instance.FindSubkey(u"Control") != nullptr ? 1 : 0;
+      });
+    });
+  }
+  out += "  card devices: " + std::to_string(nodes) + " device nodes under ORVPCARD_ENUM, " +
+         std::to_string(present) + " present\n";
+  if (nodes == 0) {
+    out += "  note: orvcard finds no card here: nothing under HKEY_LOCAL_MACHINE\\" +
+           Utf8(kCardEnum) + "\n";
+  } else if (present == 0) {
+    out +=
+        "  note: no card device is present (none has a Control subkey, which Windows keeps for "
+        "started devices and Wine never creates): the port renumbering finds no port\n";
+  }
+  return out;
+}
+
 // What the tool reads of the platform on this machine: the version it is told and the platform
 // code it computes from it.
 void ShowPlatformCode(Machine& machine, std::string& out) {
@@ -296,6 +333,7 @@ std::string ShowMachine(Machine& machine) {
   std::string out;
   ShowWindows(machine.registry(), out);
   ShowPlatformCode(machine, out);
+  out += "\n" + ReplaySummary(machine.registry());
   ShowDevices(machine.registry(), out);
   ShowParallelPortMap(machine.registry(), out);
   ShowComDatabase(machine.registry(), out);

@@ -1,6 +1,7 @@
 // A readable summary of a simulated machine, for `winsim show`: what the tool reads and changes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "winsim/machine.h"
@@ -12,5 +13,14 @@ namespace winsim {
 // before and after a run, with the version and platform code the tool reads there (computed
 // through the simulated platform, which only reads for them). Changes nothing.
 std::string ShowMachine(Machine& machine);
+
+// What a replay of the machine will work on: which control set is current (and whether
+// CurrentControlSet is a link to it), how many device nodes the card has under
+// Enum\ORVPCARD_ENUM and how many of them are present (have a Control subkey), with a note when
+// the tool will find nothing to do.
+std::string ReplaySummary(const Registry& registry);
+
+// A value type as regedit names it (REG_SZ, ...), or "type 0xN" for a number it has no name for.
+std::string RegTypeName(std::uint32_t type);
 
 }  // namespace winsim

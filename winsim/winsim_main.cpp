@@ -1,34 +1,48 @@
-// winsim: creates, inspects and exports simulated machines.
+// winsim: creates, inspects, exports and compares simulated machines.
 //
 //   winsim init DIR [--from FILE.reg]      the sample machine, or one built from a .reg export
+//                                          (or from the registry of an offline installation)
 //   winsim show [DIR]                      a readable summary (reads only); without DIR, the
 //                                          machine orvcard uses ($ORVCARD_MACHINE or the default)
-//   winsim export DIR [--utf16] [-o FILE]  the registry image (stdout by default)
+//   winsim export DIR [--utf8] [-o FILE]   the registry image (stdout by default): UTF-16LE with
+//                                          BOM and CR LF, what reg import and regedit read;
+//                                          --utf8 gives the canonical UTF-8 form of registry.reg
+//   winsim diff A B                        what differs from A to B (each a machine directory,
+//                                          an offline installation or a .reg file); exit 0 when
+//                                          nothing does, 1 when something does
+// Wherever a machine directory goes, the root of an offline Windows installation (a folder with
+// Windows/System32/config/SYSTEM and SOFTWARE) may go too.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "winsim/diff.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
 #include "winsim/show.h"
 
 namespace {
 
+constexpr int kExitDiffers = 1;
 constexpr int kExitUsage = 64;
 constexpr int kExitMachineError = 125;
 constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
-    "usage: winsim init DIR [--from FILE.reg]\n"
+    "usage: winsim init DIR [--from FILE.reg|WINDOWS_ROOT]\n"
     "       winsim show [DIR]\n"
-    "       winsim export DIR [--utf16] [-o FILE]\n";
+    "       winsim export DIR [--utf8] [-o FILE]\n"
+    "       winsim diff A B\n"
+    "DIR, A and B may also be the root of an offline Windows installation.\n";
 
 struct UsageError {
   std::string problem;
@@ -37,9 +51,10 @@ struct UsageError {
 struct Arguments {
   std::string command;
   std::string dir;
+  std::string other;                  // diff: the second machine or file
   std::optional<std::string> from;    // init --from
   std::optional<std::string> output;  // export -o
-  bool utf16 = false;                 // export --utf16
+  bool utf8 = false;                  // export --utf8
 };
 
 Arguments ParseArguments(const std::vector<std::string>& args) {
@@ -48,7 +63,8 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
   }
   Arguments parsed;
   parsed.command = args[0];
-  if (parsed.command != "init" && parsed.command != "show" && parsed.command != "export") {
+  if (parsed.command != "init" && parsed.command != "show" && parsed.command != "export" &&
+      parsed.command != "diff") {
     throw UsageError{"unknown command '" + parsed.command + "'"};
   }
   for (std::size_t i = 1; i < args.size(); ++i) {
@@ -63,13 +79,17 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
       parsed.from = operand();
     } else if (arg == "-o" && parsed.command == "export") {
       parsed.output = operand();
-    } else if (arg == "--utf16" && parsed.command == "export") {
-      parsed.utf16 = true;
-    } else if (arg.starts_with("-") || !parsed.dir.empty()) {
+    } else if ((arg == "--utf8" || arg == "--utf16") && parsed.command == "export") {
+      parsed.utf8 = arg == "--utf8";  // --utf16, the default, is still accepted
+    } else if (arg.starts_with("-") ||
+               !(parsed.dir.empty() || (parsed.command == "diff" && parsed.other.empty()))) {
       throw UsageError{"unexpected argument '" + arg + "'"};
     } else {
-      parsed.dir = arg;
+      (parsed.dir.empty() ? parsed.dir : parsed.other) = arg;
     }
+  }
+  if (parsed.command == "diff" && parsed.other.empty()) {
+    throw UsageError{"diff needs two machines or .reg files"};
   }
   if (parsed.dir.empty() && parsed.command != "show") {
     throw UsageError{"missing machine directory"};
@@ -77,31 +97,67 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
   return parsed;
 }
 
-bool WriteOutput(const std::optional<std::string>& file, const std::string& bytes) {
-  if (!file) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
-           std::fflush(stdout) == 0;
+using Sink = std::function<void(std::string_view)>;
+
+// Hands `produce` a sink that writes to `file` (stdout when there is none); false when a write
+// fails (errno tells why).
+bool WriteOutput(const std::optional<std::string>& file,
+                 const std::function<void(const Sink&)>& produce) {
+  std::FILE* out = file ? std::fopen(file->c_str(), "wb") : stdout;
+  if (out == nullptr) {
+    return false;
   }
-  std::ofstream out(*file, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  return static_cast<bool>(out);
+  bool written = true;
+  produce([&](std::string_view bytes) {
+    written = written && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  });
+  written = std::fflush(out) == 0 && written;
+  if (file && std::fclose(out) != 0) {
+    written = false;
+  }
+  return written;
+}
+
+// The registry of a machine directory (or offline installation), or of a .reg file.
+winsim::Registry LoadRegistry(const std::string& path) {
+  winsim::Registry registry;
+  winsim::ReadRegistry(path, registry);
+  return registry;
 }
 
 int Run(const Arguments& args) {
   if (args.command == "init") {
     if (args.from) {
-      winsim::Machine::CreateFromImage(args.dir, *args.from);
+      const winsim::Registry registry = winsim::Machine::CreateFromImage(args.dir, *args.from);
       std::printf("winsim: created a machine in %s from %s\n", args.dir.c_str(),
                   args.from->c_str());
+      std::fflush(stdout);
+      std::fputs(winsim::ReplaySummary(registry).c_str(), stderr);
     } else {
       winsim::Machine::CreateSample(args.dir);
       std::printf("winsim: created the sample machine in %s\n", args.dir.c_str());
     }
     return 0;
   }
-  // show and export only read: no lock, nothing written to the machine. Without a folder, show
-  // looks at the machine the programs use, created from the sample as they create it.
+  // show, export and diff only read: no lock, nothing written to a machine.
+  std::function<void(const Sink&)> produce;
+  if (args.command == "diff") {
+    const winsim::Registry before = LoadRegistry(args.dir);
+    const winsim::Registry after = LoadRegistry(args.other);
+    bool differs = false;
+    if (!WriteOutput(std::nullopt, [&](const Sink& sink) {
+          differs = winsim::DiffRegistries(before, after, sink);
+        })) {
+      std::fprintf(stderr, "winsim: standard output: cannot write: %s\n", std::strerror(errno));
+      return kExitOutputError;
+    }
+    // The output is flushed and nothing else is open: the process ends here, without freeing
+    // the two registries key by key (a quarter of the run on large machines; the system takes the
+    // memory back at once).
+    std::_Exit(differs ? kExitDiffers : 0);
+  }
+  // Without a folder, show looks at the machine the programs use, created from the sample as
+  // they create it.
   std::filesystem::path dir = args.dir;
   if (dir.empty()) {
     bool created = false;
@@ -111,10 +167,14 @@ int Run(const Arguments& args) {
     }
   }
   const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
-  const std::string text = args.command == "show" ? winsim::ShowMachine(*machine)
-                           : args.utf16           ? winsim::WriteRegImageUtf16(machine->registry())
-                                                  : winsim::WriteRegImage(machine->registry());
-  if (!WriteOutput(args.output, text)) {
+  if (args.command == "show") {
+    produce = [&](const Sink& sink) { sink(winsim::ShowMachine(*machine)); };
+  } else if (args.utf8) {
+    produce = [&](const Sink& sink) { winsim::WriteRegImage(machine->registry(), sink); };
+  } else {
+    produce = [&](const Sink& sink) { winsim::WriteRegImageUtf16(machine->registry(), sink); };
+  }
+  if (!WriteOutput(args.output, produce)) {
     std::fprintf(stderr, "winsim: %s: cannot write: %s\n",
                  args.output ? args.output->c_str() : "standard output", std::strerror(errno));
     return kExitOutputError;

@@ -725,8 +725,67 @@ Uninstall 0x00000022 C:\\packages\\orvekser.inf
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_fake\\orvekser.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_fake\\orvekpar.inf]\n'
 }
 
+# --- replaying a customer's machine ----------------------------------------------------------
+
+# Every kind of value goes through winsim init --from and winsim export and imports back into
+# Wine byte for byte; a Wine-made export of HKLM loads, replays and diffs.
+case_replay() {
+  start_case replay replay_values.reg
+  [[ -n $LINUX_DIR ]] || { fail "needs LINUX_BUILD_DIR"; return; }
+  local selector='SOFTWARE\ORVEK Replay' winsim=$LINUX_DIR/winsim
+  local imported exported
+  imported=$(registry_state "$selector")
+  if [[ $(grep -c '^value ' <<<"$imported") != 25 ]]; then
+    fail "the fixture imported $(grep -c '^value ' <<<"$imported") values, expected 25:"
+    sed 's/^/  /' <<<"$imported"
+  fi
+  "$winsim" init "$CASE_DIR/values" --from "$CASE_DIR/import.reg" >/dev/null 2>&1 &&
+    "$winsim" export "$CASE_DIR/values" -o "$CASE_DIR/values-export.reg" ||
+    fail "winsim init --from or export failed"
+  wine reg delete "HKLM\\$selector" /f >/dev/null 2>&1 || fail "reg delete"
+  wine reg import "$CASE_DIR/values-export.reg" >/dev/null 2>&1 || fail "reg import of the export"
+  exported=$(registry_state "$selector")
+  if [[ $exported == "$imported" ]]; then
+    pass "winsim export imports back as the fixture did, value by value and byte by byte"
+  else
+    fail "the export imports differently (- fixture, + export):"
+    diff <(echo "$imported") <(echo "$exported") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+  fi
+
+  # A customer's export as Wine writes it, with the card's parallel ports in it.
+  import_fixture "$FIXTURES/parallel_ports.reg"
+  wine reg export HKLM "$CASE_DIR/hklm.reg" /y >/dev/null 2>&1 || fail "reg export HKLM"
+  local customer=$CASE_DIR/customer summary changes status
+  summary=$("$winsim" init "$customer" --from "$CASE_DIR/hklm.reg" 2>&1 >/dev/null) ||
+    { fail "winsim init --from a Wine export: $summary"; return; }
+  # Wine's export holds CurrentControlSet as a key and Select, but not ControlSet001.
+  if [[ $summary == *"control set:  CurrentControlSet, a key of its own (SYSTEM\Select names ControlSet001, which this image does not hold)"* &&
+    $summary == *"card devices: 2 device nodes under ORVPCARD_ENUM, 2 present"* ]]; then
+    pass "the Wine export loads: $(tr '\n' ' ' <<<"$summary" | tr -s ' ')"
+  else
+    fail "summary of the Wine export: $summary"
+  fi
+  if "$winsim" diff "$CASE_DIR/hklm.reg" "$customer" >"$CASE_DIR/same.diff"; then
+    pass "the machine holds what the Wine export holds (winsim diff: no difference)"
+  else
+    fail "winsim diff of the export and its machine: $(head -c 600 "$CASE_DIR/same.diff")"
+  fi
+  cp -r "$customer" "$CASE_DIR/replayed"
+  (cd "$CASE_DIR" && ORVCARD_MACHINE=$CASE_DIR/replayed "$LINUX_DIR/orvcard") ||
+    fail "orvcard on the replayed machine"
+  set +e
+  changes=$("$winsim" diff "$customer" "$CASE_DIR/replayed")
+  status=$?
+  set -e
+  if [[ $status == 1 && $changes == *$'- PortName  REG_SZ  LPT4\n+ PortName  REG_SZ  LPT1'* ]]; then
+    pass "the replay renumbers the card's ports and winsim diff shows it"
+  else
+    fail "winsim diff after the replay (status $status): $(head -c 600 <<<"$changes")"
+  fi
+}
+
 # The cases, in order; ORV_WINE_CASES="name ..." runs only those.
-CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages)
+CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
 if [[ $ARCH == x86 ]]; then
   CASES+=(windows-2000)
 fi

@@ -223,8 +223,18 @@ TEST(RegCodecTest, ReadsRegeditUtf16Export) {
       "  00,4e,00,55,00,4d,00,00,00,00,00\n"
       "\"Count\"=dword:00000010\n"
       "\"Caf\xC3\xA9\"=\"\xE2\x82\xAC\"\n"
+      "\"\xE0\xA8\x8A\xC4\x80\"=\"\xC4\x8A\"\n"  // U+0A0A, U+0100, U+010A: bytes 0a 0a 00 01
       "\n");
+  std::istringstream stream(file);
+  Registry streamed;
+  ReadRegImage(stream, streamed);
   const Registry registry = ParseRegImage(file);
+  EXPECT_EQ(WriteRegImage(streamed), WriteRegImage(registry));
+  EXPECT_EQ(ValueAt(registry,
+                    u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000",
+                    u"\u0a0a\u0100")
+                .data,
+            Utf16(u"\u010a"));
   EXPECT_EQ(
       ValueAt(registry, u"HKLM\\HARDWARE\\DEVICEMAP\\PARALLEL PORTS", u"\\Device\\Parallel0").data,
       Utf16(u"\\DosDevices\\LPT1"));
@@ -246,25 +256,95 @@ TEST(RegCodecTest, ReadsUtf8WithAndWithoutByteOrderMark) {
 }
 
 TEST(RegCodecTest, ReadsRegedit4AsSingleByteText) {
-  // REGEDIT4 files are ANSI: bytes that are not UTF-8 read as Latin-1, and the string types in
+  // REGEDIT4 files are ANSI, read in Windows-1252 even where the bytes would be UTF-8 (0x80 is
+  // the euro sign, the undefined 0x81 and 0x9D stay control characters), and the string types in
   // hex form hold one byte per character.
   const std::string image =
       "REGEDIT4\r\n"
       "\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\r\n"
-      "\"Name\"=\"Caf\xE9\"\r\n"
-      "\"Expand\"=hex(2):25,41,25,00\r\n"
+      "\"Name\"=\"Caf\xE9 \x80\x81\x8A\x9D\x9F\"\r\n"
+      "\"Utf8\"=\"\xC3\xA9\"\r\n"
+      "\"Expand\"=hex(2):25,41,80,25,00\r\n"
       "\"List\"=hex(7):61,00,62,00,00\r\n"
       "\"Raw\"=hex:25,41\r\n"
       "@=dword:00000002\r\n";
   const Registry registry = ParseRegImage(image);
   const std::u16string key = u"HKLM\\SOFTWARE\\Old";
-  EXPECT_EQ(ValueAt(registry, key, u"Name").data, Utf16(u"Caf\u00e9"));
+  EXPECT_EQ(ValueAt(registry, key, u"Name").data,
+            Utf16(u"Caf\u00e9 \u20ac\u0081\u0160\u009d\u0178"));
+  EXPECT_EQ(ValueAt(registry, key, u"Utf8").data, Utf16(u"\u00c3\u00a9"));
   EXPECT_EQ(ValueAt(registry, key, u"Expand").type, orv::REG_EXPAND_SZ);
-  EXPECT_EQ(ValueAt(registry, key, u"Expand").data, Utf16(u"%A%"));
+  EXPECT_EQ(ValueAt(registry, key, u"Expand").data, Utf16(u"%A\u20ac%"));
+  // A version 5 file without BOM that is not UTF-8 is ANSI too.
+  EXPECT_EQ(
+      ValueAt(ParseRegImage("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                            "\"v\"=\"\x80\"\n"),
+              u"HKLM\\K", u"v")
+          .data,
+      Utf16(u"\u20ac"));
   EXPECT_EQ(ValueAt(registry, key, u"List").data, Utf16(u"a\0b"sv, 2));
   EXPECT_EQ(ValueAt(registry, key, u"Raw").data, (Bytes{0x25, 0x41}));
   EXPECT_EQ(ValueAt(registry, key, u"").data, (Bytes{2, 0, 0, 0}));
+}
+
+TEST(RegCodecTest, ControlSetsLoadAsALinkAndKeepTheirForm) {
+  const std::string header = "Windows Registry Editor Version 5.00\n\n";
+  const std::string system = "[HKEY_LOCAL_MACHINE]\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n\n";
+  const std::string set1 =
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001]\n\"Old\"=dword:00000001\n\n";
+  const auto set = [](const std::string& name, const std::string& value) {
+    return "[HKEY_LOCAL_MACHINE\\SYSTEM\\" + name + "]\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\" + name +
+           "\\Enum]\n\"v\"=\"" + value + "\"\n\n";
+  };
+  const auto select = [](int current) {
+    return "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:0000000" +
+           std::to_string(current) + "\n\n";
+  };
+  struct Case {
+    const char* what;
+    std::string image;
+    bool linked;
+    std::string canonical;  // after writing "w" through CurrentControlSet
+  };
+  const Case cases[] = {
+      {"both trees",
+       header + set1 + set("ControlSet002", "2") + set("CurrentControlSet", "2") + select(2), true,
+       header + system + set1 + set("ControlSet002", "2\"\n\"w\"=\"new") +
+           set("CurrentControlSet", "2\"\n\"w\"=\"new") + select(2)},
+      {"a copy that differs is read through the link",
+       header + set1 + set("ControlSet002", "2") + set("currentcontrolset", "copy") + select(2),
+       true,
+       header + system + set1 + set("ControlSet002", "copy\"\n\"w\"=\"new") +
+           set("currentcontrolset", "copy\"\n\"w\"=\"new") + select(2)},
+      {"control set only", header + set("ControlSet002", "2") + select(2) + set1, true,
+       header + system + set1 + set("ControlSet002", "2\"\n\"w\"=\"new") + select(2)},
+      {"current control set only", header + set("CurrentControlSet", "2"), false,
+       header + system + set("CurrentControlSet", "2\"\n\"w\"=\"new")},
+      {"Select names a missing set", header + set1 + set("CurrentControlSet", "2") + select(3),
+       false, header + system + set1 + set("CurrentControlSet", "2\"\n\"w\"=\"new") + select(3)},
+  };
+  for (const Case& c : cases) {
+    Registry registry = ParseRegImage(c.image);
+    RegKey& hklm = registry.HKLM();
+    RegKey* current = Registry::Open(hklm, u"SYSTEM\\CurrentControlSet\\Enum");
+    ASSERT_NE(current, nullptr) << c.what;
+    EXPECT_EQ(current == Registry::Open(hklm, u"SYSTEM\\ControlSet002\\Enum"), c.linked) << c.what;
+    Registry::Create(hklm, u"SYSTEM\\CurrentControlSet\\Enum")
+        .SetValue(u"w", orv::REG_SZ, Utf16(u"new"));
+    EXPECT_EQ(WriteRegImage(registry), c.canonical) << c.what;
+    EXPECT_EQ(WriteRegImage(ParseRegImage(c.canonical)), c.canonical) << c.what;
+  }
+
+  // The link goes with its target; deleting the link leaves the target.
+  Registry registry = ParseRegImage(cases[0].image);
+  RegKey& system2 = *registry.HKLM().FindSubkey(u"SYSTEM");
+  EXPECT_TRUE(system2.DeleteSubkeyTree(u"CurrentControlSet"));
+  EXPECT_NE(system2.FindSubkey(u"ControlSet002"), nullptr);
+  registry.LinkControlSet();
+  EXPECT_TRUE(system2.DeleteSubkeyTree(u"controlset002"));
+  EXPECT_EQ(system2.FindSubkey(u"CurrentControlSet"), nullptr);
+  EXPECT_EQ(WriteRegImage(registry), header + system + set1 + select(2));
 }
 
 TEST(RegCodecTest, AcceptsCommentsBlankLinesAndLooseSpacing) {

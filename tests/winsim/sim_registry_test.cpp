@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/text.h"
 #include "tests/support/sim_fixture.h"
 
 namespace winsim {
@@ -18,6 +19,11 @@ constexpr const char* kImage = R"(
 "Counter"=dword:00000007
 
 [HKEY_LOCAL_MACHINE\SOFTWARE\Vendor\Sub]
+
+[HKEY_LOCAL_MACHINE\SYSTEM\ControlSet002]
+
+[HKEY_LOCAL_MACHINE\SYSTEM\Select]
+"Current"=dword:00000002
 )";
 constexpr const char16_t* kMap = u"HARDWARE\\DEVICEMAP\\PARALLEL PORTS";
 
@@ -78,13 +84,19 @@ TEST(SimRegistryTest, CreateReportsWhetherTheKeyIsNew) {
   SimMachine sim(kImage);
   SimWindows& api = sim.api();
   const char16_t* path = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEK Card";
-  for (DWORD expected : {REG_CREATED_NEW_KEY, REG_OPENED_EXISTING_KEY}) {
+  // CurrentControlSet is a link to the control set that Select names: both names reach one key.
+  const std::pair<const char16_t*, DWORD> creates[] = {
+      {path, REG_CREATED_NEW_KEY},
+      {path, REG_OPENED_EXISTING_KEY},
+      {u"SYSTEM\\CurrentControlSet\\Services\\Parport", REG_CREATED_NEW_KEY},
+      {u"SYSTEM\\ControlSet002\\services\\parport", REG_OPENED_EXISTING_KEY}};
+  for (const auto& [created, expected] : creates) {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    EXPECT_EQ(api.RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    EXPECT_EQ(api.RegCreateKeyExW(HKEY_LOCAL_MACHINE, created, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                   KEY_ALL_ACCESS, nullptr, &key, &disposition),
               0);
-    EXPECT_EQ(disposition, expected);
+    EXPECT_EQ(disposition, expected) << orv::Utf16ToUtf8(created);
     api.RegCloseKey(key);
   }
   EXPECT_NE(sim.Key(path), nullptr);
