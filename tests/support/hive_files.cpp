@@ -75,6 +75,9 @@ void AddTree(hive_h* hive, hive_node_h node, const winsim::RegKey& key) {
     throw std::runtime_error("hivex cannot set the values of " + orv::Utf16ToUtf8(key.Path()));
   }
   key.ForEachSubkey([&](const winsim::RegKey& subkey) {
+    if (subkey.LinkTarget() != nullptr) {
+      return;  // CurrentControlSet: the model's, never a hive's
+    }
     const hive_node_h child =
         hivex_node_add_child(hive, node, orv::Utf16ToUtf8(subkey.name()).c_str());
     if (child == 0) {
@@ -215,7 +218,9 @@ std::string Dump(const winsim::RegKey& key) {
           out += '\n';
         }
         at.ForEachSubkey([&](const winsim::RegKey& subkey) {
-          dump(subkey, path + "\\" + orv::Utf16ToUtf8(subkey.name()));
+          if (subkey.LinkTarget() == nullptr) {
+            dump(subkey, path + "\\" + orv::Utf16ToUtf8(subkey.name()));
+          }
         });
       };
   dump(key, "");

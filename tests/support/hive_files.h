@@ -13,7 +13,8 @@ namespace testing_support {
 // every key it adds).
 void WriteEmptyHive(const std::filesystem::path& file);
 
-// Writes a new hive holding the values and subkeys of `key`, added one by one through hivex.
+// Writes a new hive holding the values and subkeys of `key`, added one by one through hivex
+// (links such as CurrentControlSet left out, as Windows keeps them out of its hives).
 void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
 
 // Reads the tree of a hive through hivex into `into` (an empty key); throws when hivex cannot.
@@ -24,7 +25,7 @@ void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
 void MakeOfflineInstallation(const std::filesystem::path& root, const winsim::Registry& registry);
 
 // The tree of `key`, one line per key (its path below `key`) and per value (name, type, size and
-// data in hex, in order), for comparing two trees key by key.
+// data in hex, in order), for comparing two trees key by key; links are left out.
 std::string Dump(const winsim::RegKey& key);
 
 // Sets the base block's second sequence number apart from the first (and mends the checksum),
