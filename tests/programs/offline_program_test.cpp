@@ -19,28 +19,11 @@ using testing_support::ProgramResult;
 using testing_support::ProgramSandbox;
 using winsim::Registry;
 
-// The sample machine as its hives hold it when Windows is not running: no HARDWARE tree, no
-// Control subkeys of device instances (both volatile), the devices in ControlSet00N, which
-// Select names. With N = 2, ControlSet001 is an older set with a card port of its own.
+// The sample machine as its hives hold it, with ControlSet00N current. With N = 2, ControlSet001
+// is an older set with a card port of its own.
 std::string OfflineImage(int current) {
-  Registry registry = winsim::ParseRegImage(winsim::SampleMachineImage());
-  registry.HKLM().DeleteSubkeyTree(u"HARDWARE");
-  Registry::Open(registry.HKLM(), u"SYSTEM\\CurrentControlSet\\Enum")
-      ->ForEachSubkey([](const winsim::RegKey& enumerator) {
-        enumerator.ForEachSubkey([](const winsim::RegKey& device) {
-          device.ForEachSubkey([](const winsim::RegKey& instance) {
-            const_cast<winsim::RegKey&>(instance).DeleteSubkeyTree(u"Control");
-          });
-        });
-      });
-  std::string image = winsim::WriteRegImage(registry);
-  const std::string live = "\\SYSTEM\\CurrentControlSet";
-  const std::string set = "\\SYSTEM\\ControlSet00" + std::to_string(current);
-  for (std::size_t at = image.find(live); at != std::string::npos; at = image.find(live, at)) {
-    image.replace(at, live.size(), set);
-  }
-  image += "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:0000000" +
-           std::to_string(current) + "\n\"LastKnownGood\"=dword:00000001\n\n";
+  std::string image =
+      testing_support::OfflineImage(winsim::ParseRegImage(winsim::SampleMachineImage()), current);
   if (current != 1) {
     image +=
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0009\\"

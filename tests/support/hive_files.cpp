@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "winsim/reg_codec.h"
 
 namespace testing_support {
 
@@ -189,6 +190,32 @@ void WriteHive(const fs::path& file, const winsim::RegKey& key) {
 void ReadHive(const fs::path& file, winsim::RegKey& into) {
   Hive hive = OpenHive(file, 0);
   ReadTree(hive.get(), hivex_root(hive.get()), into);
+}
+
+std::string OfflineImage(winsim::Registry registry, int current) {
+  registry.HKLM().DeleteSubkeyTree(u"HARDWARE");
+  if (winsim::RegKey* devices =
+          winsim::Registry::Open(registry.HKLM(), u"SYSTEM\\CurrentControlSet\\Enum")) {
+    for (winsim::RegKey* enumerator : devices->Subkeys()) {
+      for (winsim::RegKey* device : enumerator->Subkeys()) {
+        for (winsim::RegKey* instance : device->Subkeys()) {
+          instance->DeleteSubkeyTree(u"Control");
+        }
+      }
+    }
+  }
+  const std::string text = winsim::WriteRegImage(registry);
+  const std::string live = "\\SYSTEM\\CurrentControlSet";
+  const std::string set = "\\SYSTEM\\ControlSet00" + std::to_string(current);
+  std::string image;
+  std::size_t done = 0;
+  for (std::size_t at = text.find(live); at != std::string::npos; at = text.find(live, done)) {
+    image.append(text, done, at - done).append(set);
+    done = at + live.size();
+  }
+  image.append(text, done);
+  return image + "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=dword:0000000" +
+         std::to_string(current) + "\n\"LastKnownGood\"=dword:00000001\n\n";
 }
 
 void MakeOfflineInstallation(const fs::path& root, const winsim::Registry& registry) {

@@ -20,6 +20,11 @@ void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
 // Reads the tree of a hive through hivex into `into` (an empty key); throws when hivex cannot.
 void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
 
+// The image of `registry` as the hives of an installation that is not running hold it: no
+// HARDWARE tree and no Control subkeys of device instances (both exist only while Windows runs),
+// CurrentControlSet stored as ControlSet00N (`current`), which SYSTEM\Select names.
+std::string OfflineImage(winsim::Registry registry, int current);
+
 // Makes an offline installation in `root` from the HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE trees
 // of `registry`: Windows/System32/config/SYSTEM and SOFTWARE, and the Windows/inf folder.
 void MakeOfflineInstallation(const std::filesystem::path& root, const winsim::Registry& registry);
