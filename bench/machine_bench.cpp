@@ -715,9 +715,9 @@ void PrintReplayReport(const std::vector<ReplayReport>& sizes, int repeat) {
 
 struct OfflineReport {
   std::size_t nodes = 0;
+  std::size_t systemKeys = 0;
   std::uintmax_t imageBytes = 0;
   std::uintmax_t systemBytes = 0;
-  std::uintmax_t softwareBytes = 0;
   Result image{{0x8000, "on the .reg image"}, {}};
   Result hives{{0x8000, "on the hives"}, {}};
 };
@@ -752,15 +752,20 @@ std::vector<OfflineReport> MeasureOffline(const Options& options, std::vector<do
     fs::remove_all(machine);
     fs::remove_all(installation);
     std::fprintf(stderr, "%zu device nodes: building the machine and its hives\n", nodes);
+    const fs::path counts = installation.string() + ".counts";
     BuildInChild("the offline installation " + installation.string(), [&] {
       const winsim::Registry registry = winsim::ParseRegImage(
           testing_support::OfflineImage(orvbench::BuildMachineRegistry(nodes), 1));
       WriteMachine(machine, registry);
-      testing_support::MakeOfflineInstallation(installation, registry);
+      testing_support::MakeOfflineInstallation(installation, registry, true);
+      SizeReport system;
+      CountTree(*registry.HKLM().FindSubkey(u"SYSTEM"), system);
+      std::ofstream(counts) << system.keys << '\n';
     });
+    std::ifstream(counts) >> report.systemKeys;
+    fs::remove(counts);
     report.imageBytes = fs::file_size(machine / "registry.reg");
     report.systemBytes = fs::file_size(HiveOf(installation, "SYSTEM"));
-    report.softwareBytes = fs::file_size(HiveOf(installation, "SOFTWARE"));
   }
   for (int round = 0; round < options.repeat; ++round) {
     std::fprintf(stderr, "round %d of %d\n", round + 1, options.repeat);
@@ -794,15 +799,14 @@ void PrintOfflineReport(const std::vector<OfflineReport>& sizes, const std::vect
       "registry, each on a fresh copy, interleaved; medians of %d runs:\n\n",
       repeat);
   std::printf(
-      "| device nodes | registry.reg | SYSTEM hive | SOFTWARE hive | on the .reg image | on the "
+      "| device nodes | keys in SYSTEM | registry.reg | SYSTEM hive | on the .reg image | on the "
       "hives | hives / image (CPU time) | peak memory, image | peak memory, hives |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   for (const OfflineReport& size : sizes) {
     std::printf(
         "| %s | %s | %s | %s | %s | %s | %.2f× (%.2f×) | %s | %s |\n", Grouped(size.nodes).c_str(),
-        Megabytes(static_cast<double>(size.imageBytes)).c_str(),
+        Grouped(size.systemKeys).c_str(), Megabytes(static_cast<double>(size.imageBytes)).c_str(),
         Megabytes(static_cast<double>(size.systemBytes)).c_str(),
-        Megabytes(static_cast<double>(size.softwareBytes)).c_str(),
         Milliseconds(size.image.Seconds()).c_str(), Milliseconds(size.hives.Seconds()).c_str(),
         size.hives.Seconds() / size.image.Seconds(),
         size.hives.CpuSeconds() / size.image.CpuSeconds(),
@@ -810,8 +814,9 @@ void PrintOfflineReport(const std::vector<OfflineReport>& sizes, const std::vect
   }
   const OfflineReport& largest = sizes.back();
   std::printf(
-      "\nTarget at %s device nodes: the run on the hives within %.1f× the run on the image: %s\n",
-      Grouped(largest.nodes).c_str(), kMaxHiveRatio,
+      "\nTarget at %s device nodes (%s keys in SYSTEM): the run on the hives within %.1f× the run "
+      "on the image: %s\n",
+      Grouped(largest.nodes).c_str(), Grouped(largest.systemKeys).c_str(), kMaxHiveRatio,
       Mark(largest.hives.Seconds() <= kMaxHiveRatio * largest.image.Seconds()).c_str());
 }
 

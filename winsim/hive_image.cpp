@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <unordered_set>
 
@@ -23,6 +26,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kBaseBlockSize = 0x1000;
+// A key that loses at least this many subkeys and keeps at most that many is written anew.
+constexpr std::size_t kRewriteWhenLosing = 256;
+constexpr std::size_t kRewriteWhenKeeping = 16;
+constexpr std::uint16_t kCompressedName = 0x20;  // a key flag: one byte per character
+constexpr std::uint32_t kNone = 0xFFFFFFFF;      // an offset that points nowhere
 
 // Frees what hivex hands out.
 struct Free {
@@ -61,26 +69,42 @@ void CheckBaseBlock(const fs::path& file) {
   }
 }
 
-// A digest of a key's values: names, types, sizes and data, in order.
+// A digest of a key's values: names, types, sizes and data, in order, eight bytes at a time.
 std::uint64_t Digest(const RegKey& key) {
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
-  const auto mix = [&hash](const void* bytes, std::size_t size) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15ULL;
+  const auto word = [&hash](std::uint64_t w) {
+    hash = (hash ^ w) * 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 32;
+  };
+  const auto mix = [&](const void* bytes, std::size_t size) {
     const auto* at = static_cast<const unsigned char*>(bytes);
-    for (std::size_t i = 0; i < size; ++i) {
-      hash = (hash ^ at[i]) * 0x100000001b3ULL;
+    std::uint64_t w = 0;
+    for (; size >= 8; size -= 8, at += 8) {
+      std::memcpy(&w, at, 8);
+      word(w);
     }
+    w = 0;
+    std::memcpy(&w, at, size);
+    word(w);
   };
   for (const RegValue& value : key.values()) {
-    const std::uint64_t sizes[] = {value.name.size(), value.type, value.data.size()};
-    mix(sizes, sizeof sizes);
+    word(value.name.size());
+    word(value.type);
+    word(value.data.size());
     mix(value.name.data(), value.name.size() * sizeof(char16_t));
     mix(value.data.data(), value.data.size());
   }
   return hash;
 }
 
+std::string Utf8Path(const RegKey& key) {
+  return orv::Utf16ToUtf8(key.Path());
+}
+
 std::string HivexProblem(const std::string& what) {
-  return what + ": " + std::strerror(errno);
+  return what + ": " +
+         (errno == ERANGE ? "beyond what hivex reads (such as a key of more than 70000 subkeys)"
+                          : std::strerror(errno));
 }
 
 }  // namespace
@@ -95,24 +119,42 @@ bool IsOfflineInstallation(const fs::path& dir) {
 }
 
 HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mount_(&mount) {
+  original_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat status {};
-  if (::stat(file_.c_str(), &status) != 0) {
-    throw MachineError(file_, 0, errno == ENOENT ? "no such hive" : HivexProblem("cannot read"));
+  if (original_ < 0 || ::fstat(original_, &status) != 0) {
+    const std::string problem = errno == ENOENT ? "no such hive" : HivexProblem("cannot read");
+    Close();
+    throw MachineError(file_, 0, problem);
   }
   mode_ = status.st_mode & 07777;
-  CheckBaseBlock(file_);
-  hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
-  if (hive_ == nullptr) {
-    throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
+  size_ = static_cast<std::size_t>(status.st_size);
+  try {
+    CheckBaseBlock(file_);
+    hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    if (hive_ == nullptr) {
+      throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
+    }
+    nodes_.reserve(size_ / 256);  // about the keys of a hive that size
+    Read(hivex_root(hive_), mount,
+         mount.parent() == nullptr ? nullptr : mount.parent()->SharedSubkey(mount.name()));
+  } catch (...) {
+    Close();
+    throw;
   }
-  const std::shared_ptr<RegKey> shared =
-      mount.parent() == nullptr ? nullptr : mount.parent()->SharedSubkey(mount.name());
-  Read(hivex_root(hive_), mount, shared);
 }
 
 HiveImage::~HiveImage() {
+  Close();
+}
+
+void HiveImage::Close() {
   if (hive_ != nullptr) {
     hivex_close(hive_);
+    hive_ = nullptr;
+  }
+  if (original_ >= 0) {
+    ::close(original_);
+    original_ = -1;
   }
 }
 
@@ -168,33 +210,55 @@ bool HiveImage::Update() {
     throw MachineError(file_, 0, "the key the hive is mounted at was deleted");
   }
   changed_ = false;
-  Sync(*mount_, nodes_.at(mount_));
+  Sync(*mount_, nodes_.at(mount_), nullptr, 0);
   return changed_;
 }
 
-void HiveImage::Sync(const RegKey& key, Node& record) {
+void HiveImage::Sync(const RegKey& key, Node& record, const RegKey* parent,
+                     std::size_t parentNode) {
   const std::uint64_t values = Digest(key);
   if (values != record.values) {
     WriteValues(record.node, key);
     record.values = values;
   }
-  std::vector<const RegKey*> now;
+  std::size_t same = 0;  // subkeys as the hive holds them, in order
+  std::size_t count = 0;
   key.ForEachSubkey([&](const RegKey& subkey) {
     if (subkey.LinkTarget() == nullptr) {
-      now.push_back(&subkey);
+      same += same == count && same < record.subkeys.size() && record.subkeys[same] == &subkey;
+      ++count;
     }
   });
-  if (now != record.subkeys) {
-    const std::unordered_set<const RegKey*> kept(now.begin(), now.end());
-    for (const RegKey* old : record.subkeys) {
-      if (!kept.contains(old)) {
-        if (hivex_node_delete_child(hive_, nodes_.at(old).node) != 0) {
-          throw MachineError(file_, 0,
-                             HivexProblem("hivex cannot delete " + orv::Utf16ToUtf8(old->name())));
-        }
-        Forget(old);
-        changed_ = true;
+  if (same != count || count != record.subkeys.size()) {
+    std::vector<const RegKey*> now;
+    key.ForEachSubkey([&](const RegKey& subkey) {
+      if (subkey.LinkTarget() == nullptr) {
+        now.push_back(&subkey);
       }
+    });
+    const std::unordered_set<const RegKey*> kept(now.begin(), now.end());
+    std::vector<const RegKey*> gone;
+    std::vector<const RegKey*> keeps;
+    for (const RegKey* old : record.subkeys) {
+      (kept.contains(old) ? keeps : gone).push_back(old);
+    }
+    // hivex reads a key's whole subkey list for each deletion: a key that loses many subkeys
+    // and keeps a few is written anew, when that keeps what the hive held of it.
+    if (parent != nullptr && gone.size() >= kRewriteWhenLosing &&
+        keeps.size() <= kRewriteWhenKeeping && CanRewrite(key, record, keeps)) {
+      if (hivex_node_delete_child(hive_, record.node) != 0) {
+        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(key)));
+      }
+      Forget(&key);
+      Add(parentNode, *parent, key);
+      return;
+    }
+    for (const RegKey* old : gone) {
+      if (hivex_node_delete_child(hive_, nodes_.at(old).node) != 0) {
+        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(*old)));
+      }
+      Forget(old);
+      changed_ = true;
     }
     for (const RegKey* subkey : now) {
       if (!nodes_.contains(subkey)) {
@@ -204,8 +268,44 @@ void HiveImage::Sync(const RegKey& key, Node& record) {
     record.subkeys = std::move(now);
   }
   for (const RegKey* subkey : record.subkeys) {
-    Sync(*subkey, nodes_.at(subkey));
+    Sync(*subkey, nodes_.at(subkey), &key, record.node);
   }
+}
+
+std::optional<HiveImage::Stored> HiveImage::StoredKey(std::size_t node) const {
+  unsigned char nk[0x34];
+  if (node + 4 + sizeof nk > size_ ||
+      ::pread(original_, nk, sizeof nk, static_cast<off_t>(node + 4)) !=
+          static_cast<ssize_t>(sizeof nk) ||
+      std::memcmp(nk, "nk", 2) != 0) {
+    return std::nullopt;  // not a key of the file as loaded
+  }
+  return Stored{static_cast<std::uint16_t>(nk[2] | (nk[3] << 8)), Read32(nk + 0x2C),
+                Read32(nk + 0x30)};
+}
+
+bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
+                           const std::vector<const RegKey*>& keeps) const {
+  // hivex gives a key it adds its parent's security descriptor, no class name and no flags but
+  // the one of its name's form: the key and the trees it keeps must have just that.
+  const auto plainKey = [&](const Node& at, std::uint32_t parentSecurity) {
+    const std::optional<Stored> stored = StoredKey(at.node);
+    const bool plain = stored && (stored->flags & ~kCompressedName) == 0 &&
+                       stored->security == parentSecurity && stored->className == kNone;
+    return plain ? stored : std::nullopt;
+  };
+  const std::function<bool(const Node&, std::uint32_t)> plainTree = [&](const Node& at,
+                                                                        std::uint32_t security) {
+    const std::optional<Stored> stored = plainKey(at, security);
+    return stored && std::all_of(at.subkeys.begin(), at.subkeys.end(), [&](const RegKey* subkey) {
+             return plainTree(nodes_.at(subkey), stored->security);
+           });
+  };
+  const std::optional<Stored> parent = StoredKey(nodes_.at(key.parent()).node);
+  const std::optional<Stored> stored = parent ? plainKey(record, parent->security) : std::nullopt;
+  return stored && std::all_of(keeps.begin(), keeps.end(), [&](const RegKey* subkey) {
+           return plainTree(nodes_.at(subkey), stored->security);
+         });
 }
 
 void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
@@ -224,8 +324,7 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
                        reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))});
   }
   if (hivex_node_set_values(hive_, node, values.size(), values.data(), 0) != 0) {
-    throw MachineError(
-        file_, 0, HivexProblem("hivex cannot write the values of " + orv::Utf16ToUtf8(key.Path())));
+    throw MachineError(file_, 0, HivexProblem("hivex cannot write the values of " + Utf8Path(key)));
   }
   changed_ = true;
 }
@@ -234,7 +333,7 @@ void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& 
   const hive_node_h node =
       hivex_node_add_child(hive_, parentNode, orv::Utf16ToUtf8(key.name()).c_str());
   if (node == 0) {
-    throw MachineError(file_, 0, HivexProblem("hivex cannot add " + orv::Utf16ToUtf8(key.Path())));
+    throw MachineError(file_, 0, HivexProblem("hivex cannot add " + Utf8Path(key)));
   }
   changed_ = true;
   Node& record = nodes_[&key];
@@ -245,8 +344,10 @@ void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& 
     WriteValues(node, key);
   }
   key.ForEachSubkey([&](const RegKey& subkey) {
-    record.subkeys.push_back(&subkey);
-    Add(node, key, subkey);
+    if (subkey.LinkTarget() == nullptr) {
+      record.subkeys.push_back(&subkey);
+      Add(node, key, subkey);
+    }
   });
 }
 
@@ -259,7 +360,10 @@ void HiveImage::Forget(const RegKey* key) {
 }
 
 fs::path HiveImage::WriteBeside() {
-  std::string name = (file_.parent_path() / ("." + file_.filename().string() + ".XXXXXX")).string();
+  std::string name = file_.parent_path().string();
+  name += "/.";
+  name += file_.filename().string();
+  name += ".XXXXXX";
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);  // O_EXCL, a random name
   if (fd < 0) {
     throw MachineError(name, 0, HivexProblem("cannot create"));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -57,14 +58,27 @@ class HiveImage {
     std::vector<const RegKey*> subkeys;  // in the hive's order
   };
 
+  // What the file as loaded holds for a key beside its name, values and subkeys.
+  struct Stored {
+    std::uint16_t flags;
+    std::uint32_t security;
+    std::uint32_t className;
+  };
+
+  void Close();
   void Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shared);
-  void Sync(const RegKey& key, Node& record);
+  void Sync(const RegKey& key, Node& record, const RegKey* parent, std::size_t parentNode);
+  std::optional<Stored> StoredKey(std::size_t node) const;
+  bool CanRewrite(const RegKey& key, const Node& record,
+                  const std::vector<const RegKey*>& keeps) const;
   void WriteValues(std::size_t node, const RegKey& key);
   void Add(std::size_t parentNode, const RegKey& parent, const RegKey& key);
   void Forget(const RegKey* key);
 
   std::filesystem::path file_;
   mode_t mode_ = 0644;
+  std::size_t size_ = 0;
+  int original_ = -1;  // the file as loaded (open until the end, whatever replaces it)
   hive_h* hive_ = nullptr;
   RegKey* mount_;
   std::unordered_map<const RegKey*, Node> nodes_;

@@ -2,6 +2,7 @@
 
 #include <hivex.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -113,69 +114,186 @@ void ReadTree(hive_h* hive, hive_node_h node, winsim::RegKey& into) {
 
 }  // namespace
 
-void WriteEmptyHive(const fs::path& file) {
-  std::vector<std::uint8_t> hive(kBaseBlock + kBin, 0);
-  // Base block: signature, equal sequence numbers, version 1.3, a primary file of one bin.
-  const char kRegf[] = "regf";
-  std::copy(kRegf, kRegf + 4, hive.begin());
-  Put32(hive, 0x04, 1);
-  Put32(hive, 0x08, 1);
-  Put32(hive, 0x14, 1);
-  Put32(hive, 0x18, 3);
-  Put32(hive, 0x20, 1);     // direct memory load
-  Put32(hive, 0x24, 0x20);  // the root cell, relative to the first bin
-  Put32(hive, 0x28, kBin);
-  Put32(hive, 0x2C, 1);
-  MendChecksum(hive);
+namespace {
 
-  const std::size_t bin = kBaseBlock;
-  const char kHbin[] = "hbin";
-  std::copy(kHbin, kHbin + 4, hive.begin() + bin);
-  Put32(hive, bin + 0x08, kBin);
+// Lays out the cells of a hive in one bin, the base block before it.
+class CompactWriter {
+ public:
+  CompactWriter() : hive_(kBaseBlock + 0x20, 0) {}
 
-  // The root key cell (allocated cells have a negative size), then its security cell.
-  constexpr std::size_t kRoot = 0x20;
-  constexpr std::size_t kRootSize = 0x58;
-  constexpr std::size_t kSecurity = kRoot + kRootSize;
-  constexpr std::size_t kSecuritySize = 0x28;
-  const std::size_t root = bin + kRoot + 4;
-  Put32(hive, bin + kRoot, static_cast<std::uint32_t>(-static_cast<std::int32_t>(kRootSize)));
-  hive[root] = 'n';
-  hive[root + 1] = 'k';
-  Put16(hive, root + 0x02, 0x2C);  // root entry, not deletable, name in one byte per character
-  Put32(hive, root + 0x10, 0xFFFFFFFF);  // no parent
-  Put32(hive, root + 0x1C, 0xFFFFFFFF);  // no subkey lists
-  Put32(hive, root + 0x20, 0xFFFFFFFF);
-  Put32(hive, root + 0x28, 0xFFFFFFFF);  // no value list
-  Put32(hive, root + 0x2C, kSecurity);
-  Put32(hive, root + 0x30, 0xFFFFFFFF);  // no class name
-  const char kName[] = "ROOT";
-  Put16(hive, root + 0x48, 4);
-  std::copy(kName, kName + 4, hive.begin() + static_cast<std::ptrdiff_t>(root + 0x4C));
+  void Write(const fs::path& file, const winsim::RegKey& root) {
+    security_ = Cell(0x28);
+    Put(security_, "sk");
+    Put32(hive_, At(security_) + 0x04, security_);
+    Put32(hive_, At(security_) + 0x08, security_);
+    Put32(hive_, At(security_) + 0x10, 20);
+    hive_[At(security_) + 0x14] = 1;
+    Put16(hive_, At(security_) + 0x16, 0x8004);
+    const std::uint32_t rootCell = Key(root, 0xFFFFFFFF, 0x2C);
+    Put32(hive_, At(security_) + 0x0C, keys_);
 
-  // One security descriptor, its own neighbour in the list, used by the root: self-relative,
-  // with a DACL present and null (access for everyone).
-  const std::size_t security = bin + kSecurity + 4;
-  Put32(hive, bin + kSecurity,
-        static_cast<std::uint32_t>(-static_cast<std::int32_t>(kSecuritySize)));
-  hive[security] = 's';
-  hive[security + 1] = 'k';
-  Put32(hive, security + 0x04, kSecurity);
-  Put32(hive, security + 0x08, kSecurity);
-  Put32(hive, security + 0x0C, 1);
-  Put32(hive, security + 0x10, 20);
-  hive[security + 0x14] = 1;             // revision
-  Put16(hive, security + 0x16, 0x8004);  // self-relative, DACL present
-
-  // The rest of the bin is one free cell.
-  const std::size_t free = kSecurity + kSecuritySize;
-  Put32(hive, bin + free, static_cast<std::uint32_t>(kBin - free));
-
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(hive.data()), static_cast<std::streamsize>(hive.size()));
-  if (!out.flush()) {
-    throw std::runtime_error("cannot write " + file.string());
+    const std::size_t bin = (hive_.size() - kBaseBlock + kBin - 1) / kBin * kBin;
+    const std::size_t end = hive_.size();
+    hive_.resize(kBaseBlock + bin, 0);
+    Put32(hive_, end, static_cast<std::uint32_t>(kBaseBlock + bin - end));  // a free cell
+    std::copy_n("hbin", 4, hive_.begin() + kBaseBlock);
+    Put32(hive_, kBaseBlock + 0x08, static_cast<std::uint32_t>(bin));
+    std::copy_n("regf", 4, hive_.begin());
+    for (const auto& [offset, number] : {std::pair<std::size_t, std::uint32_t>{0x04, 1},
+                                         {0x08, 1},
+                                         {0x14, 1},
+                                         {0x18, 3},
+                                         {0x20, 1},
+                                         {0x24, rootCell},
+                                         {0x28, static_cast<std::uint32_t>(bin)},
+                                         {0x2C, 1}}) {
+      Put32(hive_, offset, number);
+    }
+    MendChecksum(hive_);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(hive_.data()),
+              static_cast<std::streamsize>(hive_.size()));
+    if (!out.flush()) {
+      throw std::runtime_error("cannot write " + file.string());
+    }
   }
+
+ private:
+  // A new allocated cell of `size` bytes of content; its offset from the first bin.
+  std::uint32_t Cell(std::size_t size) {
+    const std::size_t total = (size + 4 + 7) / 8 * 8;
+    const std::size_t offset = hive_.size();
+    hive_.resize(offset + total, 0);
+    Put32(hive_, offset, static_cast<std::uint32_t>(-static_cast<std::int32_t>(total)));
+    return static_cast<std::uint32_t>(offset - kBaseBlock);
+  }
+  std::size_t At(std::uint32_t cell) const { return kBaseBlock + cell + 4; }
+  void Put(std::uint32_t cell, const char* signature) {
+    std::copy_n(signature, 2, hive_.begin() + static_cast<std::ptrdiff_t>(At(cell)));
+  }
+  // A name as a hive stores it: one byte per character when every one fits, else UTF-16LE.
+  static std::vector<std::uint8_t> NameBytes(std::u16string_view name, bool* compressed) {
+    *compressed = std::all_of(name.begin(), name.end(), [](char16_t c) { return c <= 0xFF; });
+    std::vector<std::uint8_t> bytes;
+    for (char16_t c : name) {
+      bytes.push_back(static_cast<std::uint8_t>(c));
+      if (!*compressed) {
+        bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+      }
+    }
+    return bytes;
+  }
+
+  std::uint32_t Value(const winsim::RegValue& value) {
+    bool compressed = false;
+    const std::vector<std::uint8_t> name = NameBytes(value.name, &compressed);
+    const std::uint32_t cell = Cell(0x14 + name.size());
+    Put(cell, "vk");
+    const std::size_t at = At(cell);
+    Put16(hive_, at + 0x02, static_cast<std::uint32_t>(name.size()));
+    const std::uint32_t size = static_cast<std::uint32_t>(value.data.size());
+    if (size <= 4) {  // the data in the offset field itself
+      Put32(hive_, at + 0x04, size | 0x80000000);
+      std::copy(value.data.begin(), value.data.end(), hive_.begin() + static_cast<long>(at + 8));
+    } else {
+      const std::uint32_t data = Cell(size);
+      std::copy(value.data.begin(), value.data.end(),
+                hive_.begin() + static_cast<std::ptrdiff_t>(At(data)));
+      Put32(hive_, At(cell) + 0x04, size);
+      Put32(hive_, At(cell) + 0x08, data);
+    }
+    Put32(hive_, At(cell) + 0x0C, value.type);
+    Put16(hive_, At(cell) + 0x10, compressed ? 1 : 0);
+    std::copy(name.begin(), name.end(),
+              hive_.begin() + static_cast<std::ptrdiff_t>(At(cell) + 0x14));
+    return cell;
+  }
+
+  // A list of (cell, name hint) entries: one lf, or an ri of lf lists of 1024 at most.
+  std::uint32_t SubkeyList(const std::vector<std::pair<std::uint32_t, std::u16string>>& entries) {
+    constexpr std::size_t kPerList = 1024;
+    std::vector<std::uint32_t> lists;
+    for (std::size_t first = 0; first < entries.size(); first += kPerList) {
+      const std::size_t count = std::min(kPerList, entries.size() - first);
+      const std::uint32_t list = Cell(4 + 8 * count);
+      Put(list, "lf");
+      Put16(hive_, At(list) + 2, static_cast<std::uint32_t>(count));
+      for (std::size_t i = 0; i < count; ++i) {
+        const auto& [cell, name] = entries[first + i];
+        Put32(hive_, At(list) + 4 + 8 * i, cell);
+        for (std::size_t c = 0; c < 4 && c < name.size(); ++c) {
+          hive_[At(list) + 8 + 8 * i + c] = static_cast<std::uint8_t>(name[c]);
+        }
+      }
+      lists.push_back(list);
+    }
+    if (lists.size() == 1) {
+      return lists.front();
+    }
+    const std::uint32_t index = Cell(4 + 4 * lists.size());
+    Put(index, "ri");
+    Put16(hive_, At(index) + 2, static_cast<std::uint32_t>(lists.size()));
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+      Put32(hive_, At(index) + 4 + 4 * i, lists[i]);
+    }
+    return index;
+  }
+
+  std::uint32_t Key(const winsim::RegKey& key, std::uint32_t parent, std::uint32_t flags) {
+    bool compressed = false;
+    const std::vector<std::uint8_t> name = NameBytes(key.name(), &compressed);
+    const std::uint32_t cell = Cell(0x4C + name.size());
+    ++keys_;
+    Put(cell, "nk");
+    Put16(hive_, At(cell) + 0x02, flags | (compressed ? 0x20 : 0));
+    Put32(hive_, At(cell) + 0x10, parent);
+    Put32(hive_, At(cell) + 0x1C, 0xFFFFFFFF);
+    Put32(hive_, At(cell) + 0x20, 0xFFFFFFFF);
+    Put32(hive_, At(cell) + 0x28, 0xFFFFFFFF);
+    Put32(hive_, At(cell) + 0x2C, security_);
+    Put32(hive_, At(cell) + 0x30, 0xFFFFFFFF);
+    Put16(hive_, At(cell) + 0x48, static_cast<std::uint32_t>(name.size()));
+    std::copy(name.begin(), name.end(),
+              hive_.begin() + static_cast<std::ptrdiff_t>(At(cell) + 0x4C));
+
+    std::vector<std::uint32_t> values;
+    for (const winsim::RegValue& value : key.values()) {
+      values.push_back(Value(value));
+    }
+    if (!values.empty()) {
+      const std::uint32_t list = Cell(4 * values.size());
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        Put32(hive_, At(list) + 4 * i, values[i]);
+      }
+      Put32(hive_, At(cell) + 0x24, static_cast<std::uint32_t>(values.size()));
+      Put32(hive_, At(cell) + 0x28, list);
+    }
+    std::vector<std::pair<std::uint32_t, std::u16string>> subkeys;
+    key.ForEachSubkey([&](const winsim::RegKey& subkey) {
+      if (subkey.LinkTarget() == nullptr) {
+        subkeys.emplace_back(Key(subkey, cell, 0), subkey.name());
+      }
+    });
+    if (!subkeys.empty()) {
+      Put32(hive_, At(cell) + 0x14, static_cast<std::uint32_t>(subkeys.size()));
+      Put32(hive_, At(cell) + 0x1C, SubkeyList(subkeys));
+    }
+    return cell;
+  }
+
+  std::vector<std::uint8_t> hive_;
+  std::uint32_t security_ = 0;
+  std::uint32_t keys_ = 0;
+};
+
+}  // namespace
+
+void WriteCompactHive(const fs::path& file, const winsim::RegKey& key) {
+  CompactWriter().Write(file, key);
+}
+
+void WriteEmptyHive(const fs::path& file) {
+  WriteCompactHive(file, winsim::RegKey(u"ROOT"));
 }
 
 void WriteHive(const fs::path& file, const winsim::RegKey& key) {
@@ -218,14 +336,15 @@ std::string OfflineImage(winsim::Registry registry, int current) {
          std::to_string(current) + "\n\"LastKnownGood\"=dword:00000001\n\n";
 }
 
-void MakeOfflineInstallation(const fs::path& root, const winsim::Registry& registry) {
+void MakeOfflineInstallation(const fs::path& root, const winsim::Registry& registry, bool compact) {
   const fs::path config = root / "Windows" / "System32" / "config";
   fs::create_directories(config);
   fs::create_directories(root / "Windows" / "inf");
   for (const char16_t* hive : {u"SYSTEM", u"SOFTWARE"}) {
     const winsim::RegKey* key = registry.HKLM().FindSubkey(hive);
     winsim::RegKey empty(hive);
-    WriteHive(config / orv::Utf16ToUtf8(hive), key == nullptr ? empty : *key);
+    (compact ? WriteCompactHive : WriteHive)(config / orv::Utf16ToUtf8(hive),
+                                             key == nullptr ? empty : *key);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "platform/text.h"
 #include "platform/win_types.h"
 #include "tests/support/hive_files.h"
 #include "winsim/machine.h"
@@ -32,7 +33,13 @@ std::string OddKeys() {
   for (int i = 1; i < 20000; ++i) {
     big += ",5a";
   }
-  return "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Wéird \xe2\x82\xac]\n"
+  std::string many;  // a key that will lose most of its subkeys
+  for (int i = 0; i < 300; ++i) {
+    many += "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Many\\" + std::to_string(1000 + i) +
+            "\\Sub]\n\"v\"=dword:" + std::to_string(i) + "\n";
+  }
+  return many +
+         "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Wéird \xe2\x82\xac]\n"
          "@=\"default\"\n"
          "\"empty\"=hex(0):\n"
          "\"property\"=hex(ffff0012):01,02,03\n"
@@ -93,6 +100,17 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
         Registry::Open(system, u"Odd")->DeleteSubkeyTree(u"AB");
         Registry::Create(system, u"Odd\\AB\\Sub");
       },
+      [&] {  // most subkeys go, two stay (one changed), one comes
+        RegKey& many = *Registry::Open(system, u"Odd\\Many");
+        for (int i = 1000; i < 1300; ++i) {
+          if (i != 1100 && i != 1208) {
+            many.DeleteSubkeyTree(orv::Utf8ToUtf16(std::to_string(i)));
+          }
+        }
+        Registry::Open(many, u"1208\\Sub")->SetValue(u"w", orv::REG_SZ, StringData(u"x"));
+        Registry::Create(many, u"new");
+        many.SetValue(u"kept", orv::REG_DWORD, DwordData(2));
+      },
   };
   for (std::size_t i = 0; i < changes.size(); ++i) {
     SCOPED_TRACE("change " + std::to_string(i));
@@ -110,10 +128,13 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
     EXPECT_EQ(ReadBytes(dir_ / "SYSTEM.orvcard-backup"), original);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   }
-  // What hivex wrote is a clean hive again.
-  Registry again;
-  HiveImage reread(file, again.HKLM().CreateSubkey(u"SYSTEM"));
-  EXPECT_EQ(Dump(*again.HKLM().FindSubkey(u"SYSTEM")), Dump(system));
+  // What hivex wrote is a clean hive again, and so is the compact form of the test support.
+  testing_support::WriteCompactHive(dir_ / "compact", system);
+  for (const fs::path& hiveFile : {file, dir_ / "compact"}) {
+    Registry again;
+    HiveImage reread(hiveFile, again.HKLM().CreateSubkey(u"SYSTEM"));
+    EXPECT_EQ(Dump(*again.HKLM().FindSubkey(u"SYSTEM")), Dump(system)) << hiveFile;
+  }
 }
 
 }  // namespace
