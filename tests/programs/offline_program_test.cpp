@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <memory>
 
 #include "tests/programs/program_runner.h"
 #include "tests/support/hive_files.h"
@@ -140,10 +141,11 @@ TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
 TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
   struct Case {
     const char* name;
-    const char* hive;
+    const char* hive;  // null: the installation as a whole
     std::function<void(const fs::path&)> spoil;
     const char* problem;
   };
+  std::unique_ptr<winsim::MachineLock> lock;  // the other run's, which takes no lock file
   const Case kCases[] = {
       {"dirty", "SYSTEM", testing_support::MakeHiveDirty,
        "was not closed cleanly (sequence numbers 2 and 3 differ)"},
@@ -152,24 +154,29 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
       {"not a hive", "SOFTWARE",
        [](const fs::path& hive) { std::ofstream(hive, std::ios::binary) << "not a hive"; },
        "hivex cannot read this hive"},
+      {"locked by another run", nullptr,
+       [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
+       "machine is locked by another run"},
   };
   for (const Case& row : kCases) {
     SCOPED_TRACE(row.name);
     fs::remove_all(offline_.machine());
     MakeMachines(OfflineImage(1));
-    row.spoil(Hive(row.hive));
+    const fs::path file = row.hive == nullptr ? offline_.machine() : Hive(row.hive);
+    row.spoil(file);
     const std::string system = offline_.ReadFile(Hive("SYSTEM"));
     const std::string software = offline_.ReadFile(Hive("SOFTWARE"));
 
     const ProgramResult run = offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode");
     EXPECT_EQ(run.status, 125);
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(run.err.starts_with("orvcard: " + Hive(row.hive).string() + ": " + row.problem))
-        << run.err;
+    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": " + row.problem)) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(offline_.ReadFile(Hive("SYSTEM")), system);
     EXPECT_EQ(offline_.ReadFile(Hive("SOFTWARE")), software);
     EXPECT_EQ(std::distance(fs::directory_iterator(Hive("")), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()),
+              1);  // Windows alone
   }
 }
 
