@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -43,11 +42,12 @@ std::uint32_t Read32(const unsigned char* at) {
   return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
 }
 
-// Refuses, before hivex reads it, a hive that Windows did not close cleanly or that lost its end.
-void CheckBaseBlock(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
+// Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that Windows did not close
+// cleanly or that lost its end.
+void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
   unsigned char base[0x30] = {};
-  if (!in.read(reinterpret_cast<char*>(base), sizeof base) || std::memcmp(base, "regf", 4) != 0) {
+  if (::pread(fd, base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
+      std::memcmp(base, "regf", 4) != 0) {
     return;  // not a hive at all: hivex says so
   }
   const std::uint32_t first = Read32(base + 0x04);
@@ -59,10 +59,8 @@ void CheckBaseBlock(const fs::path& file) {
                            " differ): Windows was hibernated or stopped with changes still in "
                            "its logs; start it and shut it down fully first");
   }
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(file, error);
-  const std::uintmax_t expected = kBaseBlockSize + Read32(base + 0x28);
-  if (!error && size < expected) {
+  const std::size_t expected = kBaseBlockSize + Read32(base + 0x28);
+  if (size < expected) {
     throw MachineError(file, 0,
                        "is truncated: its base block gives " + std::to_string(expected) +
                            " bytes, the file holds " + std::to_string(size));
@@ -84,7 +82,9 @@ std::uint64_t Digest(const RegKey& key) {
       word(w);
     }
     w = 0;
-    std::memcpy(&w, at, size);
+    if (size != 0) {  // an empty vector may have no data at all
+      std::memcpy(&w, at, size);
+    }
     word(w);
   };
   for (const RegValue& value : key.values()) {
@@ -129,7 +129,7 @@ HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mou
   mode_ = status.st_mode & 07777;
   size_ = static_cast<std::size_t>(status.st_size);
   try {
-    CheckBaseBlock(file_);
+    CheckBaseBlock(file_, original_, size_);
     hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
     if (hive_ == nullptr) {
       throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
@@ -160,9 +160,8 @@ void HiveImage::Close() {
 
 void HiveImage::Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shared) {
   const auto fail = [&](const char* what) {
-    throw MachineError(file_, 0,
-                       HivexProblem(std::string("hivex cannot read ") + what + " of " +
-                                    orv::Utf16ToUtf8(key.Path())));
+    throw MachineError(
+        file_, 0, HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(key)));
   };
   Owned<hive_value_h> values(hivex_node_values(hive_, node));
   if (values == nullptr) {
@@ -198,7 +197,7 @@ void HiveImage::Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shar
     const std::u16string subkeyName = orv::Utf8ToUtf16(name.get());
     RegKey& subkey = key.CreateSubkey(subkeyName);
     if (nodes_.contains(&subkey)) {
-      throw MachineError(file_, 0, "holds the key " + orv::Utf16ToUtf8(subkey.Path()) + " twice");
+      throw MachineError(file_, 0, "holds the key " + Utf8Path(subkey) + " twice");
     }
     record.subkeys.push_back(&subkey);
     Read(*child, subkey, key.SharedSubkey(subkeyName));
@@ -314,9 +313,8 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
   std::vector<hive_set_value> values;
   for (const RegValue& value : key.values()) {
     if (value.name.find(u'\0') != std::u16string::npos) {
-      throw MachineError(file_, 0,
-                         "a hive cannot hold a value name with a NUL character, in " +
-                             orv::Utf16ToUtf8(key.Path()));
+      throw MachineError(
+          file_, 0, "a hive cannot hold a value name with a NUL character, in " + Utf8Path(key));
     }
     names.push_back(orv::Utf16ToUtf8(value.name));
     values.push_back(

@@ -37,8 +37,6 @@ class HiveImage {
   HiveImage(const HiveImage&) = delete;
   HiveImage& operator=(const HiveImage&) = delete;
 
-  const std::filesystem::path& file() const { return file_; }
-
   // Brings the hive in memory up to date with the tree under the mount point (a link such as
   // CurrentControlSet is not written: it exists only in the model). True when anything differed.
   bool Update();

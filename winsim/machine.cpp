@@ -144,7 +144,7 @@ void CheckMachineDir(const fs::path& dir) {
     throw MachineError(dir, 0, "is a file, not a machine folder");
   }
   const fs::file_status image = fs::status(dir / kImageName, ignored);
-  if (!fs::exists(image) && IsOfflineInstallation(dir)) {
+  if (IsOffline(dir)) {
     return;
   }
   if (!fs::exists(image)) {
