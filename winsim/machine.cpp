@@ -164,6 +164,10 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   if (fs::exists(dir / kImageName)) {
     throw MachineError(dir / kImageName, 0, "a machine already exists here");
   }
+  if (IsOffline(dir)) {
+    throw MachineError(dir, 0,
+                       "is an offline Windows installation, which the programs use as it is");
+  }
   CreateDriveSkeleton(dir / "drive_c");
   PublishImage(dir, registry, false);
 }

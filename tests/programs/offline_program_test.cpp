@@ -136,6 +136,14 @@ TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
   EXPECT_EQ(offline_.ReadFile(copy / "registry.reg"),
             image_.ReadFile(image_.machine() / "registry.reg"));
   EXPECT_FALSE(fs::exists(Hive("SYSTEM.orvcard-backup")));
+
+  // An installation is a machine as it is: no machine is created in it.
+  const ProgramResult again = offline_.Run(winsim, "init " + Quoted(offline_));
+  EXPECT_EQ(again.status, 125);
+  EXPECT_EQ(again.err,
+            "winsim: " + offline_.machine().string() +
+                ": is an offline Windows installation, which the programs use as it is\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()), 1);
 }
 
 TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
