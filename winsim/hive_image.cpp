@@ -135,8 +135,9 @@ HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mou
       throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
     }
     nodes_.reserve(size_ / 256);  // about the keys of a hive that size
-    Read(hivex_root(hive_), mount,
-         mount.parent() == nullptr ? nullptr : mount.parent()->SharedSubkey(mount.name()));
+    Node& root = nodes_[&mount];
+    root.key = mount.parent() == nullptr ? nullptr : mount.parent()->SharedSubkey(mount.name());
+    Read(hivex_root(hive_), mount, root);
   } catch (...) {
     Close();
     throw;
@@ -158,7 +159,7 @@ void HiveImage::Close() {
   }
 }
 
-void HiveImage::Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shared) {
+void HiveImage::Read(std::size_t node, RegKey& key, Node& record) {
   const auto fail = [&](const char* what) {
     throw MachineError(
         file_, 0, HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(key)));
@@ -185,8 +186,6 @@ void HiveImage::Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shar
   if (children == nullptr) {
     fail("the subkeys");
   }
-  Node& record = nodes_[&key];
-  record.key = std::move(shared);
   record.node = node;
   record.values = Digest(key);
   for (const hive_node_h* child = children.get(); *child != 0; ++child) {
@@ -196,11 +195,13 @@ void HiveImage::Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shar
     }
     const std::u16string subkeyName = orv::Utf8ToUtf16(name.get());
     RegKey& subkey = key.CreateSubkey(subkeyName);
-    if (nodes_.contains(&subkey)) {
+    const auto [entry, added] = nodes_.try_emplace(&subkey);
+    if (!added) {
       throw MachineError(file_, 0, "holds the key " + Utf8Path(subkey) + " twice");
     }
+    entry->second.key = key.SharedSubkey(subkeyName);
     record.subkeys.push_back(&subkey);
-    Read(*child, subkey, key.SharedSubkey(subkeyName));
+    Read(*child, subkey, entry->second);
   }
 }
 

@@ -64,7 +64,8 @@ class HiveImage {
   };
 
   void Close();
-  void Read(std::size_t node, RegKey& key, std::shared_ptr<RegKey> shared);
+  // Reads the hive's key `node` into `key`, whose record is `record`.
+  void Read(std::size_t node, RegKey& key, Node& record);
   void Sync(const RegKey& key, Node& record, const RegKey* parent, std::size_t parentNode);
   std::optional<Stored> StoredKey(std::size_t node) const;
   bool CanRewrite(const RegKey& key, const Node& record,
