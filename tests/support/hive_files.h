@@ -9,6 +9,10 @@
 
 namespace testing_support {
 
+// Writes a hive holding only its root key (with a security descriptor, which hivex gives to
+// every key it adds): the base block and one bin with two cells.
+void WriteEmptyHive(const std::filesystem::path& file);
+
 // Writes a new hive holding the values and subkeys of `key`, added one by one through hivex
 // (links such as CurrentControlSet left out, as Windows keeps them out of its hives).
 void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
@@ -18,10 +22,6 @@ void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
 // list anew and never reuses a freed cell, makes a hive of quadratic size from keys with many
 // subkeys; this one grows with the tree (for the benchmark's large machines).
 void WriteCompactHive(const std::filesystem::path& file, const winsim::RegKey& key);
-
-// Writes a hive holding only its root key (with a security descriptor, which hivex gives to
-// every key it adds): the base block and one bin with two cells.
-void WriteEmptyHive(const std::filesystem::path& file);
 
 // Reads the tree of a hive through hivex into `into` (an empty key); throws when hivex cannot.
 void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
