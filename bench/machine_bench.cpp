@@ -3,6 +3,7 @@
 //   machine_bench [--sizes 1000,10000,100000] [--repeat N] [--work DIR] [--keep] [--op PATH]
 //   machine_bench --shapes [--repeat N] [--work DIR] [--op PATH]
 //   machine_bench --replay [--sizes ...] [--repeat N] [--work DIR] [--keep] [--winsim PATH]
+//   machine_bench --offline [--sizes ...] [--repeat N] [--work DIR] [--keep] [--op PATH]
 //
 // For each size it builds a simulated machine with that many device nodes under ORVPCARD_ENUM
 // and LPTENUM (bench_machine.h), then runs `orvcard-op CODE` as a child process on a fresh copy
@@ -24,6 +25,11 @@
 // machine's image as `winsim export` writes it (UTF-16LE) against loading the same image in its
 // UTF-8 form, both in this process and interleaved, and `winsim diff` of the machine and a copy
 // of it after `orvcard-op 0x40000`, as a child process.
+//
+// With --offline it measures `orvcard-op 0x8000` (-RemoveDeviceNode) on an offline installation,
+// whose SYSTEM and SOFTWARE hives are written through hivex, against the same run on the .reg
+// image of the same registry (the machine as its hives hold it: ControlSet001 with Select, no
+// HARDWARE tree), interleaved, each on a fresh copy.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -38,6 +44,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -45,6 +52,7 @@
 #include <vector>
 
 #include "bench/bench_machine.h"
+#include "tests/support/hive_files.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
 
@@ -59,6 +67,8 @@ constexpr double kMaxImageRatio = 4.0;
 constexpr double kMaxDoublingGrowth = 2.2;
 // Loading the UTF-16 export within 1.5 times loading the UTF-8 image.
 constexpr double kMaxUtf16Ratio = 1.5;
+// A run on an offline installation's hives within 2 times the same run on the .reg image.
+constexpr double kMaxHiveRatio = 2.0;
 
 struct Operation {
   unsigned code;
@@ -85,6 +95,7 @@ struct Options {
   fs::path work;
   bool keep = false;
   bool replay = false;
+  bool offline = false;
   fs::path op = ORVCARD_OP_PATH;
   bool shapes = false;
   fs::path winsim = WINSIM_PATH;
@@ -147,8 +158,10 @@ Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--keep" || arg == "--replay") {
-      (arg == "--keep" ? options.keep : options.replay) = true;
+    if (arg == "--keep" || arg == "--replay" || arg == "--offline") {
+      (arg == "--keep"     ? options.keep
+       : arg == "--replay" ? options.replay
+                           : options.offline) = true;
       continue;
     }
     if (arg == "--shapes") {
@@ -199,24 +212,16 @@ void CountTree(const winsim::RegKey& top, SizeReport& report) {
   }
 }
 
-// Builds the machine directory `dir` (through a .reg file, as `winsim init DIR --from` does).
-// A child process builds it: a child forked later from a process that held the machine would
-// start with that memory resident, and its peak would count it.
-void BuildMachine(const fs::path& dir, SizeReport& report) {
-  const fs::path counts = dir.string() + ".counts";
+// Runs `build` in a child process: a child forked later from a process that held a machine
+// would start with that memory resident, and its peak would count it.
+void BuildInChild(const std::string& what, const std::function<void()>& build) {
   const pid_t builder = ::fork();
   if (builder < 0) {
     Fail(std::string("fork: ") + std::strerror(errno));
   }
   if (builder == 0) {
     try {
-      const winsim::Registry registry = orvbench::BuildMachineRegistry(report.nodes);
-      CountTree(registry.HKLM(), report);
-      const fs::path regFile = dir.string() + ".reg";
-      std::ofstream(regFile, std::ios::binary) << winsim::WriteRegImage(registry);
-      winsim::Machine::CreateFromImage(dir, regFile);
-      fs::remove(regFile);
-      std::ofstream(counts) << report.keys << ' ' << report.values << '\n';
+      build();
     } catch (const std::exception& error) {
       std::fprintf(stderr, "machine_bench: %s\n", error.what());
       std::_Exit(1);
@@ -225,8 +230,28 @@ void BuildMachine(const fs::path& dir, SizeReport& report) {
   }
   int status = 0;
   if (::waitpid(builder, &status, 0) != builder || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    Fail("cannot build the machine " + dir.string());
+    Fail("cannot build " + what);
   }
+}
+
+// Writes `registry` as the machine directory `dir` (through a .reg file, as `winsim init DIR
+// --from` does).
+void WriteMachine(const fs::path& dir, const winsim::Registry& registry) {
+  const fs::path regFile = dir.string() + ".reg";
+  std::ofstream(regFile, std::ios::binary) << winsim::WriteRegImage(registry);
+  winsim::Machine::CreateFromImage(dir, regFile);
+  fs::remove(regFile);
+}
+
+// Builds the machine directory `dir`, in a child process.
+void BuildMachine(const fs::path& dir, SizeReport& report) {
+  const fs::path counts = dir.string() + ".counts";
+  BuildInChild("the machine " + dir.string(), [&] {
+    const winsim::Registry registry = orvbench::BuildMachineRegistry(report.nodes);
+    CountTree(registry.HKLM(), report);
+    WriteMachine(dir, registry);
+    std::ofstream(counts) << report.keys << ' ' << report.values << '\n';
+  });
   std::ifstream(counts) >> report.keys >> report.values;
   fs::remove(counts);
   report.imageBytes = fs::file_size(dir / "registry.reg");
@@ -863,6 +888,115 @@ void MeasureShapes(const Options& options) {
   }
 }
 
+// --- Offline installations ---
+
+struct OfflineReport {
+  std::size_t nodes = 0;
+  std::size_t systemKeys = 0;
+  std::uintmax_t imageBytes = 0;
+  std::uintmax_t systemBytes = 0;
+  Result image{{0x8000, "on the .reg image"}, {}};
+  Result hives{{0x8000, "on the hives"}, {}};
+};
+
+fs::path HiveOf(const fs::path& installation, const char* name) {
+  return installation / "Windows" / "System32" / "config" / name;
+}
+
+// Runs `orvcard-op 0x8000` on a fresh copy of the machine or installation `dir`, whose registry
+// is the file `registry` below it.
+Run MeasureRemovalOnCopy(const Options& options, const fs::path& dir, const fs::path& registry) {
+  const fs::path copy = dir.string() + "-run";
+  fs::remove_all(copy);
+  fs::copy(dir, copy, fs::copy_options::recursive);
+  Run run = RunOperation(options, 0x8000, copy);
+  run.changed = !SameFiles(dir / registry, copy / registry);
+  if (!run.changed) {
+    Fail("orvcard-op 0x8000 changed nothing in " + (copy / registry).string());
+  }
+  fs::remove_all(copy);
+  return run;
+}
+
+// The reports of each size, and the 1-minute load average before each round and at the end.
+std::vector<OfflineReport> MeasureOffline(const Options& options, std::vector<double>& loads) {
+  std::vector<OfflineReport> reports;
+  for (std::size_t nodes : options.sizes) {
+    OfflineReport& report = reports.emplace_back();
+    report.nodes = nodes;
+    const fs::path machine = options.work / ("machine-" + std::to_string(nodes));
+    const fs::path installation = options.work / ("offline-" + std::to_string(nodes));
+    fs::remove_all(machine);
+    fs::remove_all(installation);
+    std::fprintf(stderr, "%zu device nodes: building the machine and its hives\n", nodes);
+    const fs::path counts = installation.string() + ".counts";
+    BuildInChild("the offline installation " + installation.string(), [&] {
+      const winsim::Registry registry = winsim::ParseRegImage(
+          testing_support::OfflineImage(orvbench::BuildMachineRegistry(nodes), 1));
+      WriteMachine(machine, registry);
+      testing_support::MakeOfflineInstallation(installation, registry, true);
+      SizeReport system;
+      CountTree(*registry.HKLM().FindSubkey(u"SYSTEM"), system);
+      std::ofstream(counts) << system.keys << '\n';
+    });
+    std::ifstream(counts) >> report.systemKeys;
+    fs::remove(counts);
+    report.imageBytes = fs::file_size(machine / "registry.reg");
+    report.systemBytes = fs::file_size(HiveOf(installation, "SYSTEM"));
+  }
+  for (int round = 0; round < options.repeat; ++round) {
+    std::fprintf(stderr, "round %d of %d\n", round + 1, options.repeat);
+    loads.push_back(LoadAverage());
+    for (OfflineReport& report : reports) {
+      const fs::path machine = options.work / ("machine-" + std::to_string(report.nodes));
+      const fs::path installation = options.work / ("offline-" + std::to_string(report.nodes));
+      report.image.runs.push_back(MeasureRemovalOnCopy(options, machine, "registry.reg"));
+      report.hives.runs.push_back(MeasureRemovalOnCopy(
+          options, installation, fs::relative(HiveOf(installation, "SYSTEM"), installation)));
+    }
+  }
+  loads.push_back(LoadAverage());
+  if (!options.keep) {
+    for (const OfflineReport& report : reports) {
+      fs::remove_all(options.work / ("machine-" + std::to_string(report.nodes)));
+      fs::remove_all(options.work / ("offline-" + std::to_string(report.nodes)));
+    }
+  }
+  return reports;
+}
+
+void PrintOfflineReport(const std::vector<OfflineReport>& sizes, const std::vector<double>& loads,
+                        int repeat) {
+  std::printf("Host: %s; 1-minute load average %.1f to %.1f while measuring.\n\n",
+              HostDescription().c_str(), *std::min_element(loads.begin(), loads.end()),
+              *std::max_element(loads.begin(), loads.end()));
+  std::printf(
+      "`orvcard-op 0x8000` (-RemoveDeviceNode: load, release and remove the card's ports, save) on "
+      "an offline installation's hives against the same run on the .reg image of the same "
+      "registry, each on a fresh copy, interleaved; medians of %d runs:\n\n",
+      repeat);
+  std::printf(
+      "| device nodes | keys in SYSTEM | registry.reg | SYSTEM hive | on the .reg image | on the "
+      "hives | hives / image (CPU time) | peak memory, image | peak memory, hives |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+  for (const OfflineReport& size : sizes) {
+    std::printf(
+        "| %s | %s | %s | %s | %s | %s | %.2f× (%.2f×) | %s | %s |\n", Grouped(size.nodes).c_str(),
+        Grouped(size.systemKeys).c_str(), Megabytes(static_cast<double>(size.imageBytes)).c_str(),
+        Megabytes(static_cast<double>(size.systemBytes)).c_str(),
+        Milliseconds(size.image.Seconds()).c_str(), Milliseconds(size.hives.Seconds()).c_str(),
+        size.hives.Seconds() / size.image.Seconds(),
+        size.hives.CpuSeconds() / size.image.CpuSeconds(),
+        Megabytes(size.image.PeakBytes()).c_str(), Megabytes(size.hives.PeakBytes()).c_str());
+  }
+  const OfflineReport& largest = sizes.back();
+  std::printf(
+      "\nTarget at %s device nodes (%s keys in SYSTEM): the run on the hives within %.1f× the run "
+      "on the image: %s\n",
+      Grouped(largest.nodes).c_str(), Grouped(largest.systemKeys).c_str(), kMaxHiveRatio,
+      Mark(largest.hives.Seconds() <= kMaxHiveRatio * largest.image.Seconds()).c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -895,11 +1029,16 @@ int main(int argc, char** argv) {
   }
   std::vector<SizeReport> sizes;
   std::vector<ReplayReport> replays;
+  std::vector<OfflineReport> offline;
+  std::vector<double> offlineLoads;
   try {
     if (options.replay) {
       replays = MeasureReplays(options);
+    } else if (options.offline) {
+      offline = MeasureOffline(options, offlineLoads);
     }
-    for (std::size_t nodes : options.replay ? std::vector<std::size_t>{} : options.sizes) {
+    for (std::size_t nodes :
+         options.replay || options.offline ? std::vector<std::size_t>{} : options.sizes) {
       sizes.push_back(MeasureSize(options, nodes));
     }
   } catch (const std::exception& error) {
@@ -912,6 +1051,8 @@ int main(int argc, char** argv) {
   }
   if (options.replay) {
     PrintReplayReport(replays, options.repeat);
+  } else if (options.offline) {
+    PrintOfflineReport(offline, offlineLoads, options.repeat);
   } else {
     PrintReport(sizes, options.repeat);
   }

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 want=${1:-all}
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format python3)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format python3
+  pkg-config libhivex-dev)
 if [ "$want" = windows ] || [ "$want" = all ]; then
   # mmdebstrap makes the separate 32-bit tree in which the x86 build runs under Wine.
   packages+=(mingw-w64 wine wine64 mmdebstrap)

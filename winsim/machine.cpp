@@ -13,6 +13,7 @@
 #include <iterator>
 #include <utility>
 
+#include "winsim/hive_image.h"
 #include "winsim/reg_codec.h"
 
 namespace winsim {
@@ -152,8 +153,26 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   }
 }
 
-// Throws MachineError unless `dir` is a folder holding a registry image; checked before
-// anything is written to it, so that a folder that is no machine is left as it was.
+// An offline installation: a folder whose registry is its hive files, not a registry image.
+bool IsOffline(const fs::path& dir) {
+  std::error_code ignored;
+  return !fs::exists(dir / kImageName, ignored) && IsOfflineInstallation(dir);
+}
+
+// Mounts the SYSTEM and SOFTWARE hives of the offline installation in `root`.
+void ReadHives(const fs::path& root, Registry& registry,
+               std::vector<std::unique_ptr<HiveImage>>& hives) {
+  for (const char16_t* name : {u"SYSTEM", u"SOFTWARE"}) {
+    hives.push_back(std::make_unique<HiveImage>(
+        InstallationPath(root, u"Windows\\System32\\config\\" + std::u16string(name)),
+        registry.HKLM().CreateSubkey(name)));
+  }
+  registry.LinkControlSet();
+}
+
+// Throws MachineError unless `dir` is a folder holding a registry image (or an offline
+// installation); checked before anything is written to it, so that a folder that is no machine
+// is left as it was.
 void CheckMachineDir(const fs::path& dir) {
   std::error_code ignored;
   const fs::file_status status = fs::status(dir, ignored);
@@ -164,6 +183,9 @@ void CheckMachineDir(const fs::path& dir) {
     throw MachineError(dir, 0, "is a file, not a machine folder");
   }
   const fs::file_status image = fs::status(dir / kImageName, ignored);
+  if (IsOffline(dir)) {
+    return;
+  }
   if (!fs::exists(image)) {
     throw MachineError(dir, 0, "holds no registry.reg: create a machine with winsim init DIR");
   }
@@ -180,6 +202,10 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
   }
   if (fs::exists(dir / kImageName)) {
     throw MachineError(dir / kImageName, 0, "a machine already exists here");
+  }
+  if (IsOffline(dir)) {
+    throw MachineError(dir, 0,
+                       "is an offline Windows installation, which the programs use as it is");
   }
   CreateDriveSkeleton(dir / "drive_c");
   PublishImage(dir, registry, false);
@@ -216,16 +242,20 @@ MachineError::MachineError(fs::path file, int line, const std::string& problem)
 
 MachineLock::MachineLock(const fs::path& dir) {
   CheckMachineDir(dir);
-  const fs::path lockFile = dir / ".lock";
-  // Never through a link (a dangling one would create its target), never blocking on a FIFO.
-  fd_ = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  // An offline installation gets no lock file: its folder itself is locked. A lock file is
+  // never opened through a link (a dangling one would create its target), nor blocking on a FIFO.
+  const bool offline = IsOffline(dir);
+  const fs::path lockFile = offline ? dir : dir / ".lock";
+  fd_ = offline ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                : ::open(lockFile.c_str(),
+                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     throw MachineError(lockFile, 0,
                        errno == ELOOP ? "the lock file is a symbolic link"
                                       : "cannot open the lock file: " + ErrnoText(errno));
   }
   struct stat status {};
-  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (!offline && (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) {
     ::close(fd_);
     fd_ = -1;
     throw MachineError(lockFile, 0, "the lock file is not a regular file");
@@ -246,12 +276,19 @@ MachineLock::~MachineLock() {
   }
 }
 
+Machine::~Machine() = default;
+
 std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
   CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
-  ReadImageFile(dir / kImageName, machine->registry_);
+  const bool offline = IsOffline(dir);
+  if (offline) {
+    ReadHives(dir, machine->registry_, machine->hives_);
+  } else {
+    ReadImageFile(dir / kImageName, machine->registry_);
+  }
   machine->dir_ = dir;
-  machine->driveC_ = dir / "drive_c";
+  machine->driveC_ = offline ? dir : dir / "drive_c";
   machine->onDisk_ = true;
   machine->changes_ = std::make_unique<DriveChanges>(dir, machine->driveC_);
   machine->registry_.TakeBaseline();
@@ -278,9 +315,21 @@ void Machine::CreateSample(const fs::path& dir) {
 
 Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
   Registry registry;
-  ReadImageFile(regFile, registry);
+  ReadRegistry(regFile, registry);
   CreateMachineDir(dir, registry);
   return registry;
+}
+
+void ReadRegistry(const fs::path& machineOrFile, Registry& registry) {
+  std::error_code ignored;
+  if (!fs::is_directory(machineOrFile, ignored)) {
+    ReadImageFile(machineOrFile, registry);
+  } else if (IsOffline(machineOrFile)) {
+    std::vector<std::unique_ptr<HiveImage>> hives;
+    ReadHives(machineOrFile, registry, hives);
+  } else {
+    ReadImageFile(machineOrFile / kImageName, registry);
+  }
 }
 
 void Machine::Save() {
@@ -290,7 +339,11 @@ void Machine::Save() {
     }
     // A registry changed and changed back is as it was: its image stays as it is.
     if (onDisk_ && registry_.ChangedSinceBaseline()) {
-      PublishImage(dir_, registry_, true);
+      if (hives_.empty()) {
+        PublishImage(dir_, registry_, true);
+      } else {
+        SaveHives(hives_);
+      }
       registry_.TakeBaseline();
     }
   } catch (...) {

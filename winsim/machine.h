@@ -1,16 +1,21 @@
-// A simulated machine on disk: DIR/registry.reg (the whole registry) and DIR/drive_c (drive C:).
-// A run locks the directory, loads the image, and saves it back atomically.
+// A simulated machine on disk: DIR/registry.reg (the whole registry) and DIR/drive_c (drive C:),
+// or an offline Windows installation: DIR/Windows/System32/config/SYSTEM and SOFTWARE (the
+// registry) and DIR itself (drive C:).
+// A run locks the directory, loads the registry, and saves it back atomically.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "winsim/drive_changes.h"
 #include "winsim/registry.h"
 
 namespace winsim {
+
+class HiveImage;
 
 // A machine that cannot be used: the file, the line (0 when not about one line) and the problem.
 // what() is the one-line message "FILE:LINE: problem" (or "FILE: problem").
@@ -40,16 +45,19 @@ class MachineLock {
 
 class Machine {
  public:
-  // Loads DIR/registry.reg. Throws MachineError for a missing directory or image, a file in
-  // place of the directory, or a malformed image (with its line).
+  ~Machine();
+  // Loads DIR/registry.reg, or the hives of an offline installation in DIR (mounted as
+  // HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE; no HARDWARE tree). Throws MachineError for a missing
+  // directory or image, a file in place of the directory, a malformed image (with its line), or a
+  // hive that was not closed cleanly or cannot be read.
   static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
   static std::unique_ptr<Machine> FromImage(std::string_view image,
                                             const std::filesystem::path& driveC);
 
-  // Creates a machine directory from the built-in sample, or from a .reg file (and returns the
-  // registry it holds).
+  // Creates a machine directory from the built-in sample, or from a .reg file or the registry of
+  // an offline installation (and returns the registry it holds).
   static void CreateSample(const std::filesystem::path& dir);
   static Registry CreateFromImage(const std::filesystem::path& dir,
                                   const std::filesystem::path& regFile);
@@ -62,11 +70,13 @@ class Machine {
   // The run's changes to files, kept until the save says whether they stay.
   DriveChanges& changes() { return *changes_; }
 
-  // Writes the registry back (a new temporary file, fsync, rename; registry.reg keeps its mode)
-  // when it differs from the image that was loaded; a run that changes nothing leaves the file
-  // byte for byte as it was. Then the run's file changes are kept. When the registry cannot be
-  // saved they are taken back and MachineError is thrown: the run leaves nothing behind. Call it
-  // while holding the machine's lock.
+  // Writes the registry back when it differs from the one that was loaded (a run that changes
+  // nothing leaves the files byte for byte as they were): registry.reg as a new temporary file,
+  // fsync, rename, keeping its mode; of an offline installation, each hive that differs is
+  // written beside its file and renamed into place, the first original kept as
+  // FILE.orvcard-backup. Then the run's file changes are kept. When the registry cannot be saved
+  // they are taken back and MachineError is thrown: the run leaves nothing behind. Call it while
+  // holding the machine's lock.
   void Save();
   // Makes the next Save fail as a full disk would, with `problem` (the fault sweep's failed save).
   void FailNextSave(std::string problem) { saveFailure_ = std::move(problem); }
@@ -79,11 +89,15 @@ class Machine {
   bool onDisk_ = false;
   std::string saveFailure_;
   std::unique_ptr<DriveChanges> changes_;
+  std::vector<std::unique_ptr<HiveImage>> hives_;  // of an offline installation
 };
 
 // Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
 // Throws MachineError for a file that cannot be read or is malformed (with its line).
 void ReadImageFile(const std::filesystem::path& file, Registry& registry);
+// Reads the registry of a machine folder (its image, or the hives of an offline installation),
+// or of a .reg file, into `registry`, as ReadImageFile does.
+void ReadRegistry(const std::filesystem::path& machineOrFile, Registry& registry);
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
 // driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing entries are kept,

@@ -1,14 +1,17 @@
 // winsim: creates, inspects, exports and compares simulated machines.
 //
 //   winsim init DIR [--from FILE.reg]      the sample machine, or one built from a .reg export
+//                                          (or from the registry of an offline installation)
 //   winsim show [DIR]                      a readable summary (reads only); without DIR, the
 //                                          machine orvcard uses ($ORVCARD_MACHINE or the default)
 //   winsim export DIR [--utf8] [-o FILE]   the registry image (stdout by default): UTF-16LE with
 //                                          BOM and CR LF, what reg import and regedit read;
 //                                          --utf8 gives the canonical UTF-8 form of registry.reg
-//   winsim diff A B                        what differs from A to B (each a machine directory or
-//                                          a .reg file); exit 0 when nothing does, 1 when
-//                                          something does
+//   winsim diff A B                        what differs from A to B (each a machine directory,
+//                                          an offline installation or a .reg file); exit 0 when
+//                                          nothing does, 1 when something does
+// Wherever a machine directory goes, the root of an offline Windows installation (a folder with
+// Windows/System32/config/SYSTEM and SOFTWARE) may go too.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -35,10 +38,11 @@ constexpr int kExitMachineError = 125;
 constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
-    "usage: winsim init DIR [--from FILE.reg]\n"
+    "usage: winsim init DIR [--from FILE.reg|WINDOWS_ROOT]\n"
     "       winsim show [DIR]\n"
     "       winsim export DIR [--utf8] [-o FILE]\n"
-    "       winsim diff A B\n";
+    "       winsim diff A B\n"
+    "DIR, A and B may also be the root of an offline Windows installation.\n";
 
 struct UsageError {
   std::string problem;
@@ -114,12 +118,10 @@ bool WriteOutput(const std::optional<std::string>& file,
   return written;
 }
 
-// The registry of a machine directory, or of a .reg file.
+// The registry of a machine directory (or offline installation), or of a .reg file.
 winsim::Registry LoadRegistry(const std::string& path) {
   winsim::Registry registry;
-  const bool dir = std::filesystem::is_directory(path);
-  winsim::ReadImageFile(
-      dir ? std::filesystem::path(path) / "registry.reg" : std::filesystem::path(path), registry);
+  winsim::ReadRegistry(path, registry);
   return registry;
 }
 

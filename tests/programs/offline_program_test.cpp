@@ -1,0 +1,191 @@
+// The programs against an offline installation (hive files made through hivex), compared with the
+// same runs against the same registry as a .reg image.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "tests/programs/program_runner.h"
+#include "tests/support/hive_files.h"
+#include "winsim/machine.h"
+#include "winsim/reg_codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::Dump;
+using testing_support::ProgramResult;
+using testing_support::ProgramSandbox;
+using winsim::Registry;
+
+// The sample machine as its hives hold it, with ControlSet00N current. With N = 2, ControlSet001
+// is an older set with a card port of its own.
+std::string OfflineImage(int current) {
+  std::string image =
+      testing_support::OfflineImage(winsim::ParseRegImage(winsim::SampleMachineImage()), current);
+  if (current != 1) {
+    image +=
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0009\\"
+        "Device Parameters]\n\"PortName\"=\"COM9\"\n\n";
+  }
+  return image;
+}
+
+class OfflineProgramTest : public ::testing::Test {
+ protected:
+  // The .reg machine in `image_` (in the canonical form), the offline installation in
+  // `offline_`, with one registry.
+  void MakeMachines(const std::string& image) {
+    std::filesystem::create_directories(image_.machine() / "drive_c" / "Windows" / "inf");
+    const Registry registry = winsim::ParseRegImage(image);
+    std::ofstream(image_.machine() / "registry.reg", std::ios::binary)
+        << winsim::WriteRegImage(registry);
+    testing_support::MakeOfflineInstallation(offline_.machine(), registry);
+  }
+  fs::path Hive(const char* name) const {
+    return offline_.machine() / "Windows" / "System32" / "config" / name;
+  }
+  // HKLM\SYSTEM and \SOFTWARE of the .reg machine, and as read back from the hives.
+  std::string ImageTrees() const {
+    const Registry registry =
+        winsim::ParseRegImage(image_.ReadFile(image_.machine() / "registry.reg"));
+    return Dump(*registry.HKLM().FindSubkey(u"SYSTEM")) +
+           Dump(*registry.HKLM().FindSubkey(u"SOFTWARE"));
+  }
+  std::string HiveTrees() const {
+    winsim::RegKey system(u"SYSTEM");
+    winsim::RegKey software(u"SOFTWARE");
+    testing_support::ReadHive(Hive("SYSTEM"), system);
+    testing_support::ReadHive(Hive("SOFTWARE"), software);
+    return Dump(system) + Dump(software);
+  }
+  std::string Quoted(const ProgramSandbox& sandbox) const {
+    return "'" + sandbox.machine().string() + "'";
+  }
+
+  ProgramSandbox image_;
+  ProgramSandbox offline_;
+};
+
+TEST_F(OfflineProgramTest, EachRunLeavesTheHivesAsTheSameRunLeavesTheImage) {
+  struct Case {
+    const char* arguments;
+    int controlSet;
+    bool changes;
+  };
+  const Case kCases[] = {
+      {"-RemoveDeviceNode", 1, true}, {"-RemoveCOMdb", 1, true}, {"", 1, false},
+      {"-RemoveDeviceNode", 2, true}, {"-RemoveCOMdb", 2, true},
+  };
+  for (const Case& row : kCases) {
+    SCOPED_TRACE(std::string(row.arguments) + " on ControlSet00" + std::to_string(row.controlSet));
+    fs::remove_all(image_.machine());
+    fs::remove_all(offline_.machine());
+    MakeMachines(OfflineImage(row.controlSet));
+    const std::string before = HiveTrees();
+    const std::string system = image_.ReadFile(Hive("SYSTEM"));
+    ASSERT_EQ(before, ImageTrees());
+
+    const ProgramResult onImage = image_.Run(ORVCARD_BIN, row.arguments);
+    const ProgramResult offline = offline_.Run(ORVCARD_BIN, row.arguments);
+    EXPECT_EQ(offline.status, 0) << offline.err;
+    EXPECT_EQ(offline.out, onImage.out);
+    EXPECT_EQ(offline.err, "");
+    EXPECT_EQ(HiveTrees(), ImageTrees());
+    EXPECT_EQ(HiveTrees() != before, row.changes);
+    // The first original is kept; a run that changes nothing writes nothing, not even a lock.
+    EXPECT_EQ(fs::exists(Hive("SYSTEM.orvcard-backup")), row.changes);
+    EXPECT_EQ(offline_.ReadFile(row.changes ? Hive("SYSTEM.orvcard-backup") : Hive("SYSTEM")),
+              system);
+    EXPECT_FALSE(fs::exists(Hive("SOFTWARE.orvcard-backup")));
+    EXPECT_FALSE(fs::exists(offline_.machine() / ".lock"));
+  }
+  // The older control set is not the current one: it stays as it was.
+  EXPECT_NE(HiveTrees().find("[\\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0009\\"
+                             "Device Parameters]\n  \"PortName\" type 1, 10 bytes"),
+            std::string::npos);
+
+  // A second run keeps the first original as the backup, never the hive it replaces.
+  const std::string backup = offline_.ReadFile(Hive("SYSTEM.orvcard-backup"));
+  ASSERT_EQ(offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode").status, 0);
+  EXPECT_EQ(offline_.ReadFile(Hive("SYSTEM.orvcard-backup")), backup);
+  EXPECT_NE(offline_.ReadFile(Hive("SYSTEM")), backup);
+}
+
+TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
+  MakeMachines(OfflineImage(2));
+  const std::string winsim = WINSIM_BIN;
+  for (const char* command : {"show", "export --utf8", "export"}) {
+    const ProgramResult offline =
+        offline_.Run(winsim, std::string(command) + " " + Quoted(offline_));
+    EXPECT_EQ(offline.status, 0) << command << offline.err;
+    EXPECT_EQ(offline.out, image_.Run(winsim, std::string(command) + " " + Quoted(image_)).out)
+        << command;
+  }
+  const ProgramResult diff =
+      offline_.Run(winsim, "diff " + Quoted(offline_) + " " + Quoted(image_));
+  EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
+  EXPECT_EQ(diff.out, "");
+
+  const fs::path copy = offline_.root() / "copy";
+  const ProgramResult init =
+      offline_.Run(winsim, "init '" + copy.string() + "' --from " + Quoted(offline_));
+  ASSERT_EQ(init.status, 0) << init.err;
+  EXPECT_EQ(offline_.ReadFile(copy / "registry.reg"),
+            image_.ReadFile(image_.machine() / "registry.reg"));
+  EXPECT_FALSE(fs::exists(Hive("SYSTEM.orvcard-backup")));
+
+  // An installation is a machine as it is: no machine is created in it.
+  const ProgramResult again = offline_.Run(winsim, "init " + Quoted(offline_));
+  EXPECT_EQ(again.status, 125);
+  EXPECT_EQ(again.err,
+            "winsim: " + offline_.machine().string() +
+                ": is an offline Windows installation, which the programs use as it is\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()), 1);
+}
+
+TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
+  struct Case {
+    const char* name;
+    const char* hive;  // null: the installation as a whole
+    std::function<void(const fs::path&)> spoil;
+    const char* problem;
+  };
+  std::unique_ptr<winsim::MachineLock> lock;  // the other run's, which takes no lock file
+  const Case kCases[] = {
+      {"dirty", "SYSTEM", testing_support::MakeHiveDirty,
+       "was not closed cleanly (sequence numbers 2 and 3 differ)"},
+      {"truncated", "SYSTEM", [](const fs::path& hive) { fs::resize_file(hive, 0x1800); },
+       "is truncated"},
+      {"not a hive", "SOFTWARE",
+       [](const fs::path& hive) { std::ofstream(hive, std::ios::binary) << "not a hive"; },
+       "hivex cannot read this hive"},
+      {"locked by another run", nullptr,
+       [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
+       "machine is locked by another run"},
+  };
+  for (const Case& row : kCases) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(offline_.machine());
+    MakeMachines(OfflineImage(1));
+    const fs::path file = row.hive == nullptr ? offline_.machine() : Hive(row.hive);
+    row.spoil(file);
+    const std::string system = offline_.ReadFile(Hive("SYSTEM"));
+    const std::string software = offline_.ReadFile(Hive("SOFTWARE"));
+
+    const ProgramResult run = offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode");
+    EXPECT_EQ(run.status, 125);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": " + row.problem)) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(offline_.ReadFile(Hive("SYSTEM")), system);
+    EXPECT_EQ(offline_.ReadFile(Hive("SOFTWARE")), software);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Hive("")), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()),
+              1);  // Windows alone
+  }
+}
+
+}  // namespace

@@ -1,0 +1,439 @@
+#include "winsim/hive_image.h"
+
+#include <fcntl.h>
+#include <hivex.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <unordered_set>
+
+#include "platform/text.h"
+#include "winsim/file_space.h"
+#include "winsim/machine.h"
+
+namespace winsim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kBaseBlockSize = 0x1000;
+// A key that loses at least this many subkeys and keeps at most that many is written anew.
+constexpr std::size_t kRewriteWhenLosing = 256;
+constexpr std::size_t kRewriteWhenKeeping = 16;
+constexpr std::uint16_t kCompressedName = 0x20;  // a key flag: one byte per character
+constexpr std::uint32_t kNone = 0xFFFFFFFF;      // an offset that points nowhere
+
+// Frees what hivex hands out.
+struct Free {
+  void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, Free>;
+
+std::uint32_t Read32(const unsigned char* at) {
+  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+}
+
+// Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that Windows did not close
+// cleanly or that lost its end.
+void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
+  unsigned char base[0x30] = {};
+  if (::pread(fd, base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
+      std::memcmp(base, "regf", 4) != 0) {
+    return;  // not a hive at all: hivex says so
+  }
+  const std::uint32_t first = Read32(base + 0x04);
+  const std::uint32_t second = Read32(base + 0x08);
+  if (first != second) {
+    throw MachineError(file, 0,
+                       "was not closed cleanly (sequence numbers " + std::to_string(first) +
+                           " and " + std::to_string(second) +
+                           " differ): Windows was hibernated or stopped with changes still in "
+                           "its logs; start it and shut it down fully first");
+  }
+  const std::size_t expected = kBaseBlockSize + Read32(base + 0x28);
+  if (size < expected) {
+    throw MachineError(file, 0,
+                       "is truncated: its base block gives " + std::to_string(expected) +
+                           " bytes, the file holds " + std::to_string(size));
+  }
+}
+
+// A digest of a key's values: names, types, sizes and data, in order, eight bytes at a time.
+std::uint64_t Digest(const RegKey& key) {
+  std::uint64_t hash = 0x9E3779B97F4A7C15ULL;
+  const auto word = [&hash](std::uint64_t w) {
+    hash = (hash ^ w) * 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 32;
+  };
+  const auto mix = [&](const void* bytes, std::size_t size) {
+    const auto* at = static_cast<const unsigned char*>(bytes);
+    std::uint64_t w = 0;
+    for (; size >= 8; size -= 8, at += 8) {
+      std::memcpy(&w, at, 8);
+      word(w);
+    }
+    w = 0;
+    if (size != 0) {  // an empty vector may have no data at all
+      std::memcpy(&w, at, size);
+    }
+    word(w);
+  };
+  for (const RegValue& value : key.values()) {
+    word(value.name.size());
+    word(value.type);
+    word(value.data.size());
+    mix(value.name.data(), value.name.size() * sizeof(char16_t));
+    mix(value.data.data(), value.data.size());
+  }
+  return hash;
+}
+
+std::string Utf8Path(const RegKey& key) {
+  return orv::Utf16ToUtf8(key.Path());
+}
+
+std::string HivexProblem(const std::string& what) {
+  return what + ": " +
+         (errno == ERANGE ? "beyond what hivex reads (such as a key of more than 70000 subkeys)"
+                          : std::strerror(errno));
+}
+
+}  // namespace
+
+fs::path InstallationPath(const fs::path& root, std::u16string_view windowsPath) {
+  return *FileSpace(root, u"C:\\").HostPath(u"C:\\" + std::u16string(windowsPath));
+}
+
+bool IsOfflineInstallation(const fs::path& dir) {
+  std::error_code error;
+  return fs::is_directory(InstallationPath(dir, u"Windows\\System32\\config"), error);
+}
+
+HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mount_(&mount) {
+  original_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat status {};
+  if (original_ < 0 || ::fstat(original_, &status) != 0) {
+    const std::string problem = errno == ENOENT ? "no such hive" : HivexProblem("cannot read");
+    Close();
+    throw MachineError(file_, 0, problem);
+  }
+  mode_ = status.st_mode & 07777;
+  size_ = static_cast<std::size_t>(status.st_size);
+  try {
+    CheckBaseBlock(file_, original_, size_);
+    hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    if (hive_ == nullptr) {
+      throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
+    }
+    nodes_.reserve(size_ / 256);  // about the keys of a hive that size
+    Node& root = nodes_[&mount];
+    root.key = mount.parent() == nullptr ? nullptr : mount.parent()->SharedSubkey(mount.name());
+    Read(hivex_root(hive_), mount, root);
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+HiveImage::~HiveImage() {
+  Close();
+}
+
+void HiveImage::Close() {
+  if (hive_ != nullptr) {
+    hivex_close(hive_);
+    hive_ = nullptr;
+  }
+  if (original_ >= 0) {
+    ::close(original_);
+    original_ = -1;
+  }
+}
+
+void HiveImage::Read(std::size_t node, RegKey& key, Node& record) {
+  const auto fail = [&](const char* what) {
+    throw MachineError(
+        file_, 0, HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(key)));
+  };
+  Owned<hive_value_h> values(hivex_node_values(hive_, node));
+  if (values == nullptr) {
+    fail("the values");
+  }
+  std::vector<RegValue> read;
+  for (const hive_value_h* value = values.get(); *value != 0; ++value) {
+    Owned<char> name(hivex_value_key(hive_, *value));
+    hive_type type{};
+    std::size_t size = 0;
+    Owned<char> data(hivex_value_value(hive_, *value, &type, &size));
+    if (name == nullptr || data == nullptr) {
+      fail("a value");
+    }
+    read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), static_cast<std::uint32_t>(type),
+                            std::vector<std::uint8_t>(data.get(), data.get() + size)});
+  }
+  key.SetValues(read);
+
+  Owned<hive_node_h> children(hivex_node_children(hive_, node));
+  if (children == nullptr) {
+    fail("the subkeys");
+  }
+  record.node = node;
+  record.values = Digest(key);
+  for (const hive_node_h* child = children.get(); *child != 0; ++child) {
+    Owned<char> name(hivex_node_name(hive_, *child));
+    if (name == nullptr) {
+      fail("a subkey name");
+    }
+    const std::u16string subkeyName = orv::Utf8ToUtf16(name.get());
+    RegKey& subkey = key.CreateSubkey(subkeyName);
+    const auto [entry, added] = nodes_.try_emplace(&subkey);
+    if (!added) {
+      throw MachineError(file_, 0, "holds the key " + Utf8Path(subkey) + " twice");
+    }
+    entry->second.key = key.SharedSubkey(subkeyName);
+    record.subkeys.push_back(&subkey);
+    Read(*child, subkey, entry->second);
+  }
+}
+
+bool HiveImage::Update() {
+  if (mount_->deleted()) {
+    throw MachineError(file_, 0, "the key the hive is mounted at was deleted");
+  }
+  changed_ = false;
+  Sync(*mount_, nodes_.at(mount_), nullptr, 0);
+  return changed_;
+}
+
+void HiveImage::Sync(const RegKey& key, Node& record, const RegKey* parent,
+                     std::size_t parentNode) {
+  const std::uint64_t values = Digest(key);
+  if (values != record.values) {
+    WriteValues(record.node, key);
+    record.values = values;
+  }
+  std::size_t same = 0;  // subkeys as the hive holds them, in order
+  std::size_t count = 0;
+  key.ForEachSubkey([&](const RegKey& subkey) {
+    if (subkey.LinkTarget() == nullptr) {
+      same += same == count && same < record.subkeys.size() && record.subkeys[same] == &subkey;
+      ++count;
+    }
+  });
+  if (same != count || count != record.subkeys.size()) {
+    std::vector<const RegKey*> now;
+    key.ForEachSubkey([&](const RegKey& subkey) {
+      if (subkey.LinkTarget() == nullptr) {
+        now.push_back(&subkey);
+      }
+    });
+    const std::unordered_set<const RegKey*> kept(now.begin(), now.end());
+    std::vector<const RegKey*> gone;
+    std::vector<const RegKey*> keeps;
+    for (const RegKey* old : record.subkeys) {
+      (kept.contains(old) ? keeps : gone).push_back(old);
+    }
+    // hivex reads a key's whole subkey list for each deletion: a key that loses many subkeys
+    // and keeps a few is written anew, when that keeps what the hive held of it.
+    if (parent != nullptr && gone.size() >= kRewriteWhenLosing &&
+        keeps.size() <= kRewriteWhenKeeping && CanRewrite(key, record, keeps)) {
+      if (hivex_node_delete_child(hive_, record.node) != 0) {
+        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(key)));
+      }
+      Forget(&key);
+      Add(parentNode, *parent, key);
+      return;
+    }
+    for (const RegKey* old : gone) {
+      if (hivex_node_delete_child(hive_, nodes_.at(old).node) != 0) {
+        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(*old)));
+      }
+      Forget(old);
+      changed_ = true;
+    }
+    for (const RegKey* subkey : now) {
+      if (!nodes_.contains(subkey)) {
+        Add(record.node, key, *subkey);
+      }
+    }
+    record.subkeys = std::move(now);
+  }
+  for (const RegKey* subkey : record.subkeys) {
+    Sync(*subkey, nodes_.at(subkey), &key, record.node);
+  }
+}
+
+std::optional<HiveImage::Stored> HiveImage::StoredKey(std::size_t node) const {
+  unsigned char nk[0x34];
+  if (node + 4 + sizeof nk > size_ ||
+      ::pread(original_, nk, sizeof nk, static_cast<off_t>(node + 4)) !=
+          static_cast<ssize_t>(sizeof nk) ||
+      std::memcmp(nk, "nk", 2) != 0) {
+    return std::nullopt;  // not a key of the file as loaded
+  }
+  return Stored{static_cast<std::uint16_t>(nk[2] | (nk[3] << 8)), Read32(nk + 0x2C),
+                Read32(nk + 0x30)};
+}
+
+bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
+                           const std::vector<const RegKey*>& keeps) const {
+  // hivex gives a key it adds its parent's security descriptor, no class name and no flags but
+  // the one of its name's form: the key and the trees it keeps must have just that.
+  const auto plainKey = [&](const Node& at, std::uint32_t parentSecurity) {
+    const std::optional<Stored> stored = StoredKey(at.node);
+    const bool plain = stored && (stored->flags & ~kCompressedName) == 0 &&
+                       stored->security == parentSecurity && stored->className == kNone;
+    return plain ? stored : std::nullopt;
+  };
+  const std::function<bool(const Node&, std::uint32_t)> plainTree = [&](const Node& at,
+                                                                        std::uint32_t security) {
+    const std::optional<Stored> stored = plainKey(at, security);
+    return stored && std::all_of(at.subkeys.begin(), at.subkeys.end(), [&](const RegKey* subkey) {
+             return plainTree(nodes_.at(subkey), stored->security);
+           });
+  };
+  const std::optional<Stored> parent = StoredKey(nodes_.at(key.parent()).node);
+  const std::optional<Stored> stored = parent ? plainKey(record, parent->security) : std::nullopt;
+  return stored && std::all_of(keeps.begin(), keeps.end(), [&](const RegKey* subkey) {
+           return plainTree(nodes_.at(subkey), stored->security);
+         });
+}
+
+void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
+  std::vector<std::string> names;
+  names.reserve(key.values().size());
+  std::vector<hive_set_value> values;
+  for (const RegValue& value : key.values()) {
+    if (value.name.find(u'\0') != std::u16string::npos) {
+      throw MachineError(
+          file_, 0, "a hive cannot hold a value name with a NUL character, in " + Utf8Path(key));
+    }
+    names.push_back(orv::Utf16ToUtf8(value.name));
+    values.push_back(
+        hive_set_value{names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
+                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))});
+  }
+  if (hivex_node_set_values(hive_, node, values.size(), values.data(), 0) != 0) {
+    throw MachineError(file_, 0, HivexProblem("hivex cannot write the values of " + Utf8Path(key)));
+  }
+  changed_ = true;
+}
+
+void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& key) {
+  const hive_node_h node =
+      hivex_node_add_child(hive_, parentNode, orv::Utf16ToUtf8(key.name()).c_str());
+  if (node == 0) {
+    throw MachineError(file_, 0, HivexProblem("hivex cannot add " + Utf8Path(key)));
+  }
+  changed_ = true;
+  Node& record = nodes_[&key];
+  record.key = parent.SharedSubkey(key.name());
+  record.node = node;
+  record.values = Digest(key);
+  if (!key.values().empty()) {
+    WriteValues(node, key);
+  }
+  key.ForEachSubkey([&](const RegKey& subkey) {
+    if (subkey.LinkTarget() == nullptr) {
+      record.subkeys.push_back(&subkey);
+      Add(node, key, subkey);
+    }
+  });
+}
+
+void HiveImage::Forget(const RegKey* key) {
+  const auto it = nodes_.find(key);
+  for (const RegKey* subkey : it->second.subkeys) {
+    Forget(subkey);
+  }
+  nodes_.erase(it);
+}
+
+fs::path HiveImage::WriteBeside() {
+  std::string name = file_.parent_path().string();
+  name += "/.";
+  name += file_.filename().string();
+  name += ".XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);  // O_EXCL, a random name
+  if (fd < 0) {
+    throw MachineError(name, 0, HivexProblem("cannot create"));
+  }
+  const fs::path written = name;
+  const auto fail = [&](const std::string& problem) {
+    const std::string text = HivexProblem(problem);
+    ::close(fd);
+    ::unlink(written.c_str());
+    throw MachineError(written, 0, text);
+  };
+  if (::fchmod(fd, mode_) != 0) {
+    fail("cannot set the file mode");
+  }
+  // hivex writes to a name: this one is the file just created, whatever its folder holds now.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (hivex_commit(hive_, self.c_str(), 0) != 0) {
+    fail("hivex cannot write the hive");
+  }
+  if (::fsync(fd) != 0) {
+    fail("cannot flush");
+  }
+  if (::close(fd) != 0) {
+    const std::string text = HivexProblem("cannot close");
+    ::unlink(written.c_str());
+    throw MachineError(written, 0, text);
+  }
+  return written;
+}
+
+void HiveImage::Replace(const fs::path& written) {
+  const fs::path backup = file_.string() + ".orvcard-backup";
+  // A hard link keeps the original as it is; an existing backup is never replaced.
+  if (::link(file_.c_str(), backup.c_str()) != 0 && errno != EEXIST) {
+    throw MachineError(backup, 0, HivexProblem("cannot keep the original hive"));
+  }
+  if (::rename(written.c_str(), file_.c_str()) != 0) {
+    throw MachineError(file_, 0, HivexProblem("cannot replace"));
+  }
+  const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0 || ::fsync(dir) != 0) {
+    const std::string text = HivexProblem("cannot flush the folder");
+    if (dir >= 0) {
+      ::close(dir);
+    }
+    throw MachineError(file_.parent_path(), 0, text);
+  }
+  ::close(dir);
+}
+
+void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives) {
+  std::vector<std::pair<HiveImage*, fs::path>> written;
+  try {
+    for (const std::unique_ptr<HiveImage>& hive : hives) {
+      if (hive->Update()) {
+        written.emplace_back(hive.get(), fs::path());
+        written.back().second = hive->WriteBeside();
+      }
+    }
+    for (auto& [hive, file] : written) {
+      hive->Replace(file);
+      file.clear();
+    }
+  } catch (...) {
+    for (const auto& [hive, file] : written) {
+      if (!file.empty()) {
+        ::unlink(file.c_str());
+      }
+    }
+    throw;
+  }
+}
+
+}  // namespace winsim
