@@ -247,8 +247,8 @@ MachineLock::MachineLock(const fs::path& dir) {
   const bool offline = IsOffline(dir);
   const fs::path lockFile = offline ? dir : dir / ".lock";
   fd_ = offline ? ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                : ::open(lockFile.c_str(),
-                         O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+                : ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                         0644);
   if (fd_ < 0) {
     throw MachineError(lockFile, 0,
                        errno == ELOOP ? "the lock file is a symbolic link"
