@@ -77,22 +77,53 @@ void RestoreFiles(const fs::path& driveC) {
            fs::copy_options::recursive | fs::copy_options::skip_existing);
 }
 
+// The arguments in the input after its first byte: up to three NUL-separated texts, none when
+// the input is a single byte.
+std::vector<std::u16string> ArgumentsOf(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::u16string> arguments;
+  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
+  for (std::size_t start = 0; start <= rest.size() && arguments.size() < 3 && size > 1;) {
+    const std::size_t end = std::min(rest.find('\0', start), rest.size());
+    arguments.push_back(orv::Utf8ToUtf16(rest.substr(start, end - start)));
+    start = end + 1;
+  }
+  return arguments;
+}
+
+// The response file: the first -f2 argument among arguments 1 and 2 is appended the result when
+// the code asks for it and its path fits.
+void CheckResponseFile(winsim::SimWindows& api, const std::vector<std::u16string>& arguments,
+                       const orv::WCHAR* const* argv, orv::DWORD code, orv::DWORD result) {
+  const orv::WCHAR* path = nullptr;
+  for (std::size_t i = 0; i < 2 && i < arguments.size() && path == nullptr; ++i) {
+    const std::u16string& argument = arguments[i];
+    if (argument.size() >= 3 && argument[0] == u'-' && (argument[1] | 0x20) == u'f' &&
+        argument[2] == u'2') {
+      path = argv[i + 1] + 3;
+    }
+  }
+  const bool written = (code & orv::kOpResponseFile) != 0 && path != nullptr && *path != 0 &&
+                       orv::TextLength(path) < orv::kResponsePathChars;
+  const std::optional<fs::path> host = api.files().Resolve(path == nullptr ? u"" : path);
+  std::error_code error;
+  if (written && host && fs::is_regular_file(*host, error)) {
+    const std::string expected =
+        "[ResponseResult]\r\nResultCode = " + std::to_string(static_cast<int>(result)) + "\r\n";
+    const std::string content = ReadFile(*host);
+    Check(content.size() >= expected.size() &&
+              content.compare(content.size() - expected.size(), expected.size(), expected) == 0,
+          "the response file does not end with the result");
+    fs::remove(*host, error);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) {
     return 0;
   }
-  std::vector<std::u16string> arguments;
-  const std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
-  for (std::size_t start = 0; start <= rest.size() && arguments.size() < 3;) {
-    const std::size_t end = std::min(rest.find('\0', start), rest.size());
-    arguments.push_back(orv::Utf8ToUtf16(rest.substr(start, end - start)));
-    start = end + 1;
-  }
-  if (size == 1) {
-    arguments.clear();  // no argument at all
-  }
+  const std::vector<std::u16string> arguments = ArgumentsOf(data, size);
   for (const std::u16string& argument : arguments) {
     if (fuzzing::NamesHostDrive(argument)) {
       return 0;  // a response file there would be written on the host
@@ -120,28 +151,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const orv::DWORD result = orv::RunOperation(api, code, argv);
   Check(api.OpenHandleCount() == 0, "a handle left open");
   winsim::ParseRegImage(winsim::WriteRegImage(machine.machine().registry()));
-
-  // The response file: the first -f2 argument among arguments 1 and 2, when its path fits.
-  const orv::WCHAR* path = nullptr;
-  for (std::size_t i = 0; i < 2 && i < arguments.size() && path == nullptr; ++i) {
-    const std::u16string& argument = arguments[i];
-    if (argument.size() >= 3 && argument[0] == u'-' && (argument[1] | 0x20) == u'f' &&
-        argument[2] == u'2') {
-      path = argv[i + 1] + 3;
-    }
-  }
-  const bool written = (code & orv::kOpResponseFile) != 0 && path != nullptr && *path != 0 &&
-                       orv::TextLength(path) < orv::kResponsePathChars;
-  const std::optional<fs::path> host = api.files().Resolve(path == nullptr ? u"" : path);
-  std::error_code error;
-  if (written && host && fs::is_regular_file(*host, error)) {
-    const std::string expected =
-        "[ResponseResult]\r\nResultCode = " + std::to_string(static_cast<int>(result)) + "\r\n";
-    const std::string content = ReadFile(*host);
-    Check(content.size() >= expected.size() &&
-              content.compare(content.size() - expected.size(), expected.size(), expected) == 0,
-          "the response file does not end with the result");
-    fs::remove(*host, error);
-  }
+  CheckResponseFile(api, arguments, argv, code, result);
   return 0;
 }

@@ -88,8 +88,9 @@ std::u16string Digit(int n) {
   return std::u16string(1, static_cast<char16_t>(u'0' + n));
 }
 
-void AddDevices(RegKey& hklm) {
-  std::vector<Device> devices = {
+// The devices beside the card: onboard LPT1 and COM1, a printer at LPT3, two monitors.
+std::vector<Device> OtherDevices() {
+  return {
       {u"ACPI\\PNP0401\\1",
        {u"ACPI\\PNP0401", u"*PNP0401"},
        kPortsClass,
@@ -141,8 +142,11 @@ void AddDevices(RegKey& hklm) {
        kStandardMonitors,
        false},
   };
-  // The card's ports, in port order: serial ports whose COM numbers are out of order, and
-  // parallel ports after the onboard LPT1.
+}
+
+// The card's ports, in port order: serial ports whose COM numbers are out of order, and
+// parallel ports after the onboard LPT1.
+void AddCardPorts(std::vector<Device>& devices) {
   const char16_t* const kSerialNames[] = {u"COM5", u"COM3", u"COM6", u"COM4"};
   for (int port = 0; port < 4; ++port) {
     const std::u16string name = kSerialNames[port];
@@ -170,6 +174,11 @@ void AddDevices(RegKey& hklm) {
                        u"ORVEK",
                        true});
   }
+}
+
+void AddDevices(RegKey& hklm) {
+  std::vector<Device> devices = OtherDevices();
+  AddCardPorts(devices);
   for (const Device& device : devices) {
     AddDevice(hklm, device);
   }
