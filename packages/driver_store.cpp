@@ -1,5 +1,6 @@
 #include "packages/driver_store.h"
 
+#include "packages/command_line_runner.h"
 #include "packages/driver_packages.h"
 #include "packages/inf_listing.h"
 #include "packages/result_codes.h"
@@ -15,11 +16,7 @@ namespace {
 constexpr DWORD kStorePathChars = 261;
 constexpr DWORD kStorePathBytes = kStorePathChars * sizeof(WCHAR);
 constexpr DWORD kValueNameChars = 522;
-constexpr DWORD kCommandLineChars = 520;
-constexpr DWORD kInterpreterChars = MAX_PATH;
 constexpr DWORD kDriveChars = 4;  // "C:", its terminator, and one more to see a longer value
-// The interpreter's path, " /c " and the command line.
-constexpr DWORD kProcessCommandLineChars = kInterpreterChars + 4 + kCommandLineChars;
 
 constexpr const WCHAR* kValueNameFormat = u"DriverStorePath%d";
 // Runs the installer at its fixed place, silently uninstalling the package named last.
@@ -74,33 +71,6 @@ bool SystemDriveIsPlain(WindowsApi& api) {
   const bool letter =
       (drive[0] >= u'A' && drive[0] <= u'Z') || (drive[0] >= u'a' && drive[0] <= u'z');
   return chars == 2 && letter && drive[1] == u':';
-}
-
-// Starts `interpreter` with "/c commandLine" and waits for it. False when it cannot be started;
-// `error` then holds the reason. An exit status that cannot be read is -1.
-bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* commandLine,
-                  LONG& exitStatus, DWORD& error) {
-  WCHAR processCommandLine[kProcessCommandLineChars];
-  if (FormatText(processCommandLine, kProcessCommandLineChars, u"%s /c %s",
-                 {interpreter, commandLine}) < 0) {
-    error = ERROR_FILENAME_EXCED_RANGE;  // never start a shortened command
-    return false;
-  }
-  PROCESS_INFORMATION info = {};
-  if (!api.CreateProcessW(interpreter, processCommandLine, &info)) {
-    error = api.GetLastError();
-    return false;
-  }
-  KernelObjectGuard process(api, info.hProcess);
-  KernelObjectGuard thread(api, info.hThread);
-  DWORD exitCode = 0;
-  if (api.WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-      !api.GetExitCodeProcess(info.hProcess, &exitCode)) {
-    exitStatus = -1;
-  } else {
-    exitStatus = static_cast<LONG>(exitCode);
-  }
-  return true;
 }
 
 }  // namespace
@@ -204,33 +174,6 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
   product.Close();
   parent.Close();
   return 0;
-}
-
-LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine) {
-  WCHAR interpreter[kInterpreterChars] = {};
-  LONG exitStatus = -1;
-  DWORD error = 0;
-  // A COMSPEC too long for a path is treated like one that names no file.
-  const DWORD comspecChars =
-      api.GetEnvironmentVariableW(u"COMSPEC", interpreter, kInterpreterChars);
-  if (comspecChars != 0 && comspecChars < kInterpreterChars) {
-    if (StartAndWait(api, interpreter, commandLine, exitStatus, error)) {
-      return exitStatus;
-    }
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) {
-      return -1;
-    }
-  }
-  // The system folder's cmd.exe, never one found by a search: a search looks in the program's
-  // folder and the current folder first, where whoever unpacked the packages could have put
-  // one, and this runs with administrator rights.
-  WCHAR systemFolder[kInterpreterChars];
-  const UINT systemChars = api.GetSystemDirectoryW(systemFolder, kInterpreterChars);
-  if (systemChars == 0 || systemChars >= kInterpreterChars ||
-      FormatText(interpreter, kInterpreterChars, u"%s\\cmd.exe", {systemFolder}) < 0) {
-    return -1;
-  }
-  return StartAndWait(api, interpreter, commandLine, exitStatus, error) ? exitStatus : -1;
 }
 
 DWORD LaunchPackageInstaller(WindowsApi& api) {

@@ -1,4 +1,5 @@
-// The registry record of installed driver packages, its clean-up, and the package installer.
+// The registry record of installed driver packages, its clean-up, and the package installer
+// launch.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -20,10 +21,6 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
 // value and then the empty product key. Returns 13 when a key cannot be opened, else 0.
 DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName);
-
-// Runs a command line through the command interpreter and waits for it: its exit status, or -1
-// when no interpreter can be started.
-LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine);
 
 // Runs DPInst32.exe or DPInst64.exe by processor architecture, maps its exit status, then
 // records the driver-store paths. Returns the mapped result code.

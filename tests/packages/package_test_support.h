@@ -75,6 +75,13 @@ inline std::string TraceQuoted(const std::string& text) {
   return quoted + "\"";
 }
 
+// The arguments CreateProcessW is traced with when the system folder's command interpreter
+// starts to run `commandLine`.
+inline std::string InterpreterArgs(const std::string& commandLine) {
+  const std::string interpreter = "C:\\Windows\\System32\\cmd.exe";
+  return TraceQuoted(interpreter) + ", " + TraceQuoted(interpreter + " /c " + commandLine);
+}
+
 // INF text of a small port-driver package. `name` makes every package's bytes distinct.
 inline std::string PackageInf(const std::string& name, bool signed_) {
   std::string text = "; " + name + " for the ORVEK multi-I/O card\r\n";
