@@ -1,9 +1,9 @@
 #include "packages/driver_store.h"
 
 #include "packages/command_line_runner.h"
-#include "packages/driver_packages.h"
 #include "packages/inf_listing.h"
 #include "packages/result_codes.h"
+#include "packages/tool_status.h"
 #include "platform/guards.h"
 #include "platform/platform_code.h"
 #include "platform/text.h"
@@ -81,16 +81,16 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
   WIN32_FIND_DATAW findData;
   FindGuard search(api, StartInfListing(api, infPath, findData));
   if (!search.valid()) {
-    return kNoInfFiles;
+    return StatusOf(ToolStatus::kNoInfFiles);
   }
   KeyGuard parent(api);
   if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   KeyGuard product(api);
   if (api.RegCreateKeyExW(parent.get(), productKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_ALL_ACCESS, nullptr, product.put(), nullptr) != ERROR_SUCCESS) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
 
   // Not cleared between packages: a shorter path leaves the tail of a longer one behind its
@@ -125,11 +125,11 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName) {
   KeyGuard parent(api);
   if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   KeyGuard product(api);
   if (!OpenKey(api, parent.get(), productKeyName, product)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
 
   WCHAR valueName[kValueNameChars];
@@ -178,7 +178,7 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
 
 DWORD LaunchPackageInstaller(WindowsApi& api) {
   const DWORD platform = GetPlatformCode(api);
-  DWORD status = kCannotOpen;
+  DWORD status = StatusOf(ToolStatus::kCannotOpen);  // no installer for this processor
   if ((platform & kPlatformX86Bits) != 0) {
     status = static_cast<DWORD>(RunCommandLine(api, u"DPInst32.exe"));
   } else if ((platform & kPlatformX64Bits) != 0) {

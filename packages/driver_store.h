@@ -13,12 +13,14 @@ inline constexpr const WCHAR* kUninstallKeyPath =
 inline constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
 
 // Writes DriverStorePath0, 1, ... under HKLM\uninstallKeyPath\productKeyName for the INF files
-// of the current directory. Returns 2 (no INF), 13 (key not opened) or the OR of the look-ups.
+// of the current directory. Returns ToolStatus::kNoInfFiles, ToolStatus::kCannotOpen (a key
+// not opened) or the OR of the look-ups.
 DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
                              const WCHAR* productKeyName);
 
 // Uninstalls the recorded packages through the package installer, newest first, deleting each
-// value and then the empty product key. Returns 13 when a key cannot be opened, else 0.
+// value and then the empty product key. Returns ToolStatus::kCannotOpen when a key cannot be
+// opened, else 0.
 DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName);
 

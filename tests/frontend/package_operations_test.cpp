@@ -200,9 +200,9 @@ TEST(PackageOperations, CleanUpReturnsTheMappedOrTheRawStatus) {
 }
 
 TEST(PackageOperations, CleanUpOfAnEmptyInfFolder) {
-  const std::pair<DWORD, DWORD> cases[] = {{0x8, 11}, {0x2000, 13}, {0x3000, 13}};
+  const std::pair<DWORD, DWORD> cases[] = {{0x8, 11}, {0x2000, kCannotOpen}, {0x3000, kCannotOpen}};
   for (const auto& [code, result] : cases) {
-    SimMachine sim(MachineImage());  // no record: its clean-up gives 13, which is dropped
+    SimMachine sim(MachineImage());  // no record: its clean-up gives kCannotOpen, dropped
     EXPECT_EQ(RunCode(sim, code), result) << code;
     EXPECT_EQ(sim.api().stdoutText(), "") << code;
   }

@@ -21,10 +21,10 @@ constexpr DWORD kRetryStatuses[] = {
     ERROR_INVALID_CATALOG_DATA,
 };
 
-TEST(InstallDriverPackages, AnEmptyDirectoryGivesTwoAndCallsNoDriverFunction) {
+TEST(InstallDriverPackages, AnEmptyDirectoryGivesNoInfFilesAndCallsNoDriverFunction) {
   SimMachine sim("");
-  EXPECT_EQ(InstallDriverPackages(sim.api()), 2u);
-  EXPECT_EQ(UninstallDriverPackages(sim.api()), 2u);
+  EXPECT_EQ(InstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
+  EXPECT_EQ(UninstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
   EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings(2, "\"C:\\work\\*.inf\""));
   EXPECT_TRUE(sim.Calls({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);

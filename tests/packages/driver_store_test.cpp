@@ -165,16 +165,16 @@ TEST(RecordDriverStorePaths, OverwritesFromIndexZeroAndKeepsHigherIndices) {
 
 TEST(RecordDriverStorePaths, WithoutInfFilesLeavesTheRegistryAlone) {
   SimMachine sim(MachineImage());
-  EXPECT_EQ(Record(sim), 2u);
+  EXPECT_EQ(Record(sim), kNoInfFiles);
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
   EXPECT_TRUE(sim.Calls({"RegOpenKeyExW", "RegCreateKeyExW"}).empty());
 }
 
-TEST(RecordDriverStorePaths, GivesThirteenWhenAKeyCannotBeOpenedAndClosesWhatItOpened) {
+TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatItOpened) {
   {
     SimMachine sim("");  // no uninstall key: it is opened, never created
     AddPackage(sim, "alpha");
-    EXPECT_EQ(Record(sim), 13u);
+    EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_EQ(sim.Key(kUninstallKey), nullptr);
     EXPECT_TRUE(sim.Calls({"DriverPackageGetPathW", "RegCreateKeyExW"}).empty());
     EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);
@@ -184,7 +184,7 @@ TEST(RecordDriverStorePaths, GivesThirteenWhenAKeyCannotBeOpenedAndClosesWhatItO
     SimMachine sim(MachineImage());
     AddPackage(sim, "alpha");
     sim.api().ArmFault(winsim::Fault{"RegCreateKeyExW", "", 0, ERROR_ACCESS_DENIED});
-    EXPECT_EQ(Record(sim), 13u);
+    EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_TRUE(sim.Calls({"DriverPackageGetPathW"}).empty());
     EXPECT_EQ(sim.Calls({"RegCloseKey", "FindClose"}),
               (Strings{"RegCloseKey(" + HandleReturnedBy(sim, "RegOpenKeyExW") + ") = 0",
@@ -271,18 +271,18 @@ TEST(UninstallRecordedPackages, AGapInTheNumberingLeavesTheHigherValues) {
   EXPECT_TRUE(sim.HasValue(kProductKey, u"DriverStorePath5"));
 }
 
-TEST(UninstallRecordedPackages, GivesThirteenWithoutTheKeysAndRunsNothing) {
+TEST(UninstallRecordedPackages, GivesCannotOpenWithoutTheKeysAndRunsNothing) {
   {
     SimMachine sim(MachineImage());
     AddPrograms(sim);
-    EXPECT_EQ(UninstallRecorded(sim), 13u);
+    EXPECT_EQ(UninstallRecorded(sim), kCannotOpen);
     EXPECT_TRUE(sim.Calls({"CreateProcessW", "RegDeleteKeyW"}).empty());
     EXPECT_EQ(sim.Calls({"RegCloseKey"}), Strings{"RegCloseKey(key#1) = 0"});
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
   {
     SimMachine sim("");
-    EXPECT_EQ(UninstallRecorded(sim), 13u);
+    EXPECT_EQ(UninstallRecorded(sim), kCannotOpen);
     EXPECT_EQ(sim.Calls({"RegOpenKeyExW"}).size(), 1u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }

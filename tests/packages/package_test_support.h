@@ -5,9 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "packages/tool_status.h"
 #include "tests/support/sim_fixture.h"
 
 namespace package_tests {
+
+// The tool's own statuses, as the procedures return them; callers see these very values.
+inline constexpr orv::DWORD kNoInfFiles = orv::StatusOf(orv::ToolStatus::kNoInfFiles);
+inline constexpr orv::DWORD kCannotOpen = orv::StatusOf(orv::ToolStatus::kCannotOpen);
+static_assert(kNoInfFiles == 2 && kCannotOpen == 13);
 
 // The registry keys the record lives under.
 inline constexpr const char16_t* kUninstallKey =

@@ -32,13 +32,13 @@ std::string Utf16Le(const std::string& ascii) {
 
 constexpr char kAfterZeroByte[] = "Provider=\"Contoso\"\0; Orvek Co., Ltd.";
 
-TEST(RemoveVendorPackages, GivesThirteenWhenTheFolderListsNoOemInf) {
+TEST(RemoveVendorPackages, GivesCannotOpenWhenTheFolderListsNoOemInf) {
   for (bool withOtherInf : {false, true}) {
     SimMachine sim("");
     if (withOtherInf) {
       sim.WriteFile("Windows/inf/machine.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
     }
-    EXPECT_EQ(RemoveVendorPackages(sim.api()), 13u);
+    EXPECT_EQ(RemoveVendorPackages(sim.api()), package_tests::kCannotOpen);
     EXPECT_EQ(ArgsOf(sim, "GetWindowsDirectoryW"), Strings{"260"});
     EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings{"\"C:\\Windows\\inf\\oem*.inf\""});
     EXPECT_TRUE(sim.Calls({"CreateFileW", "DriverPackageUninstallW"}).empty());
@@ -140,13 +140,15 @@ TEST(RemoveVendorPackages, AFailedWindowsDirectoryQueryLeavesTheFolderAsBackslas
   EXPECT_EQ(ArgsOf(sim, "DriverPackageUninstallW"), Strings{"\"\\inf\\oem0.inf\", 0x22"});
 }
 
-TEST(InfNamesVendor, GivesThirteenForAFileThatCannotBeOpenedOrRead) {
+TEST(InfNamesVendor, GivesCannotOpenForAFileThatCannotBeOpenedOrRead) {
   SimMachine sim("");
   sim.WriteFile("Windows/inf/oem0.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 0u);
-  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."), 13u);
+  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."),
+            package_tests::kCannotOpen);
   sim.api().ArmFault(winsim::Fault{"ReadFile", "", 0, ERROR_ACCESS_DENIED});
-  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 13u);
+  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."),
+            package_tests::kCannotOpen);
   EXPECT_EQ(sim.Calls({"CloseHandle"}).size(), 2u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
