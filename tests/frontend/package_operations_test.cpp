@@ -14,6 +14,7 @@ namespace orv {
 namespace {
 
 using namespace package_tests;
+using testing_support::CallSteps;
 using testing_support::SimMachine;
 using Strings = std::vector<std::string>;
 
@@ -38,19 +39,6 @@ std::string WorkFile(SimMachine& sim, const std::string& name) {
   std::stringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
-}
-
-// The names of the traced calls of the given functions, in order.
-Strings CallNames(SimMachine& sim, const Strings& apis) {
-  Strings names;
-  for (const winsim::TraceEntry& entry : sim.api().trace()) {
-    for (const std::string& api : apis) {
-      if (entry.api == api) {
-        names.push_back(api);
-      }
-    }
-  }
-  return names;
 }
 
 TEST(PackageOperations, InstallPrintsSuccessAndRecordsTheDriverStorePaths) {
@@ -81,13 +69,14 @@ TEST(PackageOperations, AFailedInstallIsRolledBackForEveryListedPackage) {
   // Every package is uninstalled after all installs, the one that failed included; the
   // rollback's own status (beta is not stored) is dropped.
   EXPECT_EQ(
-      CallNames(sim, {"DriverPackageInstallW", "DriverPackageUninstallW"}),
+      CallSteps(sim, {"DriverPackageInstallW", "DriverPackageUninstallW"}),
       (Strings{"DriverPackageInstallW", "DriverPackageInstallW", "DriverPackageInstallW",
                "DriverPackageUninstallW", "DriverPackageUninstallW", "DriverPackageUninstallW"}));
-  EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}),
-            (Strings{"DriverPackageUninstallW(\"C:\\work\\alpha.inf\", 0x22) = 0",
-                     "DriverPackageUninstallW(\"C:\\work\\beta.inf\", 0x22) = 0xE0000302",
-                     "DriverPackageUninstallW(\"C:\\work\\gamma.inf\", 0x22) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
+            (std::vector<testing_support::Call>{
+                {"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0"},
+                {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0xE0000302"},
+                {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
   EXPECT_EQ(WorkFile(sim, "out.ini"), "[ResponseResult]\r\nResultCode = 3\r\n");
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));
@@ -191,7 +180,7 @@ TEST(PackageOperations, CleanUpReturnsTheMappedOrTheRawStatus) {
     EXPECT_EQ(RunCode(sim, code), result) << code;
     EXPECT_EQ(sim.api().stdoutText(), printed) << code;
     // The recorded package goes first, through the installer; then the INF folder is searched.
-    EXPECT_EQ(CallNames(sim, {"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}),
+    EXPECT_EQ(CallSteps(sim, {"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}),
               (Strings{"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}))
         << code;
     EXPECT_EQ(sim.Key(kProductKey), nullptr) << code;

@@ -11,7 +11,9 @@ namespace {
 
 using package_tests::AddPackage;
 using package_tests::ArgsOf;
+using testing_support::Call;
 using testing_support::SimMachine;
+using Calls = std::vector<Call>;
 using Strings = std::vector<std::string>;
 
 constexpr DWORD kRetryStatuses[] = {
@@ -51,9 +53,9 @@ TEST(InstallDriverPackages, AnUnsignedPackageIsInstalledAgainInLegacyMode) {
   SimMachine sim("");
   AddPackage(sim, "orvser", /*signed_=*/false);
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0u);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x2) = 0x800B0100",
-                     "DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x14) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x2", "0x800B0100"},
+                   {"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x14", "0"}}));
 }
 
 TEST(InstallDriverPackages, RetriesOnceOnEachSignatureStatus) {
@@ -107,10 +109,10 @@ TEST(InstallDriverPackages, CombinesTheStatusesOfAllPackagesAndGoesOnAfterAFailu
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "alpha", 0, ERROR_FILE_NOT_FOUND});
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "beta", 0, ERROR_SHARING_VIOLATION});
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0x22u);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\alpha.inf\", 0x2) = 0x2",
-                     "DriverPackageInstallW(\"C:\\work\\beta.inf\", 0x2) = 0x20",
-                     "DriverPackageInstallW(\"C:\\work\\gamma.inf\", 0x2) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\alpha.inf\", 0x2", "0x2"},
+                   {"DriverPackageInstallW", "\"C:\\work\\beta.inf\", 0x2", "0x20"},
+                   {"DriverPackageInstallW", "\"C:\\work\\gamma.inf\", 0x2", "0"}}));
 }
 
 TEST(InstallDriverPackages, AFolderNamedLikeAnInfIsHandedOnLikeAFile) {
@@ -119,9 +121,9 @@ TEST(InstallDriverPackages, AFolderNamedLikeAnInfIsHandedOnLikeAFile) {
   std::filesystem::create_directories(sim.driveC() / "work" / "folder.inf");
   // The folder cannot be read as a package: access denied, not retried.
   EXPECT_EQ(InstallDriverPackages(sim.api()), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\folder.inf\", 0x2) = 0x5",
-                     "DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x2) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\folder.inf\", 0x2", "0x5"},
+                   {"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x2", "0"}}));
 }
 
 TEST(InstallDriverPackages, AnEntryWhosePathDoesNotFitIsNotHandedToTheDriverFunctions) {
@@ -148,10 +150,10 @@ TEST(UninstallDriverPackages, UninstallsEveryPackageSilentlyWithItsFilesAndNever
   sim.api().ClearTrace();
   sim.api().ArmFault(winsim::Fault{"DriverPackageUninstallW", "alpha", 0, TRUST_E_NOSIGNATURE});
   EXPECT_EQ(UninstallDriverPackages(sim.api()), TRUST_E_NOSIGNATURE);
-  EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}),
-            (Strings{"DriverPackageUninstallW(\"C:\\work\\alpha.inf\", 0x22) = 0x800B0100",
-                     "DriverPackageUninstallW(\"C:\\work\\beta.inf\", 0x22) = 0",
-                     "DriverPackageUninstallW(\"C:\\work\\gamma.inf\", 0x22) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
+            (Calls{{"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0x800B0100"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 

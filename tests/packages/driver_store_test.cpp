@@ -14,7 +14,9 @@ namespace orv {
 namespace {
 
 using namespace package_tests;
+using testing_support::Call;
 using testing_support::SimMachine;
+using Calls = std::vector<Call>;
 using Bytes = std::vector<std::uint8_t>;
 using Strings = std::vector<std::string>;
 
@@ -121,10 +123,10 @@ TEST(RecordDriverStorePaths, WritesOneValueOf522BytesPerPackageInListingOrder) {
       sim.Text(kProductKey, u"DriverStorePath1")
           .starts_with(u"C:\\Windows\\System32\\DriverStore\\FileRepository\\orvpar.inf_x86_"));
   // The product key, then the parent key, then the search.
-  EXPECT_EQ(sim.Calls({"RegCloseKey", "FindClose"}),
-            (Strings{"RegCloseKey(" + HandleReturnedBy(sim, "RegCreateKeyExW") + ") = 0",
-                     "RegCloseKey(" + HandleReturnedBy(sim, "RegOpenKeyExW") + ") = 0",
-                     "FindClose(" + HandleReturnedBy(sim, "FindFirstFileW") + ") = TRUE"}));
+  EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
+            (Calls{{"RegCloseKey", HandleReturnedBy(sim, "RegCreateKeyExW"), "0"},
+                   {"RegCloseKey", HandleReturnedBy(sim, "RegOpenKeyExW"), "0"},
+                   {"FindClose", HandleReturnedBy(sim, "FindFirstFileW"), "TRUE"}}));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -186,9 +188,9 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
     sim.api().ArmFault(winsim::Fault{"RegCreateKeyExW", "", 0, ERROR_ACCESS_DENIED});
     EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_TRUE(sim.Calls({"DriverPackageGetPathW"}).empty());
-    EXPECT_EQ(sim.Calls({"RegCloseKey", "FindClose"}),
-              (Strings{"RegCloseKey(" + HandleReturnedBy(sim, "RegOpenKeyExW") + ") = 0",
-                       "FindClose(" + HandleReturnedBy(sim, "FindFirstFileW") + ") = TRUE"}));
+    EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
+              (Calls{{"RegCloseKey", HandleReturnedBy(sim, "RegOpenKeyExW"), "0"},
+                     {"FindClose", HandleReturnedBy(sim, "FindFirstFileW"), "TRUE"}}));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
 }
@@ -229,8 +231,8 @@ TEST(UninstallRecordedPackages, CountsEveryValueAndRunsTheInstallerNewestFirst) 
   ASSERT_NE(sim.Key(kProductKey), nullptr);
   EXPECT_EQ(sim.Key(kProductKey)->values().size(), 1u);
   EXPECT_TRUE(sim.HasValue(kProductKey, u"DisplayName"));
-  EXPECT_EQ(sim.Calls({"RegCloseKey"}),
-            (Strings{"RegCloseKey(key#2) = 0", "RegCloseKey(key#1) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"RegCloseKey"}),
+            (Calls{{"RegCloseKey", "key#2", "0"}, {"RegCloseKey", "key#1", "0"}}));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -252,8 +254,8 @@ TEST(UninstallRecordedPackages, AKeyWithoutValuesIsDeletedAtOnce) {
   AddPrograms(sim);
   EXPECT_EQ(UninstallRecorded(sim), 0u);
   EXPECT_TRUE(sim.Calls({"RegQueryValueExW", "CreateProcessW"}).empty());
-  EXPECT_EQ(sim.Calls({"RegDeleteKeyW"}),
-            Strings{"RegDeleteKeyW(key#1, \"ORVEK Multi-I/O Card Driver\") = 0"});
+  EXPECT_EQ(sim.CallsTo({"RegDeleteKeyW"}),
+            (Calls{{"RegDeleteKeyW", "key#1, \"ORVEK Multi-I/O Card Driver\"", "0"}}));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
   EXPECT_NE(sim.Key(kUninstallKey), nullptr);
 }
@@ -277,7 +279,7 @@ TEST(UninstallRecordedPackages, GivesCannotOpenWithoutTheKeysAndRunsNothing) {
     AddPrograms(sim);
     EXPECT_EQ(UninstallRecorded(sim), kCannotOpen);
     EXPECT_TRUE(sim.Calls({"CreateProcessW", "RegDeleteKeyW"}).empty());
-    EXPECT_EQ(sim.Calls({"RegCloseKey"}), Strings{"RegCloseKey(key#1) = 0"});
+    EXPECT_EQ(sim.CallsTo({"RegCloseKey"}), (Calls{{"RegCloseKey", "key#1", "0"}}));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
   {
@@ -382,8 +384,9 @@ TEST(UninstallRecordedPackages, RemovesTheRecordedPackagesFromTheStore) {
   const std::string stored = StorePathOf(sim, "orvser.inf");
   sim.api().ClearTrace();
   EXPECT_EQ(UninstallRecorded(sim), 0u);
-  EXPECT_EQ(sim.Calls({"DPInst"}).size(), 2u);
-  EXPECT_EQ(sim.Calls({"DPInst"})[0], "DPInst(\"/s /u " + stored + "\") = 0");
+  const Calls installerRuns = sim.CallsTo({"DPInst"});
+  ASSERT_EQ(installerRuns.size(), 2u);
+  EXPECT_EQ(installerRuns[0], (Call{"DPInst", TraceQuoted("/s /u " + stored), "0"}));
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem1.inf"));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
@@ -452,7 +455,7 @@ TEST(LaunchPackageInstaller, RecordsTheDriverStorePathsWhateverTheOutcome) {
     // to 11. Itanium: nothing runs, 13 maps to 11. Either way the record follows.
     EXPECT_EQ(LaunchPackageInstaller(sim.api()), 11u) << processor;
     if (std::string(processor) == "AMD64") {
-      EXPECT_EQ(sim.Calls({"DPInst"}), Strings{"DPInst(\"\") = 0x100"});
+      EXPECT_EQ(sim.CallsTo({"DPInst"}), (Calls{{"DPInst", "\"\"", "0x100"}}));
       EXPECT_EQ(Utf16ToUtf8(sim.Text(kProductKey, u"DriverStorePath0")),
                 StorePathOf(sim, "orvser.inf"));
     } else {

@@ -12,6 +12,7 @@ namespace {
 
 using package_tests::AddPackage;
 using package_tests::ArgsOf;
+using testing_support::Call;
 using testing_support::SimMachine;
 using Strings = std::vector<std::string>;
 
@@ -114,9 +115,10 @@ TEST(RemoveVendorPackages, UninstallsTheMakersPackagesAndCombinesTheirStatuses) 
   sim.api().ClearTrace();
   EXPECT_EQ(RemoveVendorPackages(sim.api()), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   EXPECT_EQ(
-      sim.Calls({"DriverPackageUninstallW"}),
-      (Strings{"DriverPackageUninstallW(\"C:\\Windows\\inf\\oem0.inf\", 0x22) = 0",
-               "DriverPackageUninstallW(\"C:\\Windows\\inf\\oem1.inf\", 0x22) = 0xE0000302"}));
+      sim.CallsTo({"DriverPackageUninstallW"}),
+      (std::vector<Call>{
+          {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem0.inf\", 0x22", "0"},
+          {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem1.inf\", 0x22", "0xE0000302"}}));
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem0.inf"));
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem2.inf"));
   EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);

@@ -159,16 +159,4 @@ std::vector<std::uint8_t> MapValue(SimMachine& sim, int e) {
   return sim.Bytes(kParallelPortMapKey, u"\\Device\\Parallel" + Wide(std::to_string(e)));
 }
 
-std::vector<std::string> CallSteps(SimMachine& sim, const std::vector<std::string>& apis) {
-  std::vector<std::string> steps;
-  for (const winsim::TraceEntry& entry : sim.api().trace()) {
-    for (const std::string& api : apis) {
-      if (entry.api == api) {
-        steps.push_back(entry.device.empty() ? entry.api : entry.api + " " + entry.device);
-      }
-    }
-  }
-  return steps;
-}
-
 }  // namespace testing_support

@@ -66,8 +66,4 @@ std::uint32_t RestartCount(SimMachine& sim, const std::string& path);
 bool DeviceExists(SimMachine& sim, const std::string& path);
 std::vector<std::uint8_t> MapValue(SimMachine& sim, int e);
 
-// One traced call reduced to its function and device: "SetupDiRemoveDevice LPTENUM\X\0001"
-// (just the function name when the call names no device).
-std::vector<std::string> CallSteps(SimMachine& sim, const std::vector<std::string>& apis);
-
 }  // namespace testing_support
