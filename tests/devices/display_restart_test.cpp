@@ -37,10 +37,16 @@ TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
     std::vector<int> attempted;
     std::vector<std::uint32_t> restarts;  // members 0, 1, 2, 3
   } cases[] = {
-      {"all succeed", "", {0, 2, 3}, {1, 0, 1, 1}},
-      {"class installer fails", "SetupDiCallClassInstaller", {0, 2}, {1, 0, 0, 0}},
+      {.name = "all succeed", .failingApi = "", .attempted = {0, 2, 3}, .restarts = {1, 0, 1, 1}},
+      {.name = "class installer fails",
+       .failingApi = "SetupDiCallClassInstaller",
+       .attempted = {0, 2},
+       .restarts = {1, 0, 0, 0}},
       // The class installer is still called for the member whose parameters failed.
-      {"parameters fail", "SetupDiSetClassInstallParamsW", {0, 2}, {1, 0, 0, 0}},
+      {.name = "parameters fail",
+       .failingApi = "SetupDiSetClassInstallParamsW",
+       .attempted = {0, 2},
+       .restarts = {1, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -18,8 +18,10 @@ struct Twin {
   Release run;
   bool deletes;
 };
-const Twin kTwins[] = {{"ReleaseAndRemoveSerialPorts", ReleaseAndRemoveSerialPorts, true},
-                       {"ReleaseSerialPortNumbers", ReleaseSerialPortNumbers, false}};
+const Twin kTwins[] = {
+    {.name = "ReleaseAndRemoveSerialPorts", .run = ReleaseAndRemoveSerialPorts, .deletes = true},
+    {.name = "ReleaseSerialPortNumbers", .run = ReleaseSerialPortNumbers, .deletes = false},
+};
 
 std::vector<std::string> ReleaseSteps(int member, int number, bool deletes) {
   std::vector<std::string> steps = {"ComDBOpen", "ComDBReleasePort " + std::to_string(number),
@@ -33,18 +35,14 @@ std::vector<std::string> ReleaseSteps(int member, int number, bool deletes) {
 
 // The COM database calls with the released number, and the deletions with their device.
 std::vector<std::string> Steps(SimMachine& sim) {
-  std::vector<std::string> steps =
-      CallSteps(sim, {"ComDBOpen", "ComDBReleasePort", "ComDBClose", "SetupDiRemoveDevice",
-                      "SetupDiDeleteDevRegKey"});
-  std::vector<std::string> lines = sim.Calls({"ComDBReleasePort"});
-  std::size_t next = 0;
-  for (std::string& step : steps) {
-    if (step == "ComDBReleasePort") {
-      // ComDBReleasePort(comdb#1, 12) = ...: the number is the second argument.
-      const std::string& line = lines[next++];
-      const std::size_t comma = line.find(", ");
-      step += " " + line.substr(comma + 2, line.find(')') - comma - 2);
+  std::vector<std::string> steps;
+  for (const Call& call : sim.CallsTo({"ComDBOpen", "ComDBReleasePort", "ComDBClose",
+                                       "SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"})) {
+    std::string step = StepOf(call);
+    if (call.api == "ComDBReleasePort") {
+      step += " " + call.args.substr(call.args.find(", ") + 2);  // "comdb#1, 12": the number
     }
+    steps.push_back(step);
   }
   return steps;
 }

@@ -100,10 +100,14 @@ std::vector<Call> SimMachine::CallsTo(const std::vector<std::string>& apis) cons
   return calls;
 }
 
+std::string StepOf(const Call& call) {
+  return call.device.empty() ? call.api : call.api + " " + call.device;
+}
+
 std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std::string>& apis) {
   std::vector<std::string> steps;
   for (const Call& call : sim.CallsTo(apis)) {
-    steps.push_back(call.device.empty() ? call.api : call.api + " " + call.device);
+    steps.push_back(StepOf(call));
   }
   return steps;
 }

@@ -64,8 +64,10 @@ class SimMachine {
   std::unique_ptr<winsim::SimWindows> api_;
 };
 
-// Each traced call of the named functions reduced to its function and device:
-// "SetupDiRemoveDevice LPTENUM\X\0001" (just the function name when the call names no device).
+// A traced call reduced to its function and device: "SetupDiRemoveDevice LPTENUM\X\0001" (just
+// the function name when the call names no device); CallSteps does so for each call of the named
+// functions.
+std::string StepOf(const Call& call);
 std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std::string>& apis);
 
 // While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
