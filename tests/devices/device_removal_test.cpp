@@ -70,7 +70,7 @@ TEST(RemoveDevicesByEnumerator, RemovesTheMembersWhoseLocationMatches) {
     }
     EXPECT_EQ(CallSteps(sim, {"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}), expected);
     // Every member was enumerated, then the enumeration ended.
-    EXPECT_EQ(sim.Calls({"SetupDiEnumDeviceInfo"}).size(), c.at.size() + 1);
+    EXPECT_EQ(sim.CallsTo({"SetupDiEnumDeviceInfo"}).size(), c.at.size() + 1);
     EXPECT_TRUE(DeviceExists(sim, "LPTENUMX\\OTHER\\0000"));
     EXPECT_TRUE(DeviceExists(sim, "ORVPCARD_ENUM\\LPT\\0000"));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -90,7 +90,7 @@ TEST(RemoveDevicesByEnumerator, DeletesTheSoftwareKeyToo) {
 TEST(RemoveDevicesByEnumerator, AnEmptyEnumeratorChangesNothing) {
   SimMachine sim(DeviceImage({PrinterPath(0), std::nullopt, "LPT1"}));
   EXPECT_EQ(RemoveDevicesByEnumerator(sim.api(), u"ORVPCARD_ENUM", nullptr), 0);
-  EXPECT_TRUE(sim.Calls({"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}).empty());
   EXPECT_TRUE(DeviceExists(sim, PrinterPath(0)));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }

@@ -61,7 +61,7 @@ TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
       EXPECT_EQ(RestartCount(sim, DisplayPath(member)), c.restarts[member]) << member;
     }
     // The loop ends without asking for the members after the failing one.
-    EXPECT_EQ(sim.Calls({"SetupDiEnumDeviceInfo"}).size(), c.failingApi.empty() ? 4u : 2u);
+    EXPECT_EQ(sim.CallsTo({"SetupDiEnumDeviceInfo"}).size(), c.failingApi.empty() ? 4u : 2u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
 }
@@ -73,7 +73,8 @@ TEST(RestartDisplayDevices, ReturnsOneWithoutDisplays) {
       sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
     }
     EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
-    EXPECT_TRUE(sim.Calls({"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}).empty());
+    EXPECT_TRUE(
+        sim.CallsTo({"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}).empty());
     EXPECT_EQ(RestartCount(sim, SerialPortPath(0)), 0u);
   }
 }

@@ -339,7 +339,7 @@ TEST(RemapParallelPorts, StopsWhenTheDeviceSetCannotBeBuilt) {
   SimMachine sim(RemapImage({"LPT3"}, std::vector<std::string>{MapText(1), MapText(3)}));
   sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "PARPECP", 0, ERROR_INVALID_PARAMETER});
   RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
-  EXPECT_TRUE(sim.Calls({"RegOpenKeyExW", "SetupDiDestroyDeviceInfoList"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"RegOpenKeyExW", "SetupDiDestroyDeviceInfoList"}).empty());
   EXPECT_EQ(MapValue(sim, 0), Utf16Bytes(MapText(1)));
 }
 

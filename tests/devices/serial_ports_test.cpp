@@ -118,7 +118,7 @@ TEST(ReleaseSerialPorts, AFailedDatabaseOpenDoesNotStopTheNextPort) {
                  DeviceImage({SerialPortPath(1), "COM4"}) + ComDbImage({3, 4}));
   sim.api().ArmFault(winsim::Fault{"ComDBOpen", "", 1, ERROR_ACCESS_DENIED});
   ReleaseAndRemoveSerialPorts(sim.api(), kHardwareId);
-  EXPECT_EQ(sim.Calls({"ComDBOpen"}).size(), 2u);
+  EXPECT_EQ(sim.CallsTo({"ComDBOpen"}).size(), 2u);
   std::vector<std::uint8_t> com3Kept(32, 0);
   com3Kept[0] = 0x04;
   EXPECT_EQ(sim.Bytes(kComNameArbiterKey, u"ComDB"), com3Kept);
@@ -133,7 +133,7 @@ TEST(ReleaseSerialPorts, NothingHappensWithoutADeviceSet) {
     SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}) + ComDbImage({3}));
     sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
     EXPECT_EQ(twin.run(sim.api(), kHardwareId), 0);
-    EXPECT_EQ(sim.Calls().size(), 1u);
+    EXPECT_EQ(sim.CallsTo().size(), 1u);
     EXPECT_TRUE(DeviceExists(sim, SerialPortPath(0)));
   }
 }

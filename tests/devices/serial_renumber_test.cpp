@@ -212,7 +212,7 @@ TEST(RenumberSerialPorts, TouchesNothingWithoutADeviceSet) {
   SimMachine sim(SerialImage({Port(1), Port(2)}, {"COM6", "COM4"}));
   sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
   RenumberSerialPorts(sim.api(), kHardwareId, kPrefix);
-  EXPECT_EQ(sim.Calls().size(), 1u);
+  EXPECT_EQ(sim.CallsTo().size(), 1u);
   ExpectPorts(sim, {"COM6", "COM4"}, {std::nullopt, std::nullopt});
 }
 

@@ -50,7 +50,7 @@ TEST(PackageOperations, InstallPrintsSuccessAndRecordsTheDriverStorePaths) {
     EXPECT_EQ(sim.api().stdoutText(), std::string(kInstalling) + kInstallSuccess) << code;
     EXPECT_EQ(sim.Key(kProductKey)->values().size(), 2u) << code;
     EXPECT_EQ(sim.Bytes(kProductKey, u"DriverStorePath1").size(), 522u) << code;
-    EXPECT_TRUE(sim.Calls({"DriverPackageUninstallW"}).empty()) << code;
+    EXPECT_TRUE(sim.CallsTo({"DriverPackageUninstallW"}).empty()) << code;
     EXPECT_EQ(WorkFile(sim, "out.ini"),
               code == 0x11 ? "[ResponseResult]\r\nResultCode = 0\r\n" : "")
         << code;
@@ -88,13 +88,15 @@ TEST(PackageOperations, TheMappedInstallStatusDecidesSuccessOrFailure) {
     DWORD beta;
     DWORD result;
   } cases[] = {
-      {0, 0, 0},
-      {TRUST_E_NOSIGNATURE, 0, 0},  // signature statuses count as success, retry and all
-      {CRYPT_E_FILE_ERROR, 0, 0},
-      {ERROR_FILE_NOT_FOUND, ERROR_SHARING_VIOLATION, 11},  // 0x22 is not listed
-      {ERROR_NO_AUTHENTICODE_CATALOG, 0, 11},
-      {ERROR_INSTALL_FAILURE, 0, 1},
-      {ERROR_CANT_ACCESS_FILE, 0, 52},
+      {.alpha = 0, .beta = 0, .result = 0},
+      // Signature statuses count as success, retry and all.
+      {.alpha = TRUST_E_NOSIGNATURE, .beta = 0, .result = 0},
+      {.alpha = CRYPT_E_FILE_ERROR, .beta = 0, .result = 0},
+      // 0x22 is not listed.
+      {.alpha = ERROR_FILE_NOT_FOUND, .beta = ERROR_SHARING_VIOLATION, .result = 11},
+      {.alpha = ERROR_NO_AUTHENTICODE_CATALOG, .beta = 0, .result = 11},
+      {.alpha = ERROR_INSTALL_FAILURE, .beta = 0, .result = 1},
+      {.alpha = ERROR_CANT_ACCESS_FILE, .beta = 0, .result = 52},
   };
   for (const Case& c : cases) {
     SimMachine sim(MachineImage());
@@ -109,8 +111,8 @@ TEST(PackageOperations, TheMappedInstallStatusDecidesSuccessOrFailure) {
     EXPECT_EQ(sim.api().stdoutText(),
               std::string(kInstalling) + (c.result == 0 ? kInstallSuccess : kInstallFail))
         << std::hex << c.alpha;
-    EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}).size(), c.result == 0 ? 0u : 2u);
-    EXPECT_EQ(sim.Calls({"DriverPackageGetPathW"}).size(), c.result == 0 ? 2u : 0u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}).size(), c.result == 0 ? 0u : 2u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageGetPathW"}).size(), c.result == 0 ? 2u : 0u);
   }
 }
 
@@ -118,8 +120,8 @@ TEST(PackageOperations, InstallWithoutInfFilesFailsWithThree) {
   SimMachine sim(MachineImage());
   EXPECT_EQ(RunCode(sim, 0x1), 3u);
   EXPECT_EQ(sim.api().stdoutText(), std::string(kInstalling) + kInstallFail);
-  EXPECT_EQ(sim.Calls({"FindFirstFileW"}).size(), 2u);  // the install and the rollback
-  EXPECT_TRUE(sim.Calls({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
+  EXPECT_EQ(sim.CallsTo({"FindFirstFileW"}).size(), 2u);  // the install and the rollback
+  EXPECT_TRUE(sim.CallsTo({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
 }
 
 TEST(PackageOperations, UninstallPrintsItsOutcome) {
@@ -135,7 +137,7 @@ TEST(PackageOperations, UninstallPrintsItsOutcome) {
     EXPECT_EQ(RunCode(sim, code, {u"-x", u"-F2result.ini"}), 0u);
     EXPECT_EQ(sim.api().stdoutText(),
               std::string(kInstalling) + kInstallSuccess + kUninstalling + kUninstallSuccess);
-    EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}).size(), 2u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}).size(), 2u);
     EXPECT_EQ(RunCode(again, code, {u"-f2result.ini"}), 3u);  // not in the store
     EXPECT_EQ(again.api().stdoutText(), std::string(kUninstalling) + kUninstallFail);
     if (code == 0x12) {
@@ -155,7 +157,7 @@ TEST(PackageOperations, InstallerLaunchPrintsNothingAndRecordsEvenWhenNothingRun
   const std::string printed = sim.api().stdoutText();
   EXPECT_EQ(RunCode(sim, 0x4), 11u);
   EXPECT_EQ(sim.api().stdoutText(), printed);
-  EXPECT_TRUE(sim.Calls({"CreateProcessW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"CreateProcessW"}).empty());
   EXPECT_TRUE(sim.HasValue(kProductKey, u"DriverStorePath0"));
 }
 

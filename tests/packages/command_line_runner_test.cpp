@@ -18,8 +18,8 @@ TEST(RunCommandLine, RunsTheLineThroughComSpecAndReturnsItsExitStatus) {
   EXPECT_EQ(RunCommandLine(sim.api(), u"nosuchprogram.exe /x"), 9009);
   EXPECT_EQ(ArgsOf(sim, "GetEnvironmentVariableW"), Strings{"\"COMSPEC\", 260"});
   EXPECT_EQ(ArgsOf(sim, "CreateProcessW"), Strings{InterpreterArgs("nosuchprogram.exe /x")});
-  EXPECT_TRUE(sim.Calls({"SearchPathW"}).empty());
-  EXPECT_EQ(sim.Calls({"CloseHandle"}).size(), 2u);
+  EXPECT_TRUE(sim.CallsTo({"SearchPathW"}).empty());
+  EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), 2u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 
   sim.api().ArmFault(winsim::Fault{"DPInst", "", 0, 0x80010000});
@@ -31,7 +31,11 @@ TEST(RunCommandLine, FallsBackToTheSystemFoldersCmdNeverASearchedOne) {
   struct Case {
     bool withComSpec;
     DWORD comSpecError;  // 0: ComSpec starts, or is not set
-  } cases[] = {{false, 0}, {true, ERROR_FILE_NOT_FOUND}, {true, ERROR_ACCESS_DENIED}};
+  } cases[] = {
+      {.withComSpec = false, .comSpecError = 0},
+      {.withComSpec = true, .comSpecError = ERROR_FILE_NOT_FOUND},
+      {.withComSpec = true, .comSpecError = ERROR_ACCESS_DENIED},
+  };
   for (const Case& c : cases) {
     SimMachine sim(MachineImage("6.1", "WinNT", "x86", c.withComSpec));
     AddPrograms(sim);
@@ -46,7 +50,7 @@ TEST(RunCommandLine, FallsBackToTheSystemFoldersCmdNeverASearchedOne) {
       sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 1, c.comSpecError});
     }
     EXPECT_EQ(RunCommandLine(sim.api(), u"nosuchprogram.exe"), 9009) << c.comSpecError;
-    EXPECT_TRUE(sim.Calls({"SearchPathW", "DPInst"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"SearchPathW", "DPInst"}).empty());
     EXPECT_EQ(ArgsOf(sim, "GetSystemDirectoryW"), Strings{"260"});
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW").back(), InterpreterArgs("nosuchprogram.exe"));
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW").size(), c.withComSpec ? 2u : 1u);
@@ -61,13 +65,13 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     AddPrograms(sim);
     sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 0, ERROR_INVALID_PARAMETER});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
-    EXPECT_TRUE(sim.Calls({"SearchPathW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"SearchPathW"}).empty());
   }
   {
     // No ComSpec and no cmd.exe in the system folder.
     SimMachine sim(MachineImage("6.1", "WinNT", "x86", false));
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
-    EXPECT_EQ(sim.Calls({"CreateProcessW"}).size(), 1u);
+    EXPECT_EQ(sim.CallsTo({"CreateProcessW"}).size(), 1u);
   }
   {
     // No ComSpec, and the system folder cannot be had.
@@ -75,15 +79,15 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     AddPrograms(sim);
     sim.api().ArmFault(winsim::Fault{"GetSystemDirectoryW", "", 0, ERROR_ACCESS_DENIED});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
-    EXPECT_TRUE(sim.Calls({"CreateProcessW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"CreateProcessW"}).empty());
   }
   {
     // ComSpec lies in a folder that does not exist: not a missing file, so no fallback.
     SimMachine sim(MachineImage());
     sim.WriteFile("Windows/cmd.exe", "#winsim-program cmd\n");
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
-    EXPECT_EQ(sim.Calls({"CreateProcessW"}).size(), 1u);
-    EXPECT_TRUE(sim.Calls({"SearchPathW"}).empty());
+    EXPECT_EQ(sim.CallsTo({"CreateProcessW"}).size(), 1u);
+    EXPECT_TRUE(sim.CallsTo({"SearchPathW"}).empty());
   }
   {
     // ComSpec names a missing file and the system folder's cmd.exe cannot start either.
@@ -100,7 +104,7 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     AddPrograms(sim);
     sim.api().ArmFault(winsim::Fault{failing, "", 0, ERROR_INVALID_HANDLE});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1) << failing;
-    EXPECT_EQ(sim.Calls({"CreateProcessW"}).size(), 1u) << failing;
+    EXPECT_EQ(sim.CallsTo({"CreateProcessW"}).size(), 1u) << failing;
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u) << failing;
   }
   {
@@ -109,7 +113,7 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     AddPrograms(sim);
     const std::u16string line(800, u'x');
     EXPECT_EQ(RunCommandLine(sim.api(), line.c_str()), -1);
-    EXPECT_TRUE(sim.Calls({"CreateProcessW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"CreateProcessW"}).empty());
   }
 }
 

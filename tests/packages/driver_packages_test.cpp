@@ -28,7 +28,7 @@ TEST(InstallDriverPackages, AnEmptyDirectoryGivesNoInfFilesAndCallsNoDriverFunct
   EXPECT_EQ(InstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
   EXPECT_EQ(UninstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
   EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings(2, "\"C:\\work\\*.inf\""));
-  EXPECT_TRUE(sim.Calls({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -43,7 +43,7 @@ TEST(InstallDriverPackages, InstallsEverySignedPackageOnceSilently) {
             (Strings{"\"C:\\work\\orvpar.inf\", 0x2", "\"C:\\work\\orvser.inf\", 0x2"}));
   EXPECT_EQ(ArgsOf(sim, "GetFullPathNameW"),
             (Strings{"\"*.inf\", 260", "\"orvpar.inf\", 260", "\"orvser.inf\", 260"}));
-  EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);
+  EXPECT_EQ(sim.CallsTo({"FindClose"}).size(), 1u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem1.inf"));

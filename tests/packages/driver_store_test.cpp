@@ -169,7 +169,7 @@ TEST(RecordDriverStorePaths, WithoutInfFilesLeavesTheRegistryAlone) {
   SimMachine sim(MachineImage());
   EXPECT_EQ(Record(sim), kNoInfFiles);
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
-  EXPECT_TRUE(sim.Calls({"RegOpenKeyExW", "RegCreateKeyExW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"RegOpenKeyExW", "RegCreateKeyExW"}).empty());
 }
 
 TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatItOpened) {
@@ -178,8 +178,8 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
     AddPackage(sim, "alpha");
     EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_EQ(sim.Key(kUninstallKey), nullptr);
-    EXPECT_TRUE(sim.Calls({"DriverPackageGetPathW", "RegCreateKeyExW"}).empty());
-    EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);
+    EXPECT_TRUE(sim.CallsTo({"DriverPackageGetPathW", "RegCreateKeyExW"}).empty());
+    EXPECT_EQ(sim.CallsTo({"FindClose"}).size(), 1u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
   {
@@ -187,7 +187,7 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
     AddPackage(sim, "alpha");
     sim.api().ArmFault(winsim::Fault{"RegCreateKeyExW", "", 0, ERROR_ACCESS_DENIED});
     EXPECT_EQ(Record(sim), kCannotOpen);
-    EXPECT_TRUE(sim.Calls({"DriverPackageGetPathW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"DriverPackageGetPathW"}).empty());
     EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
               (Calls{{"RegCloseKey", HandleReturnedBy(sim, "RegOpenKeyExW"), "0"},
                      {"FindClose", HandleReturnedBy(sim, "FindFirstFileW"), "TRUE"}}));
@@ -227,7 +227,7 @@ TEST(UninstallRecordedPackages, CountsEveryValueAndRunsTheInstallerNewestFirst) 
   EXPECT_EQ(ArgsOf(sim, "RegDeleteValueW"),
             (Strings{"key#2, \"DriverStorePath1\"", "key#2, \"DriverStorePath0\""}));
   // The other value keeps the key.
-  EXPECT_TRUE(sim.Calls({"RegDeleteKeyW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"RegDeleteKeyW"}).empty());
   ASSERT_NE(sim.Key(kProductKey), nullptr);
   EXPECT_EQ(sim.Key(kProductKey)->values().size(), 1u);
   EXPECT_TRUE(sim.HasValue(kProductKey, u"DisplayName"));
@@ -253,7 +253,7 @@ TEST(UninstallRecordedPackages, AKeyWithoutValuesIsDeletedAtOnce) {
   SimMachine sim(ProductKeyImage({}) + MachineImage());
   AddPrograms(sim);
   EXPECT_EQ(UninstallRecorded(sim), 0u);
-  EXPECT_TRUE(sim.Calls({"RegQueryValueExW", "CreateProcessW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"RegQueryValueExW", "CreateProcessW"}).empty());
   EXPECT_EQ(sim.CallsTo({"RegDeleteKeyW"}),
             (Calls{{"RegDeleteKeyW", "key#1, \"ORVEK Multi-I/O Card Driver\"", "0"}}));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
@@ -278,14 +278,14 @@ TEST(UninstallRecordedPackages, GivesCannotOpenWithoutTheKeysAndRunsNothing) {
     SimMachine sim(MachineImage());
     AddPrograms(sim);
     EXPECT_EQ(UninstallRecorded(sim), kCannotOpen);
-    EXPECT_TRUE(sim.Calls({"CreateProcessW", "RegDeleteKeyW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"CreateProcessW", "RegDeleteKeyW"}).empty());
     EXPECT_EQ(sim.CallsTo({"RegCloseKey"}), (Calls{{"RegCloseKey", "key#1", "0"}}));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
   {
     SimMachine sim("");
     EXPECT_EQ(UninstallRecorded(sim), kCannotOpen);
-    EXPECT_EQ(sim.Calls({"RegOpenKeyExW"}).size(), 1u);
+    EXPECT_EQ(sim.CallsTo({"RegOpenKeyExW"}).size(), 1u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
 }
@@ -312,7 +312,7 @@ TEST(UninstallRecordedPackages, RunsNothingForAValueThatTheInterpreterWouldParse
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW"), Strings{ProcessArgs("C:\\store\\a.inf")}) << path;
     EXPECT_EQ(sim.Bytes(kProductKey, u"DriverStorePath1"), Utf16Bytes(path)) << path;
     EXPECT_FALSE(sim.HasValue(kProductKey, u"DriverStorePath0")) << path;
-    EXPECT_TRUE(sim.Calls({"RegDeleteKeyW"}).empty()) << path;
+    EXPECT_TRUE(sim.CallsTo({"RegDeleteKeyW"}).empty()) << path;
   }
 }
 
@@ -320,8 +320,12 @@ TEST(UninstallRecordedPackages, RunsNothingWhileSystemDriveIsNotAPlainDrive) {
   struct Case {
     const char* systemDrive;  // null: not set
     bool runs;
-  } cases[] = {{"D:", true},      {"c:", true},  {nullptr, true}, {"C: & calc", false},
-               {"C:\\\\", false}, {"1:", false}, {"C", false},    {"CD:", false}};
+  } cases[] = {
+      {.systemDrive = "D:", .runs = true},      {.systemDrive = "c:", .runs = true},
+      {.systemDrive = nullptr, .runs = true},   {.systemDrive = "C: & calc", .runs = false},
+      {.systemDrive = "C:\\\\", .runs = false}, {.systemDrive = "1:", .runs = false},
+      {.systemDrive = "C", .runs = false},      {.systemDrive = "CD:", .runs = false},
+  };
   for (const Case& c : cases) {
     std::string image = ProductKeyImage({{"DriverStorePath0", Utf16Bytes("C:\\store\\a.inf")}}) +
                         MachineImage() +
@@ -370,7 +374,7 @@ TEST(UninstallRecordedPackages, DeletesTheValueWhateverTheInstallerDid) {
                  MachineImage());
   sim.WriteFile("Windows/System32/cmd.exe", "#winsim-program cmd\n");  // no installer
   EXPECT_EQ(UninstallRecorded(sim), 0u);
-  EXPECT_EQ(sim.Calls({"cmd"}).size(), 1u);
+  EXPECT_EQ(sim.CallsTo({"cmd"}).size(), 1u);
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
 }
 
@@ -397,33 +401,34 @@ TEST(UninstallRecordedPackages, RemovesTheRecordedPackagesFromTheStore) {
 TEST(LaunchPackageInstaller, ChoosesTheInstallerByProcessor) {
   struct Case {
     const char* version;
-    const char* productType;
-    const char* architecture;
+    const char* product;
+    const char* processor;
     const char* program;  // null: nothing runs
   } cases[] = {
-      {"6.1", "WinNT", "x86", "DPInst32.exe"},
-      {"6.1", "WinNT", "AMD64", "DPInst64.exe"},
-      {"6.1", "ServerNT", "AMD64", "DPInst64.exe"},
-      {"6.2", "WinNT", "x86", "DPInst32.exe"},
-      {"5.0", "WinNT", "IA64", "DPInst32.exe"},
-      {"5.2", "WinNT", "AMD64", "DPInst64.exe"},
-      {"6.2", "WinNT", "IA64", nullptr},
-      {"10.0", "WinNT", "AMD64", "DPInst64.exe"},  // told 6.2, like Windows 8
+      {.version = "6.1", .product = "WinNT", .processor = "x86", .program = "DPInst32.exe"},
+      {.version = "6.1", .product = "WinNT", .processor = "AMD64", .program = "DPInst64.exe"},
+      {.version = "6.1", .product = "ServerNT", .processor = "AMD64", .program = "DPInst64.exe"},
+      {.version = "6.2", .product = "WinNT", .processor = "x86", .program = "DPInst32.exe"},
+      {.version = "5.0", .product = "WinNT", .processor = "IA64", .program = "DPInst32.exe"},
+      {.version = "5.2", .product = "WinNT", .processor = "AMD64", .program = "DPInst64.exe"},
+      {.version = "6.2", .product = "WinNT", .processor = "IA64", .program = nullptr},
+      // Told 6.2, like Windows 8.
+      {.version = "10.0", .product = "WinNT", .processor = "AMD64", .program = "DPInst64.exe"},
   };
   for (const Case& c : cases) {
-    SimMachine sim(MachineImage(c.version, c.productType, c.architecture));
+    SimMachine sim(MachineImage(c.version, c.product, c.processor));
     AddPrograms(sim);
     sim.WriteFile("work/DPInst32.exe", "#winsim-program dpinst\n");
     sim.WriteFile("work/DPInst64.exe", "#winsim-program dpinst\n");
     const DWORD result = LaunchPackageInstaller(sim.api());
     const Strings started = ArgsOf(sim, "CreateProcessW");
     if (c.program == nullptr) {
-      EXPECT_EQ(result, 11u) << c.version << " " << c.architecture;  // status 13
-      EXPECT_TRUE(started.empty()) << c.version << " " << c.architecture;
+      EXPECT_EQ(result, 11u) << c.version << " " << c.processor;  // kCannotOpen
+      EXPECT_TRUE(started.empty()) << c.version << " " << c.processor;
     } else {
       // Nothing to install in C:\work: the installer ends with 0.
-      EXPECT_EQ(result, 0u) << c.version << " " << c.architecture;
-      EXPECT_EQ(started, Strings{InterpreterArgs(c.program)}) << c.version << " " << c.architecture;
+      EXPECT_EQ(result, 0u) << c.version << " " << c.processor;
+      EXPECT_EQ(started, Strings{InterpreterArgs(c.program)}) << c.version << " " << c.processor;
     }
   }
 }
@@ -460,7 +465,7 @@ TEST(LaunchPackageInstaller, RecordsTheDriverStorePathsWhateverTheOutcome) {
                 StorePathOf(sim, "orvser.inf"));
     } else {
       EXPECT_EQ(sim.Key(kProductKey)->values().size(), 0u);
-      EXPECT_EQ(sim.Calls({"DriverPackageGetPathW"}).size(), 1u);
+      EXPECT_EQ(sim.CallsTo({"DriverPackageGetPathW"}).size(), 1u);
     }
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
