@@ -15,8 +15,6 @@ namespace {
 
 using namespace package_tests;
 using testing_support::CallSteps;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
 
 constexpr const char* kInstalling = "\n  Installing driver package...\n";
 constexpr const char* kInstallSuccess = "\n  Install driver success.\n";
@@ -73,10 +71,9 @@ TEST(PackageOperations, AFailedInstallIsRolledBackForEveryListedPackage) {
       (Strings{"DriverPackageInstallW", "DriverPackageInstallW", "DriverPackageInstallW",
                "DriverPackageUninstallW", "DriverPackageUninstallW", "DriverPackageUninstallW"}));
   EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
-            (std::vector<testing_support::Call>{
-                {"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0"},
-                {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0xE0000302"},
-                {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
+            (Calls{{"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0xE0000302"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
   EXPECT_EQ(WorkFile(sim, "out.ini"), "[ResponseResult]\r\nResultCode = 3\r\n");
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));

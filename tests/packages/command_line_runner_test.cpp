@@ -9,8 +9,6 @@ namespace orv {
 namespace {
 
 using namespace package_tests;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
 
 TEST(RunCommandLine, RunsTheLineThroughComSpecAndReturnsItsExitStatus) {
   SimMachine sim(MachineImage());

@@ -9,12 +9,7 @@
 namespace orv {
 namespace {
 
-using package_tests::AddPackage;
-using package_tests::ArgsOf;
-using testing_support::Call;
-using testing_support::SimMachine;
-using Calls = std::vector<Call>;
-using Strings = std::vector<std::string>;
+using namespace package_tests;
 
 constexpr DWORD kRetryStatuses[] = {
     TRUST_E_NOSIGNATURE,           CERT_E_EXPIRED,
@@ -25,8 +20,8 @@ constexpr DWORD kRetryStatuses[] = {
 
 TEST(InstallDriverPackages, AnEmptyDirectoryGivesNoInfFilesAndCallsNoDriverFunction) {
   SimMachine sim("");
-  EXPECT_EQ(InstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
-  EXPECT_EQ(UninstallDriverPackages(sim.api()), package_tests::kNoInfFiles);
+  EXPECT_EQ(InstallDriverPackages(sim.api()), kNoInfFiles);
+  EXPECT_EQ(UninstallDriverPackages(sim.api()), kNoInfFiles);
   EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings(2, "\"C:\\work\\*.inf\""));
   EXPECT_TRUE(sim.CallsTo({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -38,7 +33,7 @@ TEST(InstallDriverPackages, InstallsEverySignedPackageOnceSilently) {
   AddPackage(sim, "orvpar");
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0u);
   // Listing order: the search returns names in the folder's order.
-  EXPECT_EQ(package_tests::ListedNames(sim), (Strings{"orvpar.inf", "orvser.inf"}));
+  EXPECT_EQ(ListedNames(sim), (Strings{"orvpar.inf", "orvser.inf"}));
   EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW"),
             (Strings{"\"C:\\work\\orvpar.inf\", 0x2", "\"C:\\work\\orvser.inf\", 0x2"}));
   EXPECT_EQ(ArgsOf(sim, "GetFullPathNameW"),
@@ -131,9 +126,8 @@ TEST(InstallDriverPackages, AnEntryWhosePathDoesNotFitIsNotHandedToTheDriverFunc
   // not, and must not be installed under the path of the entry before it.
   const std::string folder = "work/" + std::string(200, 'd');
   SimMachine sim("", u"C:\\work\\" + std::u16string(200, u'd'));
-  sim.WriteFile(folder + "/a.inf", package_tests::PackageInf("a", false));
-  sim.WriteFile(folder + "/" + std::string(60, 'z') + ".inf",
-                package_tests::PackageInf("z", false));
+  sim.WriteFile(folder + "/a.inf", PackageInf("a", false));
+  sim.WriteFile(folder + "/" + std::string(60, 'z') + ".inf", PackageInf("z", false));
   EXPECT_EQ(InstallDriverPackages(sim.api()), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW").size(), 2u);  // a.inf and its retry
   EXPECT_EQ(UninstallDriverPackages(sim.api()), ERROR_FILENAME_EXCED_RANGE);

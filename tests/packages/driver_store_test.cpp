@@ -14,11 +14,7 @@ namespace orv {
 namespace {
 
 using namespace package_tests;
-using testing_support::Call;
-using testing_support::SimMachine;
-using Calls = std::vector<Call>;
 using Bytes = std::vector<std::uint8_t>;
-using Strings = std::vector<std::string>;
 
 constexpr const WCHAR* kUninstallKeyPath =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
@@ -88,6 +84,18 @@ std::string HandleReturnedBy(SimMachine& sim, const std::string& api) {
   return "none";
 }
 
+// The closing calls, in this order, of the handles that the first call of each of `opens`
+// returned (keys from RegCreateKeyExW or RegOpenKeyExW, the search from FindFirstFileW).
+Calls ClosesOf(SimMachine& sim, const Strings& opens) {
+  Calls closes;
+  for (const std::string& open : opens) {
+    const bool search = open == "FindFirstFileW";
+    closes.push_back(
+        {search ? "FindClose" : "RegCloseKey", HandleReturnedBy(sim, open), search ? "TRUE" : "0"});
+  }
+  return closes;
+}
+
 // The command line the clean-up should start for a recorded path.
 std::string ProcessArgs(const std::string& storePath) {
   return InterpreterArgs(kUninstallCommand + storePath);
@@ -124,9 +132,7 @@ TEST(RecordDriverStorePaths, WritesOneValueOf522BytesPerPackageInListingOrder) {
           .starts_with(u"C:\\Windows\\System32\\DriverStore\\FileRepository\\orvpar.inf_x86_"));
   // The product key, then the parent key, then the search.
   EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
-            (Calls{{"RegCloseKey", HandleReturnedBy(sim, "RegCreateKeyExW"), "0"},
-                   {"RegCloseKey", HandleReturnedBy(sim, "RegOpenKeyExW"), "0"},
-                   {"FindClose", HandleReturnedBy(sim, "FindFirstFileW"), "TRUE"}}));
+            ClosesOf(sim, {"RegCreateKeyExW", "RegOpenKeyExW", "FindFirstFileW"}));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -189,8 +195,7 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
     EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_TRUE(sim.CallsTo({"DriverPackageGetPathW"}).empty());
     EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
-              (Calls{{"RegCloseKey", HandleReturnedBy(sim, "RegOpenKeyExW"), "0"},
-                     {"FindClose", HandleReturnedBy(sim, "FindFirstFileW"), "TRUE"}}));
+              ClosesOf(sim, {"RegOpenKeyExW", "FindFirstFileW"}));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
 }

@@ -10,6 +10,11 @@
 
 namespace package_tests {
 
+using testing_support::Call;
+using testing_support::SimMachine;
+using Calls = std::vector<Call>;
+using Strings = std::vector<std::string>;
+
 // The tool's own statuses, as the procedures return them; callers see these very values.
 inline constexpr orv::DWORD kNoInfFiles = orv::StatusOf(orv::ToolStatus::kNoInfFiles);
 inline constexpr orv::DWORD kCannotOpen = orv::StatusOf(orv::ToolStatus::kCannotOpen);

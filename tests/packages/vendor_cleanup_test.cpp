@@ -10,11 +10,7 @@
 namespace orv {
 namespace {
 
-using package_tests::AddPackage;
-using package_tests::ArgsOf;
-using testing_support::Call;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
+using namespace package_tests;
 
 // An INF text with `middle` somewhere among ordinary lines.
 std::string InfText(const std::string& middle) {
@@ -39,7 +35,7 @@ TEST(RemoveVendorPackages, GivesCannotOpenWhenTheFolderListsNoOemInf) {
     if (withOtherInf) {
       sim.WriteFile("Windows/inf/machine.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
     }
-    EXPECT_EQ(RemoveVendorPackages(sim.api()), package_tests::kCannotOpen);
+    EXPECT_EQ(RemoveVendorPackages(sim.api()), kCannotOpen);
     EXPECT_EQ(ArgsOf(sim, "GetWindowsDirectoryW"), Strings{"260"});
     EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings{"\"C:\\Windows\\inf\\oem*.inf\""});
     EXPECT_TRUE(sim.CallsTo({"CreateFileW", "DriverPackageUninstallW"}).empty());
@@ -118,9 +114,8 @@ TEST(RemoveVendorPackages, UninstallsTheMakersPackagesAndCombinesTheirStatuses) 
   EXPECT_EQ(RemoveVendorPackages(sim.api()), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   EXPECT_EQ(
       sim.CallsTo({"DriverPackageUninstallW"}),
-      (std::vector<Call>{
-          {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem0.inf\", 0x22", "0"},
-          {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem1.inf\", 0x22", "0xE0000302"}}));
+      (Calls{{"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem0.inf\", 0x22", "0"},
+             {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem1.inf\", 0x22", "0xE0000302"}}));
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem0.inf"));
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem2.inf"));
   EXPECT_EQ(sim.CallsTo({"FindClose"}).size(), 1u);
@@ -149,10 +144,10 @@ TEST(InfNamesVendor, GivesCannotOpenForAFileThatCannotBeOpenedOrRead) {
   sim.WriteFile("Windows/inf/oem0.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 0u);
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."),
-            package_tests::kCannotOpen);
+            kCannotOpen);
   sim.api().ArmFault(winsim::Fault{"ReadFile", "", 0, ERROR_ACCESS_DENIED});
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."),
-            package_tests::kCannotOpen);
+            kCannotOpen);
   EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), 2u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
