@@ -1,11 +1,11 @@
 // Sample driver packages and trace readers shared by the driver-package tests.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "packages/tool_status.h"
+#include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
 
 namespace package_tests {
@@ -36,25 +36,10 @@ inline constexpr const char* kProductKeyImage =
 inline std::string MachineImage(const std::string& version = "6.1",
                                 const std::string& productType = "WinNT",
                                 const std::string& architecture = "x86", bool withComSpec = true) {
-  std::string image = kUninstallKeyImage;
-  image += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
-  const std::size_t dot = version.find('.');
-  const int major = std::stoi(version.substr(0, dot));
-  if (major >= 10) {
-    char numbers[128];
-    std::snprintf(
-        numbers, sizeof numbers,
-        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n",
-        major, std::stoi(version.substr(dot + 1)));
-    image += numbers + std::string("\"CurrentVersion\"=\"6.3\"\n");
-  } else {
-    image += "\"CurrentVersion\"=\"" + version + "\"\n";
-  }
-  image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n";
-  image += "\"ProductType\"=\"" + productType + "\"\n";
-  image +=
-      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
-  image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
+  std::string image = std::string(kUninstallKeyImage) +
+                      testing_support::VersionImage(version, productType, architecture) +
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                      "Manager\\Environment]\n";
   if (withComSpec) {
     image += "\"ComSpec\"=\"C:\\\\Windows\\\\System32\\\\cmd.exe\"\n";
   }

@@ -2,35 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/sim_fixture.h"
+#include "tests/support/device_images.h"
 
 namespace orv {
 namespace {
 
-// An image holding only what the classification reads.
-std::string VersionImage(const std::string& version, const std::string& productType,
-                         const std::string& architecture) {
-  std::string image = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
-  const auto dot = version.find('.');
-  const int major = std::stoi(version.substr(0, dot));
-  if (major >= 10) {
-    char line[128];
-    std::snprintf(
-        line, sizeof line,
-        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n"
-        "\"CurrentVersion\"=\"6.3\"\n",
-        major, std::stoi(version.substr(dot + 1)));
-    image += line;
-  } else {
-    image += "\"CurrentVersion\"=\"" + version + "\"\n";
-  }
-  image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n";
-  image += "\"ProductType\"=\"" + productType + "\"\n";
-  image +=
-      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
-  image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
-  return image;
-}
+using testing_support::VersionImage;
 
 TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
   struct Case {
