@@ -1,3 +1,6 @@
+// The short names in the port procedures, e (the index of a map value), n (how many map values
+// were read) and f (a port's new number), are the names these procedures are defined with; they
+// are kept so that each step can be found by its own name.
 #include "devices/parallel_ports.h"
 
 #include <algorithm>

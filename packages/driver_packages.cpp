@@ -1,6 +1,7 @@
 #include "packages/driver_packages.h"
 
 #include "packages/inf_listing.h"
+#include "packages/tool_status.h"
 #include "platform/guards.h"
 
 namespace orv {
@@ -43,14 +44,14 @@ DWORD UninstallPackage(WindowsApi& api, const WCHAR* infPath) {
   return api.DriverPackageUninstallW(infPath, kUninstallFlags, nullptr, &needReboot);
 }
 
-// Runs `packageStep` on the full path of every listed INF entry and ORs the statuses; 2 when
-// nothing is listed.
+// Runs `packageStep` on the full path of every listed INF entry and ORs the statuses;
+// ToolStatus::kNoInfFiles when nothing is listed.
 DWORD ForEachInfPackage(WindowsApi& api, DWORD (*packageStep)(WindowsApi&, const WCHAR*)) {
   WCHAR path[kInfPathChars] = {};
   WIN32_FIND_DATAW findData;
   FindGuard search(api, StartInfListing(api, path, findData));
   if (!search.valid()) {
-    return kNoInfFiles;
+    return StatusOf(ToolStatus::kNoInfFiles);
   }
   DWORD combined = 0;
   do {

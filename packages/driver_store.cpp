@@ -1,8 +1,9 @@
 #include "packages/driver_store.h"
 
-#include "packages/driver_packages.h"
+#include "packages/command_line_runner.h"
 #include "packages/inf_listing.h"
 #include "packages/result_codes.h"
+#include "packages/tool_status.h"
 #include "platform/guards.h"
 #include "platform/platform_code.h"
 #include "platform/text.h"
@@ -15,11 +16,7 @@ namespace {
 constexpr DWORD kStorePathChars = 261;
 constexpr DWORD kStorePathBytes = kStorePathChars * sizeof(WCHAR);
 constexpr DWORD kValueNameChars = 522;
-constexpr DWORD kCommandLineChars = 520;
-constexpr DWORD kInterpreterChars = MAX_PATH;
 constexpr DWORD kDriveChars = 4;  // "C:", its terminator, and one more to see a longer value
-// The interpreter's path, " /c " and the command line.
-constexpr DWORD kProcessCommandLineChars = kInterpreterChars + 4 + kCommandLineChars;
 
 constexpr const WCHAR* kValueNameFormat = u"DriverStorePath%d";
 // Runs the installer at its fixed place, silently uninstalling the package named last.
@@ -76,33 +73,6 @@ bool SystemDriveIsPlain(WindowsApi& api) {
   return chars == 2 && letter && drive[1] == u':';
 }
 
-// Starts `interpreter` with "/c commandLine" and waits for it. False when it cannot be started;
-// `error` then holds the reason. An exit status that cannot be read is -1.
-bool StartAndWait(WindowsApi& api, const WCHAR* interpreter, const WCHAR* commandLine,
-                  LONG& exitStatus, DWORD& error) {
-  WCHAR processCommandLine[kProcessCommandLineChars];
-  if (FormatText(processCommandLine, kProcessCommandLineChars, u"%s /c %s",
-                 {interpreter, commandLine}) < 0) {
-    error = ERROR_FILENAME_EXCED_RANGE;  // never start a shortened command
-    return false;
-  }
-  PROCESS_INFORMATION info = {};
-  if (!api.CreateProcessW(interpreter, processCommandLine, &info)) {
-    error = api.GetLastError();
-    return false;
-  }
-  KernelObjectGuard process(api, info.hProcess);
-  KernelObjectGuard thread(api, info.hThread);
-  DWORD exitCode = 0;
-  if (api.WaitForSingleObject(info.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-      !api.GetExitCodeProcess(info.hProcess, &exitCode)) {
-    exitStatus = -1;
-  } else {
-    exitStatus = static_cast<LONG>(exitCode);
-  }
-  return true;
-}
-
 }  // namespace
 
 DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
@@ -111,16 +81,16 @@ DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
   WIN32_FIND_DATAW findData;
   FindGuard search(api, StartInfListing(api, infPath, findData));
   if (!search.valid()) {
-    return kNoInfFiles;
+    return StatusOf(ToolStatus::kNoInfFiles);
   }
   KeyGuard parent(api);
   if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   KeyGuard product(api);
   if (api.RegCreateKeyExW(parent.get(), productKeyName, 0, nullptr, REG_OPTION_NON_VOLATILE,
                           KEY_ALL_ACCESS, nullptr, product.put(), nullptr) != ERROR_SUCCESS) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
 
   // Not cleared between packages: a shorter path leaves the tail of a longer one behind its
@@ -155,11 +125,11 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName) {
   KeyGuard parent(api);
   if (!OpenKey(api, HKEY_LOCAL_MACHINE, uninstallKeyPath, parent)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   KeyGuard product(api);
   if (!OpenKey(api, parent.get(), productKeyName, product)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
 
   WCHAR valueName[kValueNameChars];
@@ -206,36 +176,9 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
   return 0;
 }
 
-LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine) {
-  WCHAR interpreter[kInterpreterChars] = {};
-  LONG exitStatus = -1;
-  DWORD error = 0;
-  // A COMSPEC too long for a path is treated like one that names no file.
-  const DWORD comspecChars =
-      api.GetEnvironmentVariableW(u"COMSPEC", interpreter, kInterpreterChars);
-  if (comspecChars != 0 && comspecChars < kInterpreterChars) {
-    if (StartAndWait(api, interpreter, commandLine, exitStatus, error)) {
-      return exitStatus;
-    }
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_ACCESS_DENIED) {
-      return -1;
-    }
-  }
-  // The system folder's cmd.exe, never one found by a search: a search looks in the program's
-  // folder and the current folder first, where whoever unpacked the packages could have put
-  // one, and this runs with administrator rights.
-  WCHAR systemFolder[kInterpreterChars];
-  const UINT systemChars = api.GetSystemDirectoryW(systemFolder, kInterpreterChars);
-  if (systemChars == 0 || systemChars >= kInterpreterChars ||
-      FormatText(interpreter, kInterpreterChars, u"%s\\cmd.exe", {systemFolder}) < 0) {
-    return -1;
-  }
-  return StartAndWait(api, interpreter, commandLine, exitStatus, error) ? exitStatus : -1;
-}
-
 DWORD LaunchPackageInstaller(WindowsApi& api) {
   const DWORD platform = GetPlatformCode(api);
-  DWORD status = kCannotOpen;
+  DWORD status = StatusOf(ToolStatus::kCannotOpen);  // no installer for this processor
   if ((platform & kPlatformX86Bits) != 0) {
     status = static_cast<DWORD>(RunCommandLine(api, u"DPInst32.exe"));
   } else if ((platform & kPlatformX64Bits) != 0) {

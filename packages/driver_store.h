@@ -1,4 +1,5 @@
-// The registry record of installed driver packages, its clean-up, and the package installer.
+// The registry record of installed driver packages, its clean-up, and the package installer
+// launch.
 #pragma once
 
 #include "platform/windows_api.h"
@@ -12,18 +13,16 @@ inline constexpr const WCHAR* kUninstallKeyPath =
 inline constexpr const WCHAR* kProductKeyName = u"ORVEK Multi-I/O Card Driver";
 
 // Writes DriverStorePath0, 1, ... under HKLM\uninstallKeyPath\productKeyName for the INF files
-// of the current directory. Returns 2 (no INF), 13 (key not opened) or the OR of the look-ups.
+// of the current directory. Returns ToolStatus::kNoInfFiles, ToolStatus::kCannotOpen (a key
+// not opened) or the OR of the look-ups.
 DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
                              const WCHAR* productKeyName);
 
 // Uninstalls the recorded packages through the package installer, newest first, deleting each
-// value and then the empty product key. Returns 13 when a key cannot be opened, else 0.
+// value and then the empty product key. Returns ToolStatus::kCannotOpen when a key cannot be
+// opened, else 0.
 DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
                                 const WCHAR* productKeyName);
-
-// Runs a command line through the command interpreter and waits for it: its exit status, or -1
-// when no interpreter can be started.
-LONG RunCommandLine(WindowsApi& api, const WCHAR* commandLine);
 
 // Runs DPInst32.exe or DPInst64.exe by processor architecture, maps its exit status, then
 // records the driver-store paths. Returns the mapped result code.

@@ -1,6 +1,6 @@
 #include "packages/vendor_cleanup.h"
 
-#include "packages/driver_packages.h"
+#include "packages/tool_status.h"
 #include "platform/guards.h"
 #include "platform/text.h"
 
@@ -45,7 +45,7 @@ DWORD RemoveVendorPackages(WindowsApi& api) {
   WIN32_FIND_DATAW findData;
   FindGuard search(api, api.FindFirstFileW(pattern, &findData));
   if (!search.valid()) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
 
   DWORD combined = 0;
@@ -65,17 +65,17 @@ DWORD InfNamesVendor(WindowsApi& api, const WCHAR* folder, const WCHAR* fileName
                      const WCHAR* vendorString) {
   WCHAR path[kFolderChars] = {};
   if (FormatText(path, kFolderChars, u"%s\\%s", {folder, fileName}) < 0) {
-    return kCannotOpen;  // a shortened path would name another file
+    return StatusOf(ToolStatus::kCannotOpen);  // a shortened path would name another file
   }
   KernelObjectGuard file(api, api.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   BYTE bytes[kWindowBufferBytes] = {};
   DWORD bytesRead = 0;
   if (!api.ReadFile(file.get(), bytes, kWindowBytes, &bytesRead, nullptr)) {
-    return kCannotOpen;
+    return StatusOf(ToolStatus::kCannotOpen);
   }
   // The text ends at the first zero byte; each byte widens to the character of the same value.
   WCHAR text[kWindowBufferBytes];
@@ -86,7 +86,7 @@ DWORD InfNamesVendor(WindowsApi& api, const WCHAR* folder, const WCHAR* fileName
   text[length] = 0;
   const bool found = TextContains(text, kWindowBufferBytes, vendorString);
   file.Close();
-  return found ? ERROR_SUCCESS : kCannotOpen;
+  return found ? ERROR_SUCCESS : StatusOf(ToolStatus::kCannotOpen);
 }
 
 }  // namespace orv

@@ -6,11 +6,12 @@
 namespace orv {
 
 // Uninstalls every "oem*.inf" package of the system INF folder whose text names the maker.
-// Returns 13 when the folder lists no such file, else the OR of the uninstall statuses.
+// Returns ToolStatus::kCannotOpen when the folder lists no such file, else the OR of the
+// uninstall statuses.
 DWORD RemoveVendorPackages(WindowsApi& api);
 
 // 0 when the first 65535 bytes of folder\fileName, up to the first zero byte, contain
-// vendorString; 13 when they do not or the file cannot be opened or read.
+// vendorString; ToolStatus::kCannotOpen when they do not or the file cannot be opened or read.
 DWORD InfNamesVendor(WindowsApi& api, const WCHAR* folder, const WCHAR* fileName,
                      const WCHAR* vendorString);
 

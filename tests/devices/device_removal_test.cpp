@@ -19,19 +19,34 @@ struct RemovalCase {
 TEST(RemoveDevicesByEnumerator, RemovesTheMembersWhoseLocationMatches) {
   const std::string tooLong = std::string(300, ' ') + "LPT3";  // does not fit 520 bytes
   const RemovalCase cases[] = {
-      {"no location text", nullptr, {"LPT1", std::nullopt, "COM4"}, {true, true, true}},
-      {"substring, exact case",
-       u"LPT3",
-       {"LPT3", "LPT2", "lpt3", "LPT30", "Port LPT3 of card"},
-       {true, false, false, true, true}},
-      {"empty text matches all", u"", {"LPT1", std::nullopt}, {true, true}},
-      {"no member skipped after a removal",
-       u"LPT1",
-       {"LPT1", std::nullopt, "LPT2"},
-       {true, false, false}},
-      {"adjacent matches", u"LPT1", {"LPT1", "LPT1", "LPT2"}, {true, true, false}},
-      {"a location longer than the buffer reads empty", u"LPT3", {tooLong}, {false}},
-      {"... and goes without a location text", nullptr, {tooLong}, {true}},
+      {.name = "no location text",
+       .locationText = nullptr,
+       .at = {"LPT1", std::nullopt, "COM4"},
+       .removed = {true, true, true}},
+      {.name = "substring, exact case",
+       .locationText = u"LPT3",
+       .at = {"LPT3", "LPT2", "lpt3", "LPT30", "Port LPT3 of card"},
+       .removed = {true, false, false, true, true}},
+      {.name = "empty text matches all",
+       .locationText = u"",
+       .at = {"LPT1", std::nullopt},
+       .removed = {true, true}},
+      {.name = "no member skipped after a removal",
+       .locationText = u"LPT1",
+       .at = {"LPT1", std::nullopt, "LPT2"},
+       .removed = {true, false, false}},
+      {.name = "adjacent matches",
+       .locationText = u"LPT1",
+       .at = {"LPT1", "LPT1", "LPT2"},
+       .removed = {true, true, false}},
+      {.name = "a location longer than the buffer reads empty",
+       .locationText = u"LPT3",
+       .at = {tooLong},
+       .removed = {false}},
+      {.name = "... and goes without a location text",
+       .locationText = nullptr,
+       .at = {tooLong},
+       .removed = {true}},
   };
   for (const RemovalCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -55,7 +70,7 @@ TEST(RemoveDevicesByEnumerator, RemovesTheMembersWhoseLocationMatches) {
     }
     EXPECT_EQ(CallSteps(sim, {"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}), expected);
     // Every member was enumerated, then the enumeration ended.
-    EXPECT_EQ(sim.Calls({"SetupDiEnumDeviceInfo"}).size(), c.at.size() + 1);
+    EXPECT_EQ(sim.CallsTo({"SetupDiEnumDeviceInfo"}).size(), c.at.size() + 1);
     EXPECT_TRUE(DeviceExists(sim, "LPTENUMX\\OTHER\\0000"));
     EXPECT_TRUE(DeviceExists(sim, "ORVPCARD_ENUM\\LPT\\0000"));
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -75,7 +90,7 @@ TEST(RemoveDevicesByEnumerator, DeletesTheSoftwareKeyToo) {
 TEST(RemoveDevicesByEnumerator, AnEmptyEnumeratorChangesNothing) {
   SimMachine sim(DeviceImage({PrinterPath(0), std::nullopt, "LPT1"}));
   EXPECT_EQ(RemoveDevicesByEnumerator(sim.api(), u"ORVPCARD_ENUM", nullptr), 0);
-  EXPECT_TRUE(sim.Calls({"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"}).empty());
   EXPECT_TRUE(DeviceExists(sim, PrinterPath(0)));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }

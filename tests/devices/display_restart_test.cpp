@@ -37,10 +37,16 @@ TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
     std::vector<int> attempted;
     std::vector<std::uint32_t> restarts;  // members 0, 1, 2, 3
   } cases[] = {
-      {"all succeed", "", {0, 2, 3}, {1, 0, 1, 1}},
-      {"class installer fails", "SetupDiCallClassInstaller", {0, 2}, {1, 0, 0, 0}},
+      {.name = "all succeed", .failingApi = "", .attempted = {0, 2, 3}, .restarts = {1, 0, 1, 1}},
+      {.name = "class installer fails",
+       .failingApi = "SetupDiCallClassInstaller",
+       .attempted = {0, 2},
+       .restarts = {1, 0, 0, 0}},
       // The class installer is still called for the member whose parameters failed.
-      {"parameters fail", "SetupDiSetClassInstallParamsW", {0, 2}, {1, 0, 0, 0}},
+      {.name = "parameters fail",
+       .failingApi = "SetupDiSetClassInstallParamsW",
+       .attempted = {0, 2},
+       .restarts = {1, 0, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -55,7 +61,7 @@ TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
       EXPECT_EQ(RestartCount(sim, DisplayPath(member)), c.restarts[member]) << member;
     }
     // The loop ends without asking for the members after the failing one.
-    EXPECT_EQ(sim.Calls({"SetupDiEnumDeviceInfo"}).size(), c.failingApi.empty() ? 4u : 2u);
+    EXPECT_EQ(sim.CallsTo({"SetupDiEnumDeviceInfo"}).size(), c.failingApi.empty() ? 4u : 2u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   }
 }
@@ -67,7 +73,8 @@ TEST(RestartDisplayDevices, ReturnsOneWithoutDisplays) {
       sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
     }
     EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
-    EXPECT_TRUE(sim.Calls({"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}).empty());
+    EXPECT_TRUE(
+        sim.CallsTo({"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}).empty());
     EXPECT_EQ(RestartCount(sim, SerialPortPath(0)), 0u);
   }
 }

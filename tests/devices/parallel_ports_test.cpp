@@ -43,11 +43,11 @@ std::vector<std::string> RemovalsAt(const std::vector<int>& lptNumbers) {
 
 struct RemapCase {
   const char* name;
-  std::vector<std::string> map;                   // texts of the map values
-  std::vector<std::optional<std::string>> ports;  // PortName of each member
-  std::vector<int> newPorts;                      // per member; 0: not touched
-  std::vector<int> newMap;                        // per map value; 0: keeps its data
-  std::vector<int> removedAt;                     // printers removed, in this order
+  std::vector<std::string> map = {};                   // texts of the map values
+  std::vector<std::optional<std::string>> ports = {};  // PortName of each member
+  std::vector<int> newPorts = {};                      // per member; 0: not touched
+  std::vector<int> newMap = {};                        // per map value; 0: keeps its data
+  std::vector<int> removedAt = {};                     // printers removed, in this order
 };
 
 // Checks every member, map value and printer against the case.
@@ -86,48 +86,78 @@ void ExpectOutcome(SimMachine& sim, const RemapCase& c) {
 TEST(RemapParallelPorts, RenumbersPortsAndRewritesTheMap) {
   const std::string longText(300, 'x');  // 602 bytes: does not fit the 520-byte buffer
   const RemapCase cases[] = {
-      {"example 1",
-       {MapText(1), MapText(3), MapText(4)},
-       {"LPT3", "LPT4"},
-       {2, 3},
-       {1, 2, 3},
-       {3, 4}},
-      {"example 2",
-       {MapText(5), MapText(6), MapText(7)},
-       {"LPT5", "LPT6"},
-       {1, 2},
-       {1, 2, 7},
-       {5, 6}},
-      {"example 3",
-       {MapText(2), MapText(4), MapText(6), MapText(7)},
-       {"LPT4", "LPT7"},
-       {1, 3},
-       {1, 2, 3, 6},
-       {4, 7}},
-      {"map holds only 1", {MapText(1)}, {"LPT3", "LPT4"}, {0, 0}, {1}, {3, 4}},
-      {"map holds 1 and 3", {MapText(1), MapText(3)}, {"LPT3", "LPT4"}, {2, 0}, {1, 2}, {3, 4}},
-      {"numbers unchanged", {MapText(1), MapText(2)}, {"LPT1", "LPT2"}, {1, 2}, {1, 2}, {1, 2}},
-      {"member without PortName",
-       {MapText(1), MapText(3), MapText(4)},
-       {"LPT3", std::nullopt, "LPT4"},
-       {2, 3, 0},
-       {1, 2, 3},
-       {3, 4}},
-      {"map holds 1 twice", {MapText(1), MapText(1)}, {"LPT1"}, {1}, {1, 2}, {1}},
-      {"12 is never foreign", {MapText(12), MapText(3)}, {"LPT3"}, {1}, {1, 2}, {3}},
-      {"short or numberless map texts read 0",
-       {"LPT1", "\\DosDevices\\LPTX", MapText(3)},
-       {"LPT3"},
-       {1},
-       {1, 2, 3},
-       {3}},
-      {"a map value that does not fit",
-       {MapText(1), longText, MapText(3)},
-       {"LPT3"},
-       {2},
-       {1, 2, 0},
-       {3}},
-      {"no card port", {MapText(1), MapText(3)}, {}, {}, {1, 3}, {}},
+      {.name = "example 1",
+       .map = {MapText(1), MapText(3), MapText(4)},
+       .ports = {"LPT3", "LPT4"},
+       .newPorts = {2, 3},
+       .newMap = {1, 2, 3},
+       .removedAt = {3, 4}},
+      {.name = "example 2",
+       .map = {MapText(5), MapText(6), MapText(7)},
+       .ports = {"LPT5", "LPT6"},
+       .newPorts = {1, 2},
+       .newMap = {1, 2, 7},
+       .removedAt = {5, 6}},
+      {.name = "example 3",
+       .map = {MapText(2), MapText(4), MapText(6), MapText(7)},
+       .ports = {"LPT4", "LPT7"},
+       .newPorts = {1, 3},
+       .newMap = {1, 2, 3, 6},
+       .removedAt = {4, 7}},
+      {.name = "map holds only 1",
+       .map = {MapText(1)},
+       .ports = {"LPT3", "LPT4"},
+       .newPorts = {0, 0},
+       .newMap = {1},
+       .removedAt = {3, 4}},
+      {.name = "map holds 1 and 3",
+       .map = {MapText(1), MapText(3)},
+       .ports = {"LPT3", "LPT4"},
+       .newPorts = {2, 0},
+       .newMap = {1, 2},
+       .removedAt = {3, 4}},
+      {.name = "numbers unchanged",
+       .map = {MapText(1), MapText(2)},
+       .ports = {"LPT1", "LPT2"},
+       .newPorts = {1, 2},
+       .newMap = {1, 2},
+       .removedAt = {1, 2}},
+      {.name = "member without PortName",
+       .map = {MapText(1), MapText(3), MapText(4)},
+       .ports = {"LPT3", std::nullopt, "LPT4"},
+       .newPorts = {2, 3, 0},
+       .newMap = {1, 2, 3},
+       .removedAt = {3, 4}},
+      {.name = "map holds 1 twice",
+       .map = {MapText(1), MapText(1)},
+       .ports = {"LPT1"},
+       .newPorts = {1},
+       .newMap = {1, 2},
+       .removedAt = {1}},
+      {.name = "12 is never foreign",
+       .map = {MapText(12), MapText(3)},
+       .ports = {"LPT3"},
+       .newPorts = {1},
+       .newMap = {1, 2},
+       .removedAt = {3}},
+      {.name = "short or numberless map texts read 0",
+       .map = {"LPT1", "\\DosDevices\\LPTX", MapText(3)},
+       .ports = {"LPT3"},
+       .newPorts = {1},
+       .newMap = {1, 2, 3},
+       .removedAt = {3}},
+      {.name = "a map value that does not fit",
+       .map = {MapText(1), longText, MapText(3)},
+       .ports = {"LPT3"},
+       .newPorts = {2},
+       .newMap = {1, 2, 0},
+       .removedAt = {3}},
+      {.name = "no card port",
+       .map = {MapText(1), MapText(3)},
+       .ports = {},
+       .newPorts = {},
+       .newMap = {1, 3},
+       .removedAt = {}},
   };
   for (const RemapCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -138,7 +168,7 @@ TEST(RemapParallelPorts, RenumbersPortsAndRewritesTheMap) {
 }
 
 TEST(RemapParallelPorts, ReadsNineMapValuesAndNinePorts) {
-  RemapCase c{"ten values, ten ports", {}, {}, {}, {}, {}};
+  RemapCase c{.name = "ten values, ten ports"};
   for (int k = 1; k <= 10; ++k) {
     c.map.push_back(MapText(k));
     c.ports.push_back("LPT" + std::to_string(k));
@@ -166,21 +196,19 @@ TEST(RemapParallelPorts, WritesByteExactLengths) {
 // S restart, M map value, O opening of the map.
 std::string Phases(SimMachine& sim) {
   std::string phases;
-  for (const std::string& line :
-       sim.Calls({"SetupDiRemoveDevice", "RegSetValueExW", "SetupDiSetDeviceRegistryPropertyW",
-                  "SetupDiCallClassInstaller", "RegOpenKeyExW"})) {
-    if (line.rfind("SetupDiRemoveDevice", 0) == 0) {
+  for (const Call& call :
+       sim.CallsTo({"SetupDiRemoveDevice", "RegSetValueExW", "SetupDiSetDeviceRegistryPropertyW",
+                    "SetupDiCallClassInstaller", "RegOpenKeyExW"})) {
+    if (call.api == "SetupDiRemoveDevice") {
       phases += 'R';
-    } else if (line.rfind("RegOpenKeyExW(HKLM, \"HARDWARE\\DEVICEMAP\\PARALLEL PORTS\"", 0) == 0) {
-      phases += 'O';
-    } else if (line.find("\"PortName\"") != std::string::npos) {
-      phases += 'P';
-    } else if (line.rfind("RegSetValueExW", 0) == 0) {
-      phases += 'M';
-    } else if (line.rfind("SetupDiSetDeviceRegistryPropertyW", 0) == 0) {
-      phases += 'F';
-    } else if (line.rfind("SetupDiCallClassInstaller", 0) == 0) {
-      phases += 'S';
+    } else if (call.api == "RegOpenKeyExW") {
+      if (call.args.starts_with("HKLM, \"HARDWARE\\DEVICEMAP\\PARALLEL PORTS\"")) {
+        phases += 'O';
+      }
+    } else if (call.api == "RegSetValueExW") {
+      phases += call.args.find("\"PortName\"") != std::string::npos ? 'P' : 'M';
+    } else {
+      phases += call.api == "SetupDiSetDeviceRegistryPropertyW" ? 'F' : 'S';
     }
   }
   return phases;
@@ -195,13 +223,12 @@ TEST(RemapParallelPorts, RemovesEverythingBeforeRenamingAndRewritesTheMapLast) {
   // then the restart.
   const std::string port = ParallelPortPath(1);
   std::vector<std::string> renaming;
-  for (const std::string& step :
-       CallSteps(sim, {"SetupDiOpenDevRegKey", "RegQueryValueExW", "RegSetValueExW", "RegCloseKey",
-                       "SetupDiSetDeviceRegistryPropertyW", "SetupDiSetClassInstallParamsW",
-                       "SetupDiCallClassInstaller"})) {
-    if (step.size() > port.size() &&
-        step.compare(step.size() - port.size(), port.size(), port) == 0) {
-      renaming.push_back(step.substr(0, step.size() - port.size() - 1));
+  for (const Call& call :
+       sim.CallsTo({"SetupDiOpenDevRegKey", "RegQueryValueExW", "RegSetValueExW", "RegCloseKey",
+                    "SetupDiSetDeviceRegistryPropertyW", "SetupDiSetClassInstallParamsW",
+                    "SetupDiCallClassInstaller"})) {
+    if (call.device == port) {
+      renaming.push_back(call.api);
     }
   }
   EXPECT_EQ(renaming,
@@ -216,17 +243,18 @@ TEST(RemapParallelPorts, DoesNothingOnWindows2000) {
   SimMachine sim(
       RemapImage({"LPT3", "LPT4"}, std::vector<std::string>{MapText(1), MapText(3)}, "5.0"));
   RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
-  for (const std::string& line : sim.Calls()) {
-    EXPECT_TRUE(line.rfind("GetVersionExW(", 0) == 0 ||
-                line.rfind("GetNativeSystemInfo(", 0) == 0 || line.rfind("GetSystemInfo(", 0) == 0)
-        << line;
+  for (const Call& call : sim.CallsTo()) {
+    EXPECT_TRUE(call.api == "GetVersionExW" || call.api == "GetNativeSystemInfo" ||
+                call.api == "GetSystemInfo")
+        << call.api;
   }
   EXPECT_EQ(sim.Text(ParametersKey(ParallelPortPath(0)), u"PortName"), u"LPT3");
   EXPECT_TRUE(DeviceExists(sim, PrinterPath(3)));
 }
 
 TEST(RemapParallelPorts, WithoutTheMapOnlyRemovesTheAttachedDevices) {
-  const RemapCase expected{"no map", {}, {"LPT3", "LPT4"}, {0, 0}, {}, {3, 4}};
+  const RemapCase expected{
+      .name = "no map", .ports = {"LPT3", "LPT4"}, .newPorts = {0, 0}, .removedAt = {3, 4}};
   {
     SCOPED_TRACE("map key absent");
     SimMachine sim(RemapImage(expected.ports, std::nullopt));
@@ -239,8 +267,12 @@ TEST(RemapParallelPorts, WithoutTheMapOnlyRemovesTheAttachedDevices) {
     SimMachine sim(RemapImage(expected.ports, std::vector<std::string>{MapText(1), MapText(3)}));
     sim.api().ArmFault(winsim::Fault{"RegOpenKeyExW", "PARALLEL PORTS", 0, ERROR_ACCESS_DENIED});
     RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
-    ExpectOutcome(sim,
-                  {"no map", {MapText(1), MapText(3)}, {"LPT3", "LPT4"}, {0, 0}, {0, 0}, {3, 4}});
+    ExpectOutcome(sim, {.name = "map not opened",
+                        .map = {MapText(1), MapText(3)},
+                        .ports = {"LPT3", "LPT4"},
+                        .newPorts = {0, 0},
+                        .newMap = {0, 0},
+                        .removedAt = {3, 4}});
     EXPECT_EQ(Phases(sim), "ORRO");
   }
 }
@@ -253,8 +285,17 @@ TEST(RemapParallelPorts, ADeviceKeyThatDoesNotOpenSkipsOnlyWhatNeedsIt) {
     bool portNameWritten;
     bool friendlyNameWritten;
     std::vector<int> removedAt;
-    int newNumber;
-  } cases[] = {{1, true, true, {4}, 2}, {2, false, true, {3, 4}, 2}, {3, true, false, {3, 4}, 2}};
+  } cases[] = {
+      {.failingOpen = 1, .portNameWritten = true, .friendlyNameWritten = true, .removedAt = {4}},
+      {.failingOpen = 2,
+       .portNameWritten = false,
+       .friendlyNameWritten = true,
+       .removedAt = {3, 4}},
+      {.failingOpen = 3,
+       .portNameWritten = true,
+       .friendlyNameWritten = false,
+       .removedAt = {3, 4}},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failingOpen);
     SimMachine sim(
@@ -298,7 +339,7 @@ TEST(RemapParallelPorts, StopsWhenTheDeviceSetCannotBeBuilt) {
   SimMachine sim(RemapImage({"LPT3"}, std::vector<std::string>{MapText(1), MapText(3)}));
   sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "PARPECP", 0, ERROR_INVALID_PARAMETER});
   RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
-  EXPECT_TRUE(sim.Calls({"RegOpenKeyExW", "SetupDiDestroyDeviceInfoList"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"RegOpenKeyExW", "SetupDiDestroyDeviceInfoList"}).empty());
   EXPECT_EQ(MapValue(sim, 0), Utf16Bytes(MapText(1)));
 }
 

@@ -18,8 +18,10 @@ struct Twin {
   Release run;
   bool deletes;
 };
-const Twin kTwins[] = {{"ReleaseAndRemoveSerialPorts", ReleaseAndRemoveSerialPorts, true},
-                       {"ReleaseSerialPortNumbers", ReleaseSerialPortNumbers, false}};
+const Twin kTwins[] = {
+    {.name = "ReleaseAndRemoveSerialPorts", .run = ReleaseAndRemoveSerialPorts, .deletes = true},
+    {.name = "ReleaseSerialPortNumbers", .run = ReleaseSerialPortNumbers, .deletes = false},
+};
 
 std::vector<std::string> ReleaseSteps(int member, int number, bool deletes) {
   std::vector<std::string> steps = {"ComDBOpen", "ComDBReleasePort " + std::to_string(number),
@@ -33,18 +35,14 @@ std::vector<std::string> ReleaseSteps(int member, int number, bool deletes) {
 
 // The COM database calls with the released number, and the deletions with their device.
 std::vector<std::string> Steps(SimMachine& sim) {
-  std::vector<std::string> steps =
-      CallSteps(sim, {"ComDBOpen", "ComDBReleasePort", "ComDBClose", "SetupDiRemoveDevice",
-                      "SetupDiDeleteDevRegKey"});
-  std::vector<std::string> lines = sim.Calls({"ComDBReleasePort"});
-  std::size_t next = 0;
-  for (std::string& step : steps) {
-    if (step == "ComDBReleasePort") {
-      // ComDBReleasePort(comdb#1, 12) = ...: the number is the second argument.
-      const std::string& line = lines[next++];
-      const std::size_t comma = line.find(", ");
-      step += " " + line.substr(comma + 2, line.find(')') - comma - 2);
+  std::vector<std::string> steps;
+  for (const Call& call : sim.CallsTo({"ComDBOpen", "ComDBReleasePort", "ComDBClose",
+                                       "SetupDiRemoveDevice", "SetupDiDeleteDevRegKey"})) {
+    std::string step = StepOf(call);
+    if (call.api == "ComDBReleasePort") {
+      step += " " + call.args.substr(call.args.find(", ") + 2);  // "comdb#1, 12": the number
     }
+    steps.push_back(step);
   }
   return steps;
 }
@@ -120,7 +118,7 @@ TEST(ReleaseSerialPorts, AFailedDatabaseOpenDoesNotStopTheNextPort) {
                  DeviceImage({SerialPortPath(1), "COM4"}) + ComDbImage({3, 4}));
   sim.api().ArmFault(winsim::Fault{"ComDBOpen", "", 1, ERROR_ACCESS_DENIED});
   ReleaseAndRemoveSerialPorts(sim.api(), kHardwareId);
-  EXPECT_EQ(sim.Calls({"ComDBOpen"}).size(), 2u);
+  EXPECT_EQ(sim.CallsTo({"ComDBOpen"}).size(), 2u);
   std::vector<std::uint8_t> com3Kept(32, 0);
   com3Kept[0] = 0x04;
   EXPECT_EQ(sim.Bytes(kComNameArbiterKey, u"ComDB"), com3Kept);
@@ -135,7 +133,7 @@ TEST(ReleaseSerialPorts, NothingHappensWithoutADeviceSet) {
     SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}) + ComDbImage({3}));
     sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
     EXPECT_EQ(twin.run(sim.api(), kHardwareId), 0);
-    EXPECT_EQ(sim.Calls().size(), 1u);
+    EXPECT_EQ(sim.CallsTo().size(), 1u);
     EXPECT_TRUE(DeviceExists(sim, SerialPortPath(0)));
   }
 }

@@ -25,17 +25,17 @@ TEST(SelectOperation, ReducesTheCommandLineToOneCode) {
     std::vector<std::u16string> arguments;
     DWORD code;
   } cases[] = {
-      {{}, 0x40000},
-      {{u"-RemoveDeviceNode"}, 0x08000},
-      {{u"-RemoveCOMdb"}, 0x20000},
-      {{u"-RemoveCOMdb "}, 0},
-      {{u"-removecomdb"}, 0},
-      {{u"-RemoveDeviceNodes"}, 0},
-      {{u"-RemoveDevice"}, 0},
-      {{u""}, 0},
-      {{u"-x"}, 0},
-      {{u"-RemoveDeviceNode", u"-RemoveCOMdb"}, 0},
-      {{u"-RemoveCOMdb", u"-f2r.ini"}, 0},
+      {.arguments = {}, .code = 0x40000},
+      {.arguments = {u"-RemoveDeviceNode"}, .code = 0x08000},
+      {.arguments = {u"-RemoveCOMdb"}, .code = 0x20000},
+      {.arguments = {u"-RemoveCOMdb "}, .code = 0},
+      {.arguments = {u"-removecomdb"}, .code = 0},
+      {.arguments = {u"-RemoveDeviceNodes"}, .code = 0},
+      {.arguments = {u"-RemoveDevice"}, .code = 0},
+      {.arguments = {u""}, .code = 0},
+      {.arguments = {u"-x"}, .code = 0},
+      {.arguments = {u"-RemoveDeviceNode", u"-RemoveCOMdb"}, .code = 0},
+      {.arguments = {u"-RemoveCOMdb", u"-f2r.ini"}, .code = 0},
   };
   for (const Case& c : cases) {
     std::string shown;

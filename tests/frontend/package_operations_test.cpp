@@ -14,8 +14,7 @@ namespace orv {
 namespace {
 
 using namespace package_tests;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
+using testing_support::CallSteps;
 
 constexpr const char* kInstalling = "\n  Installing driver package...\n";
 constexpr const char* kInstallSuccess = "\n  Install driver success.\n";
@@ -40,19 +39,6 @@ std::string WorkFile(SimMachine& sim, const std::string& name) {
   return bytes.str();
 }
 
-// The names of the traced calls of the given functions, in order.
-Strings CallNames(SimMachine& sim, const Strings& apis) {
-  Strings names;
-  for (const winsim::TraceEntry& entry : sim.api().trace()) {
-    for (const std::string& api : apis) {
-      if (entry.api == api) {
-        names.push_back(api);
-      }
-    }
-  }
-  return names;
-}
-
 TEST(PackageOperations, InstallPrintsSuccessAndRecordsTheDriverStorePaths) {
   for (DWORD code : {0x1u, 0x11u}) {
     SimMachine sim(MachineImage());
@@ -62,7 +48,7 @@ TEST(PackageOperations, InstallPrintsSuccessAndRecordsTheDriverStorePaths) {
     EXPECT_EQ(sim.api().stdoutText(), std::string(kInstalling) + kInstallSuccess) << code;
     EXPECT_EQ(sim.Key(kProductKey)->values().size(), 2u) << code;
     EXPECT_EQ(sim.Bytes(kProductKey, u"DriverStorePath1").size(), 522u) << code;
-    EXPECT_TRUE(sim.Calls({"DriverPackageUninstallW"}).empty()) << code;
+    EXPECT_TRUE(sim.CallsTo({"DriverPackageUninstallW"}).empty()) << code;
     EXPECT_EQ(WorkFile(sim, "out.ini"),
               code == 0x11 ? "[ResponseResult]\r\nResultCode = 0\r\n" : "")
         << code;
@@ -81,13 +67,13 @@ TEST(PackageOperations, AFailedInstallIsRolledBackForEveryListedPackage) {
   // Every package is uninstalled after all installs, the one that failed included; the
   // rollback's own status (beta is not stored) is dropped.
   EXPECT_EQ(
-      CallNames(sim, {"DriverPackageInstallW", "DriverPackageUninstallW"}),
+      CallSteps(sim, {"DriverPackageInstallW", "DriverPackageUninstallW"}),
       (Strings{"DriverPackageInstallW", "DriverPackageInstallW", "DriverPackageInstallW",
                "DriverPackageUninstallW", "DriverPackageUninstallW", "DriverPackageUninstallW"}));
-  EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}),
-            (Strings{"DriverPackageUninstallW(\"C:\\work\\alpha.inf\", 0x22) = 0",
-                     "DriverPackageUninstallW(\"C:\\work\\beta.inf\", 0x22) = 0xE0000302",
-                     "DriverPackageUninstallW(\"C:\\work\\gamma.inf\", 0x22) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
+            (Calls{{"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0xE0000302"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
   EXPECT_EQ(sim.Key(kProductKey), nullptr);
   EXPECT_EQ(WorkFile(sim, "out.ini"), "[ResponseResult]\r\nResultCode = 3\r\n");
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));
@@ -99,13 +85,15 @@ TEST(PackageOperations, TheMappedInstallStatusDecidesSuccessOrFailure) {
     DWORD beta;
     DWORD result;
   } cases[] = {
-      {0, 0, 0},
-      {TRUST_E_NOSIGNATURE, 0, 0},  // signature statuses count as success, retry and all
-      {CRYPT_E_FILE_ERROR, 0, 0},
-      {ERROR_FILE_NOT_FOUND, ERROR_SHARING_VIOLATION, 11},  // 0x22 is not listed
-      {ERROR_NO_AUTHENTICODE_CATALOG, 0, 11},
-      {ERROR_INSTALL_FAILURE, 0, 1},
-      {ERROR_CANT_ACCESS_FILE, 0, 52},
+      {.alpha = 0, .beta = 0, .result = 0},
+      // Signature statuses count as success, retry and all.
+      {.alpha = TRUST_E_NOSIGNATURE, .beta = 0, .result = 0},
+      {.alpha = CRYPT_E_FILE_ERROR, .beta = 0, .result = 0},
+      // 0x22 is not listed.
+      {.alpha = ERROR_FILE_NOT_FOUND, .beta = ERROR_SHARING_VIOLATION, .result = 11},
+      {.alpha = ERROR_NO_AUTHENTICODE_CATALOG, .beta = 0, .result = 11},
+      {.alpha = ERROR_INSTALL_FAILURE, .beta = 0, .result = 1},
+      {.alpha = ERROR_CANT_ACCESS_FILE, .beta = 0, .result = 52},
   };
   for (const Case& c : cases) {
     SimMachine sim(MachineImage());
@@ -120,8 +108,8 @@ TEST(PackageOperations, TheMappedInstallStatusDecidesSuccessOrFailure) {
     EXPECT_EQ(sim.api().stdoutText(),
               std::string(kInstalling) + (c.result == 0 ? kInstallSuccess : kInstallFail))
         << std::hex << c.alpha;
-    EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}).size(), c.result == 0 ? 0u : 2u);
-    EXPECT_EQ(sim.Calls({"DriverPackageGetPathW"}).size(), c.result == 0 ? 2u : 0u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}).size(), c.result == 0 ? 0u : 2u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageGetPathW"}).size(), c.result == 0 ? 2u : 0u);
   }
 }
 
@@ -129,8 +117,8 @@ TEST(PackageOperations, InstallWithoutInfFilesFailsWithThree) {
   SimMachine sim(MachineImage());
   EXPECT_EQ(RunCode(sim, 0x1), 3u);
   EXPECT_EQ(sim.api().stdoutText(), std::string(kInstalling) + kInstallFail);
-  EXPECT_EQ(sim.Calls({"FindFirstFileW"}).size(), 2u);  // the install and the rollback
-  EXPECT_TRUE(sim.Calls({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
+  EXPECT_EQ(sim.CallsTo({"FindFirstFileW"}).size(), 2u);  // the install and the rollback
+  EXPECT_TRUE(sim.CallsTo({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
 }
 
 TEST(PackageOperations, UninstallPrintsItsOutcome) {
@@ -146,7 +134,7 @@ TEST(PackageOperations, UninstallPrintsItsOutcome) {
     EXPECT_EQ(RunCode(sim, code, {u"-x", u"-F2result.ini"}), 0u);
     EXPECT_EQ(sim.api().stdoutText(),
               std::string(kInstalling) + kInstallSuccess + kUninstalling + kUninstallSuccess);
-    EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}).size(), 2u);
+    EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}).size(), 2u);
     EXPECT_EQ(RunCode(again, code, {u"-f2result.ini"}), 3u);  // not in the store
     EXPECT_EQ(again.api().stdoutText(), std::string(kUninstalling) + kUninstallFail);
     if (code == 0x12) {
@@ -166,7 +154,7 @@ TEST(PackageOperations, InstallerLaunchPrintsNothingAndRecordsEvenWhenNothingRun
   const std::string printed = sim.api().stdoutText();
   EXPECT_EQ(RunCode(sim, 0x4), 11u);
   EXPECT_EQ(sim.api().stdoutText(), printed);
-  EXPECT_TRUE(sim.Calls({"CreateProcessW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"CreateProcessW"}).empty());
   EXPECT_TRUE(sim.HasValue(kProductKey, u"DriverStorePath0"));
 }
 
@@ -191,7 +179,7 @@ TEST(PackageOperations, CleanUpReturnsTheMappedOrTheRawStatus) {
     EXPECT_EQ(RunCode(sim, code), result) << code;
     EXPECT_EQ(sim.api().stdoutText(), printed) << code;
     // The recorded package goes first, through the installer; then the INF folder is searched.
-    EXPECT_EQ(CallNames(sim, {"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}),
+    EXPECT_EQ(CallSteps(sim, {"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}),
               (Strings{"DPInst", "GetWindowsDirectoryW", "DriverPackageUninstallW"}))
         << code;
     EXPECT_EQ(sim.Key(kProductKey), nullptr) << code;
@@ -200,9 +188,9 @@ TEST(PackageOperations, CleanUpReturnsTheMappedOrTheRawStatus) {
 }
 
 TEST(PackageOperations, CleanUpOfAnEmptyInfFolder) {
-  const std::pair<DWORD, DWORD> cases[] = {{0x8, 11}, {0x2000, 13}, {0x3000, 13}};
+  const std::pair<DWORD, DWORD> cases[] = {{0x8, 11}, {0x2000, kCannotOpen}, {0x3000, kCannotOpen}};
   for (const auto& [code, result] : cases) {
-    SimMachine sim(MachineImage());  // no record: its clean-up gives 13, which is dropped
+    SimMachine sim(MachineImage());  // no record: its clean-up gives kCannotOpen, dropped
     EXPECT_EQ(RunCode(sim, code), result) << code;
     EXPECT_EQ(sim.api().stdoutText(), "") << code;
   }

@@ -9,10 +9,7 @@
 namespace orv {
 namespace {
 
-using package_tests::AddPackage;
-using package_tests::ArgsOf;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
+using namespace package_tests;
 
 constexpr DWORD kRetryStatuses[] = {
     TRUST_E_NOSIGNATURE,           CERT_E_EXPIRED,
@@ -21,12 +18,12 @@ constexpr DWORD kRetryStatuses[] = {
     ERROR_INVALID_CATALOG_DATA,
 };
 
-TEST(InstallDriverPackages, AnEmptyDirectoryGivesTwoAndCallsNoDriverFunction) {
+TEST(InstallDriverPackages, AnEmptyDirectoryGivesNoInfFilesAndCallsNoDriverFunction) {
   SimMachine sim("");
-  EXPECT_EQ(InstallDriverPackages(sim.api()), 2u);
-  EXPECT_EQ(UninstallDriverPackages(sim.api()), 2u);
+  EXPECT_EQ(InstallDriverPackages(sim.api()), kNoInfFiles);
+  EXPECT_EQ(UninstallDriverPackages(sim.api()), kNoInfFiles);
   EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings(2, "\"C:\\work\\*.inf\""));
-  EXPECT_TRUE(sim.Calls({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
+  EXPECT_TRUE(sim.CallsTo({"DriverPackageInstallW", "DriverPackageUninstallW"}).empty());
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -36,12 +33,12 @@ TEST(InstallDriverPackages, InstallsEverySignedPackageOnceSilently) {
   AddPackage(sim, "orvpar");
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0u);
   // Listing order: the search returns names in the folder's order.
-  EXPECT_EQ(package_tests::ListedNames(sim), (Strings{"orvpar.inf", "orvser.inf"}));
+  EXPECT_EQ(ListedNames(sim), (Strings{"orvpar.inf", "orvser.inf"}));
   EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW"),
             (Strings{"\"C:\\work\\orvpar.inf\", 0x2", "\"C:\\work\\orvser.inf\", 0x2"}));
   EXPECT_EQ(ArgsOf(sim, "GetFullPathNameW"),
             (Strings{"\"*.inf\", 260", "\"orvpar.inf\", 260", "\"orvser.inf\", 260"}));
-  EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);
+  EXPECT_EQ(sim.CallsTo({"FindClose"}).size(), 1u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem0.inf"));
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows" / "inf" / "oem1.inf"));
@@ -51,9 +48,9 @@ TEST(InstallDriverPackages, AnUnsignedPackageIsInstalledAgainInLegacyMode) {
   SimMachine sim("");
   AddPackage(sim, "orvser", /*signed_=*/false);
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0u);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x2) = 0x800B0100",
-                     "DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x14) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x2", "0x800B0100"},
+                   {"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x14", "0"}}));
 }
 
 TEST(InstallDriverPackages, RetriesOnceOnEachSignatureStatus) {
@@ -107,10 +104,10 @@ TEST(InstallDriverPackages, CombinesTheStatusesOfAllPackagesAndGoesOnAfterAFailu
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "alpha", 0, ERROR_FILE_NOT_FOUND});
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "beta", 0, ERROR_SHARING_VIOLATION});
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0x22u);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\alpha.inf\", 0x2) = 0x2",
-                     "DriverPackageInstallW(\"C:\\work\\beta.inf\", 0x2) = 0x20",
-                     "DriverPackageInstallW(\"C:\\work\\gamma.inf\", 0x2) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\alpha.inf\", 0x2", "0x2"},
+                   {"DriverPackageInstallW", "\"C:\\work\\beta.inf\", 0x2", "0x20"},
+                   {"DriverPackageInstallW", "\"C:\\work\\gamma.inf\", 0x2", "0"}}));
 }
 
 TEST(InstallDriverPackages, AFolderNamedLikeAnInfIsHandedOnLikeAFile) {
@@ -119,9 +116,9 @@ TEST(InstallDriverPackages, AFolderNamedLikeAnInfIsHandedOnLikeAFile) {
   std::filesystem::create_directories(sim.driveC() / "work" / "folder.inf");
   // The folder cannot be read as a package: access denied, not retried.
   EXPECT_EQ(InstallDriverPackages(sim.api()), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(sim.Calls({"DriverPackageInstallW"}),
-            (Strings{"DriverPackageInstallW(\"C:\\work\\folder.inf\", 0x2) = 0x5",
-                     "DriverPackageInstallW(\"C:\\work\\orvser.inf\", 0x2) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
+            (Calls{{"DriverPackageInstallW", "\"C:\\work\\folder.inf\", 0x2", "0x5"},
+                   {"DriverPackageInstallW", "\"C:\\work\\orvser.inf\", 0x2", "0"}}));
 }
 
 TEST(InstallDriverPackages, AnEntryWhosePathDoesNotFitIsNotHandedToTheDriverFunctions) {
@@ -129,9 +126,8 @@ TEST(InstallDriverPackages, AnEntryWhosePathDoesNotFitIsNotHandedToTheDriverFunc
   // not, and must not be installed under the path of the entry before it.
   const std::string folder = "work/" + std::string(200, 'd');
   SimMachine sim("", u"C:\\work\\" + std::u16string(200, u'd'));
-  sim.WriteFile(folder + "/a.inf", package_tests::PackageInf("a", false));
-  sim.WriteFile(folder + "/" + std::string(60, 'z') + ".inf",
-                package_tests::PackageInf("z", false));
+  sim.WriteFile(folder + "/a.inf", PackageInf("a", false));
+  sim.WriteFile(folder + "/" + std::string(60, 'z') + ".inf", PackageInf("z", false));
   EXPECT_EQ(InstallDriverPackages(sim.api()), ERROR_FILENAME_EXCED_RANGE);
   EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW").size(), 2u);  // a.inf and its retry
   EXPECT_EQ(UninstallDriverPackages(sim.api()), ERROR_FILENAME_EXCED_RANGE);
@@ -148,10 +144,10 @@ TEST(UninstallDriverPackages, UninstallsEveryPackageSilentlyWithItsFilesAndNever
   sim.api().ClearTrace();
   sim.api().ArmFault(winsim::Fault{"DriverPackageUninstallW", "alpha", 0, TRUST_E_NOSIGNATURE});
   EXPECT_EQ(UninstallDriverPackages(sim.api()), TRUST_E_NOSIGNATURE);
-  EXPECT_EQ(sim.Calls({"DriverPackageUninstallW"}),
-            (Strings{"DriverPackageUninstallW(\"C:\\work\\alpha.inf\", 0x22) = 0x800B0100",
-                     "DriverPackageUninstallW(\"C:\\work\\beta.inf\", 0x22) = 0",
-                     "DriverPackageUninstallW(\"C:\\work\\gamma.inf\", 0x22) = 0"}));
+  EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
+            (Calls{{"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0x800B0100"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\beta.inf\", 0x22", "0"},
+                   {"DriverPackageUninstallW", "\"C:\\work\\gamma.inf\", 0x22", "0"}}));
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 

@@ -1,13 +1,24 @@
 // Sample driver packages and trace readers shared by the driver-package tests.
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "packages/tool_status.h"
+#include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
 
 namespace package_tests {
+
+using testing_support::Call;
+using testing_support::SimMachine;
+using Calls = std::vector<Call>;
+using Strings = std::vector<std::string>;
+
+// The tool's own statuses, as the procedures return them; callers see these very values.
+inline constexpr orv::DWORD kNoInfFiles = orv::StatusOf(orv::ToolStatus::kNoInfFiles);
+inline constexpr orv::DWORD kCannotOpen = orv::StatusOf(orv::ToolStatus::kCannotOpen);
+static_assert(kNoInfFiles == 2 && kCannotOpen == 13);
 
 // The registry keys the record lives under.
 inline constexpr const char16_t* kUninstallKey =
@@ -25,25 +36,10 @@ inline constexpr const char* kProductKeyImage =
 inline std::string MachineImage(const std::string& version = "6.1",
                                 const std::string& productType = "WinNT",
                                 const std::string& architecture = "x86", bool withComSpec = true) {
-  std::string image = kUninstallKeyImage;
-  image += "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
-  const std::size_t dot = version.find('.');
-  const int major = std::stoi(version.substr(0, dot));
-  if (major >= 10) {
-    char numbers[128];
-    std::snprintf(
-        numbers, sizeof numbers,
-        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n",
-        major, std::stoi(version.substr(dot + 1)));
-    image += numbers + std::string("\"CurrentVersion\"=\"6.3\"\n");
-  } else {
-    image += "\"CurrentVersion\"=\"" + version + "\"\n";
-  }
-  image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n";
-  image += "\"ProductType\"=\"" + productType + "\"\n";
-  image +=
-      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
-  image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
+  std::string image = std::string(kUninstallKeyImage) +
+                      testing_support::VersionImage(version, productType, architecture) +
+                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                      "Manager\\Environment]\n";
   if (withComSpec) {
     image += "\"ComSpec\"=\"C:\\\\Windows\\\\System32\\\\cmd.exe\"\n";
   }
@@ -73,6 +69,13 @@ inline std::string TraceQuoted(const std::string& text) {
     }
   }
   return quoted + "\"";
+}
+
+// The arguments CreateProcessW is traced with when the system folder's command interpreter
+// starts to run `commandLine`.
+inline std::string InterpreterArgs(const std::string& commandLine) {
+  const std::string interpreter = "C:\\Windows\\System32\\cmd.exe";
+  return TraceQuoted(interpreter) + ", " + TraceQuoted(interpreter + " /c " + commandLine);
 }
 
 // INF text of a small port-driver package. `name` makes every package's bytes distinct.

@@ -28,7 +28,7 @@ TEST(MapResultCode, GivesElevenForEveryOtherValue) {
   const DWORD unlisted[] = {
       0xFFFFFFFF,  // no command interpreter could be started
       3010,        // reboot required
-      13,          // a key, folder or file that cannot be opened
+      13,          // ToolStatus::kCannotOpen, the tool's own
       0xE000023F,  // retried on install, yet not listed
       3,          5,          0x103 + 1,  0x00010002, 0x60000002,
       0xE0000305, 0xA0000302, 0x800B0102, 0x40000000, 0x7FFFFFFF,

@@ -10,10 +10,7 @@
 namespace orv {
 namespace {
 
-using package_tests::AddPackage;
-using package_tests::ArgsOf;
-using testing_support::SimMachine;
-using Strings = std::vector<std::string>;
+using namespace package_tests;
 
 // An INF text with `middle` somewhere among ordinary lines.
 std::string InfText(const std::string& middle) {
@@ -32,16 +29,16 @@ std::string Utf16Le(const std::string& ascii) {
 
 constexpr char kAfterZeroByte[] = "Provider=\"Contoso\"\0; Orvek Co., Ltd.";
 
-TEST(RemoveVendorPackages, GivesThirteenWhenTheFolderListsNoOemInf) {
+TEST(RemoveVendorPackages, GivesCannotOpenWhenTheFolderListsNoOemInf) {
   for (bool withOtherInf : {false, true}) {
     SimMachine sim("");
     if (withOtherInf) {
       sim.WriteFile("Windows/inf/machine.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
     }
-    EXPECT_EQ(RemoveVendorPackages(sim.api()), 13u);
+    EXPECT_EQ(RemoveVendorPackages(sim.api()), kCannotOpen);
     EXPECT_EQ(ArgsOf(sim, "GetWindowsDirectoryW"), Strings{"260"});
     EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings{"\"C:\\Windows\\inf\\oem*.inf\""});
-    EXPECT_TRUE(sim.Calls({"CreateFileW", "DriverPackageUninstallW"}).empty());
+    EXPECT_TRUE(sim.CallsTo({"CreateFileW", "DriverPackageUninstallW"}).empty());
   }
 }
 
@@ -51,21 +48,23 @@ TEST(RemoveVendorPackages, MatchesTheThreeVendorStringsExactlyAndReadsTheFileFor
     bool names;    // the file names the maker
     size_t reads;  // files opened for it
   } cases[] = {
-      {InfText("Provider=\"Orvek Co., Ltd.\""), true, 1},
-      {InfText("Provider=\"ORVEK Co., Ltd.\""), true, 2},
-      {InfText("; built by ORVEK GROUP"), true, 3},
-      {InfText("Provider=\"ORVEK CO., LTD.\""), false, 3},
-      {InfText("Provider=\"orvek co., ltd.\""), false, 3},
-      {InfText("Provider=\"Orvek Group\""), false, 3},
-      {InfText("Provider=\"Orvek Co.,Ltd.\""), false, 3},
-      {InfText("Provider=\"Orvek Co., Ltd\""), false, 3},
-      {InfText("Provider=\"Contoso\""), false, 3},
+      {.text = InfText("Provider=\"Orvek Co., Ltd.\""), .names = true, .reads = 1},
+      {.text = InfText("Provider=\"ORVEK Co., Ltd.\""), .names = true, .reads = 2},
+      {.text = InfText("; built by ORVEK GROUP"), .names = true, .reads = 3},
+      {.text = InfText("Provider=\"ORVEK CO., LTD.\""), .names = false, .reads = 3},
+      {.text = InfText("Provider=\"orvek co., ltd.\""), .names = false, .reads = 3},
+      {.text = InfText("Provider=\"Orvek Group\""), .names = false, .reads = 3},
+      {.text = InfText("Provider=\"Orvek Co.,Ltd.\""), .names = false, .reads = 3},
+      {.text = InfText("Provider=\"Orvek Co., Ltd\""), .names = false, .reads = 3},
+      {.text = InfText("Provider=\"Contoso\""), .names = false, .reads = 3},
       // Each byte is one character: a Latin-1 byte before the string does not hide it.
-      {InfText("Provider=\"Soci\xE9t\xE9 ORVEK GROUP\""), true, 3},
+      {.text = InfText("Provider=\"Soci\xE9t\xE9 ORVEK GROUP\""), .names = true, .reads = 3},
       // UTF-16 text ends at its first zero byte.
-      {Utf16Le(InfText("Provider=\"Orvek Co., Ltd.\"")), false, 3},
+      {.text = Utf16Le(InfText("Provider=\"Orvek Co., Ltd.\"")), .names = false, .reads = 3},
       // Only the text before the first zero byte counts.
-      {InfText(std::string(kAfterZeroByte, sizeof kAfterZeroByte - 1)), false, 3},
+      {.text = InfText(std::string(kAfterZeroByte, sizeof kAfterZeroByte - 1)),
+       .names = false,
+       .reads = 3},
   };
   for (const Case& c : cases) {
     SimMachine sim("");
@@ -75,7 +74,7 @@ TEST(RemoveVendorPackages, MatchesTheThreeVendorStringsExactlyAndReadsTheFileFor
     EXPECT_EQ(ArgsOf(sim, "CreateFileW"),
               Strings(c.reads, "\"C:\\Windows\\inf\\oem3.inf\", 0x80000000, 0x1, 3, 0x80"))
         << c.text;
-    EXPECT_EQ(sim.Calls({"CloseHandle"}).size(), c.reads) << c.text;
+    EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), c.reads) << c.text;
     EXPECT_EQ(ArgsOf(sim, "DriverPackageUninstallW"),
               c.names ? Strings{"\"C:\\Windows\\inf\\oem3.inf\", 0x22"} : Strings{})
         << c.text;
@@ -114,12 +113,12 @@ TEST(RemoveVendorPackages, UninstallsTheMakersPackagesAndCombinesTheirStatuses) 
   sim.api().ClearTrace();
   EXPECT_EQ(RemoveVendorPackages(sim.api()), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   EXPECT_EQ(
-      sim.Calls({"DriverPackageUninstallW"}),
-      (Strings{"DriverPackageUninstallW(\"C:\\Windows\\inf\\oem0.inf\", 0x22) = 0",
-               "DriverPackageUninstallW(\"C:\\Windows\\inf\\oem1.inf\", 0x22) = 0xE0000302"}));
+      sim.CallsTo({"DriverPackageUninstallW"}),
+      (Calls{{"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem0.inf\", 0x22", "0"},
+             {"DriverPackageUninstallW", "\"C:\\Windows\\inf\\oem1.inf\", 0x22", "0xE0000302"}}));
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem0.inf"));
   EXPECT_TRUE(std::filesystem::exists(sim.driveC() / "Windows/inf/oem2.inf"));
-  EXPECT_EQ(sim.Calls({"FindClose"}).size(), 1u);
+  EXPECT_EQ(sim.CallsTo({"FindClose"}).size(), 1u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
@@ -127,8 +126,8 @@ TEST(RemoveVendorPackages, AFolderNamedLikeAnOemInfDoesNotNameTheMaker) {
   SimMachine sim("");
   std::filesystem::create_directories(sim.driveC() / "Windows/inf/oem1.inf");
   EXPECT_EQ(RemoveVendorPackages(sim.api()), 0u);
-  EXPECT_EQ(sim.Calls({"CreateFileW"}).size(), 3u);
-  EXPECT_TRUE(sim.Calls({"ReadFile", "DriverPackageUninstallW"}).empty());
+  EXPECT_EQ(sim.CallsTo({"CreateFileW"}).size(), 3u);
+  EXPECT_TRUE(sim.CallsTo({"ReadFile", "DriverPackageUninstallW"}).empty());
 }
 
 TEST(RemoveVendorPackages, AFailedWindowsDirectoryQueryLeavesTheFolderAsBackslashInf) {
@@ -140,14 +139,16 @@ TEST(RemoveVendorPackages, AFailedWindowsDirectoryQueryLeavesTheFolderAsBackslas
   EXPECT_EQ(ArgsOf(sim, "DriverPackageUninstallW"), Strings{"\"\\inf\\oem0.inf\", 0x22"});
 }
 
-TEST(InfNamesVendor, GivesThirteenForAFileThatCannotBeOpenedOrRead) {
+TEST(InfNamesVendor, GivesCannotOpenForAFileThatCannotBeOpenedOrRead) {
   SimMachine sim("");
   sim.WriteFile("Windows/inf/oem0.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 0u);
-  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."), 13u);
+  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."),
+            kCannotOpen);
   sim.api().ArmFault(winsim::Fault{"ReadFile", "", 0, ERROR_ACCESS_DENIED});
-  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 13u);
-  EXPECT_EQ(sim.Calls({"CloseHandle"}).size(), 2u);
+  EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."),
+            kCannotOpen);
+  EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), 2u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 

@@ -2,35 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/sim_fixture.h"
+#include "tests/support/device_images.h"
 
 namespace orv {
 namespace {
 
-// An image holding only what the classification reads.
-std::string VersionImage(const std::string& version, const std::string& productType,
-                         const std::string& architecture) {
-  std::string image = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
-  const auto dot = version.find('.');
-  const int major = std::stoi(version.substr(0, dot));
-  if (major >= 10) {
-    char line[128];
-    std::snprintf(
-        line, sizeof line,
-        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n"
-        "\"CurrentVersion\"=\"6.3\"\n",
-        major, std::stoi(version.substr(dot + 1)));
-    image += line;
-  } else {
-    image += "\"CurrentVersion\"=\"" + version + "\"\n";
-  }
-  image += "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n";
-  image += "\"ProductType\"=\"" + productType + "\"\n";
-  image +=
-      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
-  image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
-  return image;
-}
+using testing_support::VersionImage;
 
 TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
   struct Case {
@@ -39,28 +16,28 @@ TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
     const char* architecture;
     DWORD code;
   } cases[] = {
-      {"5.0", "ServerNT", "x86", 0x50000003},
-      {"5.0", "WinNT", "IA64", 0x50000003},
-      {"5.1", "WinNT", "AMD64", 0x51000003},
-      {"5.2", "WinNT", "AMD64", 0x51000060},
-      {"5.2", "ServerNT", "AMD64", 0x52000060},
-      {"5.2", "WinNT", "x86", 0x52000003},
-      {"5.2", "LanmanNT", "x86", 0x52000003},
-      {"5.2", "ServerNT", "IA64", 0},
-      {"5.3", "WinNT", "x86", 0},
-      {"6.0", "WinNT", "x86", 0x60000003},
-      {"6.0", "WinNT", "AMD64", 0x60000060},
-      {"6.1", "WinNT", "AMD64", 0x61000060},
-      {"6.1", "ServerNT", "AMD64", 0x60200860},
-      {"6.0", "LanmanNT", "x86", 0x60200803},
-      {"6.1", "WinNT", "IA64", 0},
-      {"6.2", "WinNT", "AMD64", 0x60},
-      {"6.3", "ServerNT", "x86", 0x03},
-      {"6.2", "WinNT", "IA64", 0},
+      {.version = "5.0", .productType = "ServerNT", .architecture = "x86", .code = 0x50000003},
+      {.version = "5.0", .productType = "WinNT", .architecture = "IA64", .code = 0x50000003},
+      {.version = "5.1", .productType = "WinNT", .architecture = "AMD64", .code = 0x51000003},
+      {.version = "5.2", .productType = "WinNT", .architecture = "AMD64", .code = 0x51000060},
+      {.version = "5.2", .productType = "ServerNT", .architecture = "AMD64", .code = 0x52000060},
+      {.version = "5.2", .productType = "WinNT", .architecture = "x86", .code = 0x52000003},
+      {.version = "5.2", .productType = "LanmanNT", .architecture = "x86", .code = 0x52000003},
+      {.version = "5.2", .productType = "ServerNT", .architecture = "IA64", .code = 0},
+      {.version = "5.3", .productType = "WinNT", .architecture = "x86", .code = 0},
+      {.version = "6.0", .productType = "WinNT", .architecture = "x86", .code = 0x60000003},
+      {.version = "6.0", .productType = "WinNT", .architecture = "AMD64", .code = 0x60000060},
+      {.version = "6.1", .productType = "WinNT", .architecture = "AMD64", .code = 0x61000060},
+      {.version = "6.1", .productType = "ServerNT", .architecture = "AMD64", .code = 0x60200860},
+      {.version = "6.0", .productType = "LanmanNT", .architecture = "x86", .code = 0x60200803},
+      {.version = "6.1", .productType = "WinNT", .architecture = "IA64", .code = 0},
+      {.version = "6.2", .productType = "WinNT", .architecture = "AMD64", .code = 0x60},
+      {.version = "6.3", .productType = "ServerNT", .architecture = "x86", .code = 0x03},
+      {.version = "6.2", .productType = "WinNT", .architecture = "IA64", .code = 0},
       // Windows 10 tells a program without a compatibility manifest (this one) 6.2.
-      {"10.0", "WinNT", "AMD64", 0x60},
-      {"10.0", "ServerNT", "x86", 0x03},
-      {"4.0", "WinNT", "x86", 0},
+      {.version = "10.0", .productType = "WinNT", .architecture = "AMD64", .code = 0x60},
+      {.version = "10.0", .productType = "ServerNT", .architecture = "x86", .code = 0x03},
+      {.version = "4.0", .productType = "WinNT", .architecture = "x86", .code = 0},
   };
   for (const Case& c : cases) {
     testing_support::SimMachine sim(VersionImage(c.version, c.productType, c.architecture));
@@ -79,7 +56,7 @@ TEST(GetPlatformCode, FallsBackToGetSystemInfoWithoutTheNativeCall) {
   // Windows 2000's kernel32 has no GetNativeSystemInfo.
   testing_support::SimMachine sim(VersionImage("5.0", "WinNT", "x86"));
   EXPECT_EQ(GetPlatformCode(sim.api()), 0x50000003u);
-  EXPECT_EQ(sim.Calls({"GetSystemInfo"}).size(), 1u);
+  EXPECT_EQ(sim.CallsTo({"GetSystemInfo"}).size(), 1u);
 }
 
 }  // namespace

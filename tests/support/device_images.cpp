@@ -121,10 +121,22 @@ std::string ComDbImage(const std::vector<int>& reserved, int bytes) {
 
 std::string VersionImage(const std::string& version, const std::string& productType,
                          const std::string& architecture) {
-  return "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
-         "\"CurrentVersion\"=" +
-         Quote(version) +
-         "\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n"
+  std::string image = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n";
+  const std::size_t dot = version.find('.');
+  const int major = std::stoi(version.substr(0, dot));
+  if (major >= 10) {
+    // From Windows 10 on the version is in two DWORDs; CurrentVersion stays "6.3".
+    char numbers[128];
+    std::snprintf(
+        numbers, sizeof numbers,
+        "\"CurrentMajorVersionNumber\"=dword:%08x\n\"CurrentMinorVersionNumber\"=dword:%08x\n",
+        major, std::stoi(version.substr(dot + 1)));
+    image += numbers + std::string("\"CurrentVersion\"=\"6.3\"\n");
+  } else {
+    image += "\"CurrentVersion\"=" + Quote(version) + "\n";
+  }
+  return image +
+         "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ProductOptions]\n"
          "\"ProductType\"=" +
          Quote(productType) +
          "\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
@@ -157,18 +169,6 @@ bool DeviceExists(SimMachine& sim, const std::string& path) {
 
 std::vector<std::uint8_t> MapValue(SimMachine& sim, int e) {
   return sim.Bytes(kParallelPortMapKey, u"\\Device\\Parallel" + Wide(std::to_string(e)));
-}
-
-std::vector<std::string> CallSteps(SimMachine& sim, const std::vector<std::string>& apis) {
-  std::vector<std::string> steps;
-  for (const winsim::TraceEntry& entry : sim.api().trace()) {
-    for (const std::string& api : apis) {
-      if (entry.api == api) {
-        steps.push_back(entry.device.empty() ? entry.api : entry.api + " " + entry.device);
-      }
-    }
-  }
-  return steps;
 }
 
 }  // namespace testing_support

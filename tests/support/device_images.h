@@ -41,7 +41,8 @@ std::string PrinterPath(int member);
 std::string ParallelPortMapImage(const std::vector<std::string>& texts);
 // The COM port database with the given numbers reserved, in a bitmap of `bytes` bytes.
 std::string ComDbImage(const std::vector<int>& reserved, int bytes = 32);
-// The version keys: "6.1", "WinNT" and "AMD64" for Windows 7 x64.
+// The version keys: "6.1", "WinNT" and "AMD64" for Windows 7 x64. A version from 10.0 on is
+// kept as Windows 10 keeps it.
 std::string VersionImage(const std::string& version = "6.1",
                          const std::string& productType = "WinNT",
                          const std::string& architecture = "AMD64");
@@ -65,9 +66,5 @@ inline constexpr const char16_t* kComNameArbiterKey =
 std::uint32_t RestartCount(SimMachine& sim, const std::string& path);
 bool DeviceExists(SimMachine& sim, const std::string& path);
 std::vector<std::uint8_t> MapValue(SimMachine& sim, int e);
-
-// One traced call reduced to its function and device: "SetupDiRemoveDevice LPTENUM\X\0001"
-// (just the function name when the call names no device).
-std::vector<std::string> CallSteps(SimMachine& sim, const std::vector<std::string>& apis);
 
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <random>
@@ -21,7 +22,18 @@ std::filesystem::path FreshTempDir() {
   return dir;
 }
 
+bool IsOneOf(const std::string& api, const std::vector<std::string>& apis) {
+  return apis.empty() || std::find(apis.begin(), apis.end(), api) != apis.end();
+}
+
 }  // namespace
+
+void PrintTo(const Call& call, std::ostream* out) {
+  *out << call.api << "(" << call.args << ") = " << call.result;
+  if (!call.device.empty()) {
+    *out << " [" << call.device << "]";
+  }
+}
 
 SimMachine::SimMachine(const std::string& image, std::u16string currentDirectory, bool x86Process)
     : driveC_(FreshTempDir() / "drive_c") {
@@ -71,15 +83,33 @@ void SimMachine::WriteFile(const std::string& relativePath, const std::string& b
 std::vector<std::string> SimMachine::Calls(const std::vector<std::string>& apis) const {
   std::vector<std::string> lines;
   for (const winsim::TraceEntry& entry : api_->trace()) {
-    bool wanted = apis.empty();
-    for (const std::string& api : apis) {
-      wanted = wanted || entry.api == api;
-    }
-    if (wanted) {
+    if (IsOneOf(entry.api, apis)) {
       lines.push_back(entry.Line());
     }
   }
   return lines;
+}
+
+std::vector<Call> SimMachine::CallsTo(const std::vector<std::string>& apis) const {
+  std::vector<Call> calls;
+  for (const winsim::TraceEntry& entry : api_->trace()) {
+    if (IsOneOf(entry.api, apis)) {
+      calls.push_back({entry.api, entry.args, entry.result, entry.device});
+    }
+  }
+  return calls;
+}
+
+std::string StepOf(const Call& call) {
+  return call.device.empty() ? call.api : call.api + " " + call.device;
+}
+
+std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std::string>& apis) {
+  std::vector<std::string> steps;
+  for (const Call& call : sim.CallsTo(apis)) {
+    steps.push_back(StepOf(call));
+  }
+  return steps;
 }
 
 std::u16string TextOf(const std::vector<std::uint8_t>& bytes) {

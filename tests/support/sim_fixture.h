@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,17 @@
 #include "winsim/sim_windows.h"
 
 namespace testing_support {
+
+// A traced call as the checks compare it, field by field: the function, its arguments and its
+// result as the trace gives them, and the device instance when the call is about one.
+struct Call {
+  std::string api;
+  std::string args = {};
+  std::string result = {};
+  std::string device = {};
+  bool operator==(const Call&) const = default;
+};
+void PrintTo(const Call& call, std::ostream* out);  // for the failure messages
 
 // The header every test image starts with.
 inline constexpr const char* kImageHeader = "Windows Registry Editor Version 5.00\n\n";
@@ -43,12 +55,20 @@ class SimMachine {
 
   // The traced calls, one line each, optionally only those of the named functions.
   std::vector<std::string> Calls(const std::vector<std::string>& apis = {}) const;
+  // The same calls field by field.
+  std::vector<Call> CallsTo(const std::vector<std::string>& apis = {}) const;
 
  private:
   std::filesystem::path driveC_;
   std::unique_ptr<winsim::Machine> machine_;
   std::unique_ptr<winsim::SimWindows> api_;
 };
+
+// A traced call reduced to its function and device: "SetupDiRemoveDevice LPTENUM\X\0001" (just
+// the function name when the call names no device); CallSteps does so for each call of the named
+// functions.
+std::string StepOf(const Call& call);
+std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std::string>& apis);
 
 // While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
 // and a write past that fails with EFBIG instead of raising SIGXFSZ: a full disk, for one process.
