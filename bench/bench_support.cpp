@@ -36,6 +36,9 @@ std::vector<std::size_t> ParseSizes(const std::string& list) {
     }
     sizes.push_back(static_cast<std::size_t>(size));
   }
+  if (sizes.empty()) {
+    Fail("--sizes needs at least one size");
+  }
   std::sort(sizes.begin(), sizes.end());
   return sizes;
 }
