@@ -1,15 +1,4 @@
-# Cross-compiling the Windows programs with Debian's mingw-w64 (x86_64-w64-mingw32).
-set(CMAKE_SYSTEM_NAME Windows)
+# The Windows x64 programs, with Debian's mingw-w64 (x86_64-w64-mingw32).
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
 set(ORVCARD_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${ORVCARD_MINGW_TRIPLE}-gcc)
-set(CMAKE_CXX_COMPILER ${ORVCARD_MINGW_TRIPLE}-g++)
-set(CMAKE_RC_COMPILER ${ORVCARD_MINGW_TRIPLE}-windres)
-
-# Libraries and headers come from the target's sysroot only; programs from the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${ORVCARD_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain.cmake)

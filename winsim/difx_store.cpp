@@ -307,33 +307,40 @@ DWORD DifxStore::Publish(const DriverPackage& package) {
   }
 }
 
+DWORD DifxStore::ReadStored(std::u16string_view infPath, DriverPackage* package,
+                            Entry* entry) const {
+  if (DWORD status = Read(infPath, package); status != 0) {
+    return status;
+  }
+  const std::optional<Entry> found = Find(*package);
+  if (!found) {
+    return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
+  }
+  *entry = *found;
+  return 0;
+}
+
 DWORD DifxStore::Uninstall(std::u16string_view infPath, DWORD /*flags*/) {
   // DRIVER_PACKAGE_DELETE_FILES would also remove the binaries copied out of the store at
   // install time; the simulated install copies none, so every flag removes the same.
   DriverPackage package;
-  if (DWORD status = Read(infPath, &package); status != 0) {
+  Entry stored;
+  if (DWORD status = ReadStored(infPath, &package, &stored); status != 0) {
     return status;
   }
-  const std::optional<Entry> entry = Find(package);
-  if (!entry) {
-    return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
-  }
   const std::optional<std::u16string> published = PublishedName(package);
-  const int storeError = changes_.Remove(*Host(StoreFolder() + u"\\" + entry->folder));
+  const int storeError = changes_.Remove(*Host(StoreFolder() + u"\\" + stored.folder));
   const int infError = published ? changes_.Remove(*Host(InfFolder() + u"\\" + *published)) : 0;
   return storeError != 0 || infError != 0 ? orv::ERROR_ACCESS_DENIED : 0;
 }
 
 DWORD DifxStore::StorePath(std::u16string_view infPath, std::u16string* storeInf) const {
   DriverPackage package;
-  if (DWORD status = Read(infPath, &package); status != 0) {
+  Entry entry;
+  if (DWORD status = ReadStored(infPath, &package, &entry); status != 0) {
     return status;
   }
-  const std::optional<Entry> entry = Find(package);
-  if (!entry) {
-    return orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE;
-  }
-  *storeInf = StoreFolder() + u"\\" + entry->folder + u"\\" + entry->infName;
+  *storeInf = StoreFolder() + u"\\" + entry.folder + u"\\" + entry.infName;
   return 0;
 }
 

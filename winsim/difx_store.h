@@ -68,6 +68,9 @@ class DifxStore {
     std::u16string infName;  // the INF's name inside it
   };
   std::optional<Entry> Find(const DriverPackage& package) const;
+  // Reads the package and finds its store entry: 0, a status of Read, or
+  // ERROR_DRIVER_PACKAGE_NOT_IN_STORE.
+  orv::DWORD ReadStored(std::u16string_view infPath, DriverPackage* package, Entry* entry) const;
   // The published oemN.inf with the package's bytes, preferring the package's own path.
   std::optional<std::u16string> PublishedName(const DriverPackage& package) const;
   // The catalog that [Version] names (CatalogFile.NT<arch>, CatalogFile.NT, CatalogFile).

@@ -65,22 +65,16 @@ std::u16string FileSpace::FullPath(std::u16string_view name) const {
   }
 
   std::vector<std::u16string_view> parts;
-  std::u16string_view rest = below;
-  while (!rest.empty()) {
-    const std::size_t cut = rest.find(u'\\');
-    const std::u16string_view part = rest.substr(0, cut);
-    rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
-    if (part.empty() || part == u".") {
-      continue;
-    }
+  ForEachKeyName(below, [&](std::u16string_view part) {
     if (part == u"..") {
       if (!parts.empty()) {
         parts.pop_back();
       }
-      continue;
+    } else if (part != u".") {
+      parts.push_back(part);
     }
-    parts.push_back(part);
-  }
+    return true;
+  });
   std::u16string full = drive + u"\\";
   for (std::size_t i = 0; i < parts.size(); ++i) {
     full += parts[i];
@@ -110,19 +104,15 @@ std::optional<fs::path> FileSpace::HostPath(std::u16string_view fullWindowsPath)
       return std::nullopt;
   }
   bool matching = true;  // false once a component does not exist
-  std::u16string_view rest = fullWindowsPath.substr(2);
-  while (!rest.empty()) {
-    const std::size_t cut = rest.find(u'\\');
-    const std::u16string_view part = rest.substr(0, cut);
-    rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
-    if (part.empty() || part == u".") {
-      continue;
+  ForEachKeyName(fullWindowsPath.substr(2), [&](std::u16string_view part) {
+    if (part == u".") {
+      return true;
     }
     if (part == u"..") {
       if (host.has_relative_path() && host != driveC_) {
         host = host.parent_path();
       }
-      continue;
+      return true;
     }
     const std::string given = orv::Utf16ToUtf8(part);
     std::error_code error;
@@ -136,11 +126,12 @@ std::optional<fs::path> FileSpace::HostPath(std::u16string_view fullWindowsPath)
         }
       }
       if (matching) {
-        continue;
+        return true;
       }
     }
     host /= given;
-  }
+    return true;
+  });
   return host;
 }
 

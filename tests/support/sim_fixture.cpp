@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "platform/text.h"
 
@@ -138,6 +139,28 @@ FileSizeLimit::~FileSizeLimit() {
   limit.rlim_cur = before_;
   ::setrlimit(RLIMIT_FSIZE, &limit);
   std::signal(SIGXFSZ, handler_);
+}
+
+std::string DumpRegistry(const winsim::Registry& registry) {
+  std::ostringstream out;
+  const auto dumpKey = [&](const auto& self, const winsim::RegKey& key) -> void {
+    out << orv::Utf16ToUtf8(key.Path()) << "\n";
+    for (const winsim::RegValue& value : key.values()) {
+      out << "  [" << orv::Utf16ToUtf8(value.name) << "] " << value.type << " " << value.data.size()
+          << ":";
+      for (std::uint8_t b : value.data) {
+        out << " " << static_cast<int>(b);
+      }
+      out << "\n";
+    }
+    for (const winsim::RegKey* subkey : key.Subkeys()) {
+      self(self, *subkey);
+    }
+  };
+  for (const winsim::RegKey* root : registry.Roots()) {
+    dumpKey(dumpKey, *root);
+  }
+  return out.str();
 }
 
 }  // namespace testing_support

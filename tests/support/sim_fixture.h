@@ -87,4 +87,8 @@ class FileSizeLimit {
 // UTF-16 text of a byte vector that holds UTF-16LE (up to the first terminator).
 std::u16string TextOf(const std::vector<std::uint8_t>& bytes);
 
+// Every key (full path), value name, type and data of a registry, in enumeration order: equal
+// texts mean equal registries.
+std::string DumpRegistry(const winsim::Registry& registry);
+
 }  // namespace testing_support

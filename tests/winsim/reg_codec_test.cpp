@@ -6,9 +6,12 @@
 
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "tests/support/sim_fixture.h"
 
 namespace winsim {
 namespace {
+
+using testing_support::DumpRegistry;
 
 using Bytes = std::vector<std::uint8_t>;
 using namespace std::literals;
@@ -40,29 +43,6 @@ std::string AsRegeditFile(std::string_view text) {
     bytes.push_back(static_cast<char>(c >> 8));
   }
   return bytes;
-}
-
-// Every key (full path), value name, type and data, in enumeration order.
-std::string Dump(const Registry& registry) {
-  std::ostringstream out;
-  const auto dumpKey = [&](const auto& self, const RegKey& key) -> void {
-    out << orv::Utf16ToUtf8(key.Path()) << "\n";
-    for (const RegValue& value : key.values()) {
-      out << "  [" << orv::Utf16ToUtf8(value.name) << "] " << value.type << " " << value.data.size()
-          << ":";
-      for (std::uint8_t b : value.data) {
-        out << " " << static_cast<int>(b);
-      }
-      out << "\n";
-    }
-    for (const RegKey* subkey : key.Subkeys()) {
-      self(self, *subkey);
-    }
-  };
-  for (const RegKey* root : registry.Roots()) {
-    dumpKey(dumpKey, *root);
-  }
-  return out.str();
 }
 
 const RegValue& ValueAt(const Registry& registry, std::u16string_view key,
@@ -150,7 +130,7 @@ TEST(RegCodecTest, EveryValueRoundTripsByteForByte) {
 
   for (const std::string& image : {canonical, WriteRegImageUtf16(registry)}) {
     const Registry parsed = ParseRegImage(image);
-    EXPECT_EQ(Dump(parsed), Dump(registry));
+    EXPECT_EQ(DumpRegistry(parsed), DumpRegistry(registry));
     for (const ValueCase& c : ValueCases()) {
       const RegValue& value = ValueAt(parsed, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Values", c.name);
       EXPECT_EQ(value.name, c.name) << c.what;

@@ -9,11 +9,14 @@
 
 #include "platform/text.h"
 #include "platform/win_types.h"
+#include "tests/support/sim_fixture.h"
 #include "winsim/reg_codec.h"
 #include "winsim/registry.h"
 
 namespace winsim {
 namespace {
+
+using testing_support::DumpRegistry;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -280,28 +283,6 @@ TEST(RegistryScaleTest, ValueDataChangesWhereItLies) {
   EXPECT_FALSE(registry.ChangedSinceBaseline());
 }
 
-// Every key path, value name, type and data, in enumeration order.
-std::string Dump(const Registry& registry) {
-  std::ostringstream out;
-  const auto dumpKey = [&](const auto& self, const RegKey& key) -> void {
-    out << orv::Utf16ToUtf8(key.Path()) << "\n";
-    for (const RegValue& value : key.values()) {
-      out << " " << orv::Utf16ToUtf8(value.name) << " " << value.type << ":";
-      for (std::uint8_t b : value.data) {
-        out << " " << static_cast<int>(b);
-      }
-      out << "\n";
-    }
-    for (const RegKey* subkey : key.Subkeys()) {
-      self(self, *subkey);
-    }
-  };
-  for (const RegKey* root : registry.Roots()) {
-    dumpKey(dumpKey, *root);
-  }
-  return out.str();
-}
-
 // A registry whose image takes several of the reader's and the writer's pieces (of a megabyte).
 Registry LargeRegistry(std::u16string_view text) {
   Registry registry;
@@ -349,7 +330,7 @@ TEST(RegistryScaleTest, AStreamReadsAsTheSameBytesInMemory) {
     std::istringstream stream(c.image);
     Registry fromStream;
     ReadRegImage(stream, fromStream);
-    EXPECT_EQ(Dump(fromStream), Dump(fromMemory)) << c.what;
+    EXPECT_EQ(DumpRegistry(fromStream), DumpRegistry(fromMemory)) << c.what;
     if (!c.canonical.empty()) {
       EXPECT_EQ(WriteRegImage(fromStream), c.canonical) << c.what;
     }
