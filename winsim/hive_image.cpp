@@ -1,7 +1,6 @@
 #include "winsim/hive_image.h"
 
 #include <fcntl.h>
-#include <hivex.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
+#include "winsim/hivex_types.h"
 #include "winsim/machine.h"
 
 namespace winsim {
@@ -177,7 +177,7 @@ void HiveImage::Read(std::size_t node, RegKey& key, Node& record) {
     if (name == nullptr || data == nullptr) {
       fail("a value");
     }
-    read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), static_cast<std::uint32_t>(type),
+    read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), TypeBits(type),
                             std::vector<std::uint8_t>(data.get(), data.get() + size)});
   }
   key.SetValues(read);
@@ -319,8 +319,8 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
     }
     names.push_back(orv::Utf16ToUtf8(value.name));
     values.push_back(
-        hive_set_value{names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
-                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))});
+        HiveValue(names.back().data(), value.type, value.data.size(),
+                  reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))));
   }
   if (hivex_node_set_values(hive_, node, values.size(), values.data(), 0) != 0) {
     throw MachineError(file_, 0, HivexProblem("hivex cannot write the values of " + Utf8Path(key)));

@@ -1,7 +1,5 @@
 #include "tests/support/hive_files.h"
 
-#include <hivex.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,6 +13,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "winsim/hivex_types.h"
 #include "winsim/reg_codec.h"
 
 namespace testing_support {
@@ -70,8 +69,8 @@ void AddTree(hive_h* hive, hive_node_h node, const winsim::RegKey& key) {
   for (const winsim::RegValue& value : key.values()) {
     names.push_back(orv::Utf16ToUtf8(value.name));
     values.push_back(
-        hive_set_value{names.back().data(), static_cast<hive_type>(value.type), value.data.size(),
-                       reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))});
+        winsim::HiveValue(names.back().data(), value.type, value.data.size(),
+                          reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))));
   }
   if (hivex_node_set_values(hive, node, values.size(), values.data(), 0) != 0) {
     throw std::runtime_error("hivex cannot set the values of " + orv::Utf16ToUtf8(key.Path()));
@@ -101,7 +100,7 @@ void ReadTree(hive_h* hive, hive_node_h node, winsim::RegKey& into) {
     if (name == nullptr || data == nullptr) {
       throw std::runtime_error("hivex cannot read a value");
     }
-    into.SetValue(orv::Utf8ToUtf16(name.get()), static_cast<std::uint32_t>(type),
+    into.SetValue(orv::Utf8ToUtf16(name.get()), winsim::TypeBits(type),
                   std::vector<std::uint8_t>(data.get(), data.get() + size));
   }
   std::unique_ptr<hive_node_h, decltype(&std::free)> children(hivex_node_children(hive, node),
