@@ -136,6 +136,29 @@ std::vector<std::uint8_t> DwordBytes(DWORD value) {
   return bytes;
 }
 
+// The names an enumerator text selects, whole and from the left: enumerator, device, instance
+// ("ORVPCARD_ENUM", "ORVPCARD_ENUM\\ORVPCARD_SERP"); none for a null or empty text, which selects
+// every device. Nothing when the text can select no device: an empty name or more than three.
+std::optional<std::vector<std::u16string_view>> EnumeratorNames(const WCHAR* enumerator) {
+  std::vector<std::u16string_view> names;
+  if (enumerator == nullptr || *enumerator == 0) {
+    return names;
+  }
+  const std::u16string_view text(enumerator);
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(text.find(u'\\', start), text.size());
+    names.push_back(text.substr(start, end - start));
+    if (names.back().empty()) {
+      return std::nullopt;
+    }
+    if (end == text.size()) {
+      break;
+    }
+    start = end + 1;
+  }
+  return names.size() > 3 ? std::nullopt : std::optional(names);
+}
+
 }  // namespace
 
 // --- Members and instances ---
@@ -214,28 +237,12 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
     return INVALID_HANDLE_VALUE;
   }
 
-  // The text selects whole names from the left: enumerator, device, instance. An enumerator that
-  // lists nothing gives an empty set.
-  std::vector<std::u16string_view> names;
-  bool selectsNothing = false;
-  if (enumerator != nullptr && *enumerator != 0) {
-    std::u16string_view text(enumerator);
-    for (std::size_t start = 0;;) {
-      const std::size_t end = std::min(text.find(u'\\', start), text.size());
-      names.push_back(text.substr(start, end - start));
-      selectsNothing = selectsNothing || names.back().empty();
-      if (end == text.size()) {
-        break;
-      }
-      start = end + 1;
-    }
-    selectsNothing = selectsNothing || names.size() > 3;
-  }
+  const std::optional<std::vector<std::u16string_view>> names = EnumeratorNames(enumerator);
   auto pick = [&](const RegKey* parentKey, std::size_t level) {
-    if (level >= names.size()) {
+    if (level >= names->size()) {
       return parentKey->Subkeys();
     }
-    RegKey* named = parentKey->FindSubkey(names[level]);
+    RegKey* named = parentKey->FindSubkey((*names)[level]);
     return named == nullptr ? std::vector<RegKey*>{} : std::vector<RegKey*>{named};
   };
   const bool wantsClass = classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0;
@@ -243,7 +250,7 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
   DeviceSet built;
   const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
   for (RegKey* enumeratorKey :
-       enumKey == nullptr || selectsNothing ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
+       enumKey == nullptr || !names ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
     for (RegKey* deviceKey : pick(enumeratorKey, 1)) {
       for (RegKey* instanceKey : pick(deviceKey, 2)) {
         if ((flags & DIGCF_PRESENT) != 0 && instanceKey->FindSubkey(u"Control") == nullptr) {
