@@ -11,19 +11,21 @@ DWORD SimWindows::DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
                                         const INSTALLERINFO_W* /*installer*/, BOOL* needReboot) {
   const std::string args = Quoted(infPath) + ", " + Hex(flags);
   if (infPath == nullptr || needReboot == nullptr) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, ERROR_INVALID_PARAMETER));
+    return static_cast<DWORD>(
+        sim_.tracer.TraceStatus("DriverPackageInstallW", args, ERROR_INVALID_PARAMETER));
   }
   *needReboot = FALSE;  // nothing the simulated machine does needs a restart
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageInstallW", args, {})) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, *fault));
+  if (std::optional<DWORD> fault = sim_.faults.For("DriverPackageInstallW", args, {})) {
+    return static_cast<DWORD>(sim_.tracer.TraceStatus("DriverPackageInstallW", args, *fault));
   }
   if (Wow64()) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, ERROR_IN_WOW64));
+    return static_cast<DWORD>(
+        sim_.tracer.TraceStatus("DriverPackageInstallW", args, ERROR_IN_WOW64));
   }
   const DWORD status =
-      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
+      DifxStore(sim_.files, sim_.machine.changes(), WindowsDirectory(), StoreArchitecture())
           .Install(infPath, flags);
-  return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, status));
+  return static_cast<DWORD>(sim_.tracer.TraceStatus("DriverPackageInstallW", args, status));
 }
 
 DWORD SimWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
@@ -31,19 +33,20 @@ DWORD SimWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
   const std::string args = Quoted(infPath) + ", " + Hex(flags);
   if (infPath == nullptr || needReboot == nullptr) {
     return static_cast<DWORD>(
-        TraceStatus("DriverPackageUninstallW", args, ERROR_INVALID_PARAMETER));
+        sim_.tracer.TraceStatus("DriverPackageUninstallW", args, ERROR_INVALID_PARAMETER));
   }
   *needReboot = FALSE;  // nothing the simulated machine does needs a restart
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageUninstallW", args, {})) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, *fault));
+  if (std::optional<DWORD> fault = sim_.faults.For("DriverPackageUninstallW", args, {})) {
+    return static_cast<DWORD>(sim_.tracer.TraceStatus("DriverPackageUninstallW", args, *fault));
   }
   if (Wow64()) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, ERROR_IN_WOW64));
+    return static_cast<DWORD>(
+        sim_.tracer.TraceStatus("DriverPackageUninstallW", args, ERROR_IN_WOW64));
   }
   const DWORD status =
-      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
+      DifxStore(sim_.files, sim_.machine.changes(), WindowsDirectory(), StoreArchitecture())
           .Uninstall(infPath, flags);
-  return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, status));
+  return static_cast<DWORD>(sim_.tracer.TraceStatus("DriverPackageUninstallW", args, status));
 }
 
 DWORD SimWindows::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
@@ -51,17 +54,19 @@ DWORD SimWindows::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
   const std::string args = Quoted(infPath) + ", " +
                            (storePathChars == nullptr ? "null" : std::to_string(*storePathChars));
   auto traced = [&](DWORD status, std::string outputs = {}) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageGetPathW", args, status, {}, outputs));
+    return static_cast<DWORD>(
+        sim_.tracer.TraceStatus("DriverPackageGetPathW", args, status, {}, outputs));
   };
   if (infPath == nullptr || storePathChars == nullptr) {
     return traced(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageGetPathW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("DriverPackageGetPathW", args, {})) {
     return traced(*fault);
   }
   std::u16string found;
-  if (DWORD status = DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
-                         .StorePath(infPath, &found);
+  if (DWORD status =
+          DifxStore(sim_.files, sim_.machine.changes(), WindowsDirectory(), StoreArchitecture())
+              .StorePath(infPath, &found);
       status != ERROR_SUCCESS) {
     return traced(status);
   }

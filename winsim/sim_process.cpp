@@ -72,10 +72,10 @@ std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) 
 
 std::vector<std::u16string> SimWindows::SearchFolders(bool systemFolders) const {
   std::vector<std::u16string> folders;
-  if (systemFolders && !options_.programFolder.empty()) {
-    folders.push_back(options_.programFolder);
+  if (systemFolders && !sim_.options.programFolder.empty()) {
+    folders.push_back(sim_.options.programFolder);
   }
-  folders.push_back(files_.currentDirectory());
+  folders.push_back(sim_.files.currentDirectory());
   if (systemFolders) {
     folders.push_back(SystemDirectory());
     folders.push_back(WindowsDirectory());
@@ -90,9 +90,9 @@ std::optional<std::u16string> SimWindows::FindFile(
     std::u16string_view name, const std::vector<std::u16string>& folders) const {
   for (const std::u16string& folder : folders) {
     // A name with a folder of its own stands for itself (relative to the current directory).
-    const std::u16string candidate = files_.FullPath(
+    const std::u16string candidate = sim_.files.FullPath(
         HasFolder(name) ? std::u16string(name) : folder + u"\\" + std::u16string(name));
-    const std::optional<fs::path> host = files_.HostPath(FileSystemViewPath(candidate));
+    const std::optional<fs::path> host = sim_.files.HostPath(FileSystemViewPath(candidate));
     std::error_code error;
     if (host && fs::is_regular_file(*host, error)) {
       return candidate;
@@ -111,7 +111,7 @@ std::optional<std::u16string> SimWindows::FindCommand(std::u16string_view name) 
     }
   }
   const std::vector<std::u16string> folders =
-      HasFolder(name) ? std::vector<std::u16string>{files_.currentDirectory()}
+      HasFolder(name) ? std::vector<std::u16string>{sim_.files.currentDirectory()}
                       : SearchFolders(false);
   for (const std::u16string& folder : folders) {
     for (const std::u16string& candidate : names) {
@@ -128,14 +128,14 @@ DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WC
   const std::string args = Quoted(path) + ", " + Quoted(fileName) + ", " + Quoted(extension) +
                            ", " + std::to_string(bufferChars);
   auto fail = [&](DWORD status) {
-    lastError_ = status;
-    Trace("SearchPathW", args, "0 (" + Hex(status) + ")");
+    sim_.lastError = status;
+    sim_.tracer.Trace("SearchPathW", args, "0 (" + Hex(status) + ")");
     return DWORD{0};
   };
   if (fileName == nullptr || *fileName == 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("SearchPathW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("SearchPathW", args, {})) {
     return fail(*fault);
   }
   std::u16string name = fileName;
@@ -144,7 +144,7 @@ DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WC
   }
   // A name with a folder is looked up only there (relative to the current directory).
   const std::vector<std::u16string> folders =
-      HasFolder(name)   ? std::vector<std::u16string>{files_.currentDirectory()}
+      HasFolder(name)   ? std::vector<std::u16string>{sim_.files.currentDirectory()}
       : path != nullptr ? SplitList(path)
                         : SearchFolders(true);
   const std::optional<std::u16string> found = FindFile(name, folders);
@@ -153,14 +153,14 @@ DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WC
   }
   const auto length = static_cast<DWORD>(found->size());
   if (buffer == nullptr || bufferChars <= length) {
-    Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
+    sim_.tracer.Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
     return length + 1;
   }
   std::memcpy(buffer, found->c_str(), (found->size() + 1) * sizeof(WCHAR));
   if (filePart != nullptr) {
     *filePart = buffer + (found->find_last_of(u'\\') + 1);
   }
-  Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
+  sim_.tracer.Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
   return length;
 }
 
@@ -168,25 +168,25 @@ BOOL SimWindows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine
                                 PROCESS_INFORMATION* info) {
   const std::string args = Quoted(applicationName) + ", " + Quoted(commandLine);
   if ((applicationName == nullptr && commandLine == nullptr) || info == nullptr) {
-    return TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("CreateProcessW", args, {})) {
-    return TraceBool("CreateProcessW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("CreateProcessW", args, {})) {
+    return sim_.tracer.TraceBool("CreateProcessW", args, *fault);
   }
   // The program: the application name as given (no search, no extension added), else the
   // first token of the command line, with ".exe" when it has no extension, searched for.
   std::u16string program;
   if (applicationName != nullptr) {
-    program = files_.FullPath(applicationName);
+    program = sim_.files.FullPath(applicationName);
   } else {
     std::u16string name = FirstToken(commandLine, nullptr);
     if (!HasExtension(name)) {
       name += u".exe";
     }
     const std::optional<std::u16string> found =
-        HasFolder(name) ? files_.FullPath(name) : FindFile(name, SearchFolders(true));
+        HasFolder(name) ? sim_.files.FullPath(name) : FindFile(name, SearchFolders(true));
     if (!found) {
-      return TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
+      return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
     }
     program = *found;
   }
@@ -194,62 +194,64 @@ BOOL SimWindows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine
   const DWORD exitCode =
       RunProgram(program, commandLine != nullptr ? commandLine : applicationName, &startError);
   if (startError != ERROR_SUCCESS) {
-    return TraceBool("CreateProcessW", args, startError);
+    return sim_.tracer.TraceBool("CreateProcessW", args, startError);
   }
-  const std::uintptr_t process = NewHandleValue();
-  const std::uintptr_t thread = NewHandleValue();
+  const std::uintptr_t process = sim_.handles.New();
+  const std::uintptr_t thread = sim_.handles.New();
   processes_[process] = exitCode;
   processes_[thread] = exitCode;
   threads_.insert(thread);
   *info = PROCESS_INFORMATION{reinterpret_cast<HANDLE>(process), reinterpret_cast<HANDLE>(thread),
                               nextProcessId_, nextProcessId_ + 4};
   nextProcessId_ += 8;
-  return TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
-                   HandleText("process", info->hProcess) + ", " +
-                       HandleText("thread", info->hThread) + ", exit " + Hex(exitCode));
+  return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
+                               sim_.tracer.HandleText("process", info->hProcess) + ", " +
+                                   sim_.tracer.HandleText("thread", info->hThread) + ", exit " +
+                                   Hex(exitCode));
 }
 
 DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  const std::string args = HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) +
-                           ", " + Hex(milliseconds);
+  const std::string args =
+      sim_.tracer.HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) + ", " +
+      Hex(milliseconds);
   DWORD status = processes_.count(value) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   if (status == ERROR_SUCCESS) {
-    status = FaultFor("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
   }
   // Every simulated process has ended by the time its handle exists.
   if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-    Trace("WaitForSingleObject", args, "WAIT_FAILED (" + Hex(status) + ")");
+    sim_.lastError = status;
+    sim_.tracer.Trace("WaitForSingleObject", args, "WAIT_FAILED (" + Hex(status) + ")");
     return WAIT_FAILED;
   }
-  Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
+  sim_.tracer.Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
   return WAIT_OBJECT_0;
 }
 
 BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
   const auto value = reinterpret_cast<std::uintptr_t>(process);
-  const std::string args = HandleText("process", process);
+  const std::string args = sim_.tracer.HandleText("process", process);
   auto found = processes_.find(value);
   if (found == processes_.end() || threads_.count(value) != 0) {
-    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
   }
   if (exitCode == nullptr) {
-    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("GetExitCodeProcess", args, {})) {
-    return TraceBool("GetExitCodeProcess", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("GetExitCodeProcess", args, {})) {
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, *fault);
   }
   *exitCode = found->second;
-  return TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
+  return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
 }
 
 DWORD SimWindows::RunProgram(std::u16string_view program, std::u16string_view commandLine,
                              DWORD* startError) {
   *startError = ERROR_SUCCESS;
   const std::u16string file = FileSystemViewPath(program);
-  const std::optional<fs::path> host = files_.HostPath(file);
-  const std::optional<fs::path> folder = files_.HostPath(ParentPath(file));
+  const std::optional<fs::path> host = sim_.files.HostPath(file);
+  const std::optional<fs::path> folder = sim_.files.HostPath(ParentPath(file));
   std::error_code error;
   if (!host || !fs::exists(*host, error)) {
     *startError =
@@ -295,7 +297,7 @@ DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
   const std::u16string line =
       ExpandVariables(text, [&](std::u16string_view name) { return Environment(name); });
   const std::string args = Quoted(line);
-  DWORD status = FaultFor("cmd", args, {}).value_or(ERROR_SUCCESS);
+  DWORD status = sim_.faults.For("cmd", args, {}).value_or(ERROR_SUCCESS);
   const std::optional<std::vector<ChainedCommand>> commands = SplitCommands(line);
   if (status == ERROR_SUCCESS && !commands) {
     status = kUnsupportedLine;
@@ -318,7 +320,7 @@ DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
       }
     }
   }
-  Trace("cmd", args, Hex(status));
+  sim_.tracer.Trace("cmd", args, Hex(status));
   return status;
 }
 
@@ -330,12 +332,12 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
   FirstToken(commandLine, &arguments);
   const std::string args = Quoted(arguments);
   const InstallerOptions options = ParseInstallerOptions(SplitArguments(arguments));
-  DifxStore store(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture());
+  DifxStore store(sim_.files, sim_.machine.changes(), WindowsDirectory(), StoreArchitecture());
   const DWORD flags = DRIVER_PACKAGE_SILENT |
                       (options.legacyMode ? DRIVER_PACKAGE_LEGACY_MODE : 0) |
                       (options.force ? DRIVER_PACKAGE_FORCE : 0);
   DWORD exitStatus;
-  if (std::optional<DWORD> fault = FaultFor("DPInst", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("DPInst", args, {})) {
     exitStatus = *fault;
   } else if (!options.invalid.empty()) {
     exitStatus = kInstallerUsageError;
@@ -345,8 +347,8 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
     exitStatus = status == ERROR_SUCCESS ? 0 : InstallerExitStatus(0, 0, 1, false);
   } else {
     const std::u16string folder =
-        options.path ? files_.FullPath(*options.path) : std::u16string(ParentPath(program));
-    const std::optional<fs::path> host = files_.HostPath(folder);
+        options.path ? sim_.files.FullPath(*options.path) : std::u16string(ParentPath(program));
+    const std::optional<fs::path> host = sim_.files.HostPath(folder);
     unsigned installed = 0;
     unsigned storeOnly = 0;
     unsigned failed = 0;
@@ -368,12 +370,12 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
     }
     exitStatus = InstallerExitStatus(installed, storeOnly, failed, false);
   }
-  Trace("DPInst", args, Hex(exitStatus));
+  sim_.tracer.Trace("DPInst", args, Hex(exitStatus));
   return exitStatus;
 }
 
 bool SimWindows::AnyDevicePresent(const std::vector<std::u16string>& ids) const {
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  const RegKey* enumKey = Registry::Open(sim_.machine.registry().HKLM(), kEnumKey);
   if (enumKey == nullptr) {
     return false;
   }

@@ -37,14 +37,14 @@ std::shared_ptr<RegKey> SimWindows::OpenShared(std::shared_ptr<RegKey> from,
 std::shared_ptr<RegKey> SimWindows::KeyOf(HKEY key) const {
   if (key == HKEY_LOCAL_MACHINE) {
     // The root lives as long as the registry; the handle does not own it.
-    return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), &machine_.registry().HKLM());
+    return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), &sim_.machine.registry().HKLM());
   }
   auto it = keys_.find(reinterpret_cast<std::uintptr_t>(key));
   return it == keys_.end() ? nullptr : it->second;
 }
 
 HKEY SimWindows::NewKeyHandle(std::shared_ptr<RegKey> key) {
-  const std::uintptr_t value = NewHandleValue();
+  const std::uintptr_t value = sim_.handles.New();
   keys_.emplace(value, std::move(key));
   return reinterpret_cast<HKEY>(value);
 }
@@ -58,7 +58,7 @@ SimWindows::KeyCall SimWindows::BeginKeyCall(HKEY handle, std::string_view api,
     return call;
   }
   const RegKey* instance = InstanceOf(*call.key, &call.device);
-  call.status = FaultFor(api, args, call.device, instance).value_or(ERROR_SUCCESS);
+  call.status = sim_.faults.For(api, args, call.device, instance).value_or(ERROR_SUCCESS);
   if (call.status == ERROR_SUCCESS && call.key->deleted()) {
     call.status = ERROR_KEY_DELETED;
   }
@@ -85,8 +85,8 @@ std::u16string SimWindows::RegistryViewPath(HKEY key, std::u16string_view subKey
 
 LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
                                HKEY* result) {
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
+                           Hex(options) + ", " + Hex(sam);
   KeyCall call = BeginKeyCall(key, "RegOpenKeyExW", args);
   if (call.status == ERROR_SUCCESS && result == nullptr) {
     call.status = ERROR_INVALID_PARAMETER;
@@ -100,10 +100,11 @@ LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REG
     if (result != nullptr) {
       *result = nullptr;
     }
-    return TraceStatus("RegOpenKeyExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegOpenKeyExW", args, call.status, call.device);
   }
   *result = NewKeyHandle(std::move(opened));
-  return TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device, HandleText("key", *result));
+  return sim_.tracer.TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device,
+                                 sim_.tracer.HandleText("key", *result));
 }
 
 LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
@@ -111,8 +112,8 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
                                  DWORD* disposition) {
   (void)keyClass;
   (void)security;
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
+                           Hex(options) + ", " + Hex(sam);
   KeyCall call = BeginKeyCall(key, "RegCreateKeyExW", args);
   if (call.status == ERROR_SUCCESS && (subKey == nullptr || reserved != 0 || result == nullptr)) {
     call.status = ERROR_INVALID_PARAMETER;
@@ -121,7 +122,7 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
     if (result != nullptr) {
       *result = nullptr;
     }
-    return TraceStatus("RegCreateKeyExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegCreateKeyExW", args, call.status, call.device);
   }
   std::shared_ptr<RegKey> created = call.key;
   bool isNew = false;
@@ -139,12 +140,13 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
   if (disposition != nullptr) {
     *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
-  return TraceStatus("RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
-                     HandleText("key", *result) + (isNew ? ", created" : ", opened"));
+  return sim_.tracer.TraceStatus(
+      "RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
+      sim_.tracer.HandleText("key", *result) + (isNew ? ", created" : ", opened"));
 }
 
 LONG SimWindows::RegCloseKey(HKEY key) {
-  const std::string args = HandleText("key", key);
+  const std::string args = sim_.tracer.HandleText("key", key);
   const bool open = keys_.count(reinterpret_cast<std::uintptr_t>(key)) != 0;
   DWORD status = open || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   std::string device;
@@ -152,18 +154,18 @@ LONG SimWindows::RegCloseKey(HKEY key) {
     InstanceOf(*KeyOf(key), &device);
   }
   if (status == ERROR_SUCCESS) {
-    status = FaultFor("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS && open) {
     keys_.erase(reinterpret_cast<std::uintptr_t>(key));
   }
-  return TraceStatus("RegCloseKey", args, status, device);
+  return sim_.tracer.TraceStatus("RegCloseKey", args, status, device);
 }
 
 LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
                                   BYTE* data, DWORD* dataSize) {
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(valueName) + ", " + SizeText(data, dataSize);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
+                           SizeText(data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegQueryValueExW", args);
   if (call.status == ERROR_SUCCESS &&
       (reserved != nullptr || (data != nullptr && dataSize == nullptr))) {
@@ -175,7 +177,7 @@ LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reser
     call.status = value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceStatus("RegQueryValueExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegQueryValueExW", args, call.status, call.device);
   }
   const auto needed = static_cast<DWORD>(value->data.size());
   const bool fits = data == nullptr || *dataSize >= needed;
@@ -192,13 +194,13 @@ LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reser
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
-                     outputs);
+  return sim_.tracer.TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
+                                 call.device, outputs);
 }
 
 LONG SimWindows::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
                                 const BYTE* data, DWORD dataSize) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(valueName) + ", " +
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
                            Hex(reserved) + ", " + Hex(type) + ", " + DataText(type, data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegSetValueExW", args);
   if (call.status == ERROR_SUCCESS && reserved != 0) {
@@ -211,13 +213,14 @@ LONG SimWindows::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved
     const BYTE* end = data == nullptr ? data : data + dataSize;
     call.key->SetValue(TextOrEmpty(valueName), type, std::vector<std::uint8_t>(data, end));
   }
-  return TraceStatus("RegSetValueExW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegSetValueExW", args, call.status, call.device);
 }
 
 LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
                                DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
-  const std::string args = HandleText("key", key) + ", " + std::to_string(index) + ", " +
-                           SizeText(valueName, valueNameChars) + ", " + SizeText(data, dataSize);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + std::to_string(index) +
+                           ", " + SizeText(valueName, valueNameChars) + ", " +
+                           SizeText(data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegEnumValueW", args);
   if (call.status == ERROR_SUCCESS &&
       (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
@@ -233,7 +236,7 @@ LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* v
     call.status = ERROR_MORE_DATA;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceStatus("RegEnumValueW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegEnumValueW", args, call.status, call.device);
   }
   // The name, its length and the type are delivered even when the data does not fit.
   std::memcpy(valueName, value->name.c_str(), (value->name.size() + 1) * sizeof(WCHAR));
@@ -253,21 +256,21 @@ LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* v
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
-                     outputs);
+  return sim_.tracer.TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
+                                 call.device, outputs);
 }
 
 LONG SimWindows::RegDeleteValueW(HKEY key, const WCHAR* valueName) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(valueName);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName);
   KeyCall call = BeginKeyCall(key, "RegDeleteValueW", args);
   if (call.status == ERROR_SUCCESS && !call.key->DeleteValue(TextOrEmpty(valueName))) {
     call.status = ERROR_FILE_NOT_FOUND;
   }
-  return TraceStatus("RegDeleteValueW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegDeleteValueW", args, call.status, call.device);
 }
 
 LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(subKey);
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey);
   KeyCall call = BeginKeyCall(key, "RegDeleteKeyW", args);
   if (call.status == ERROR_SUCCESS && subKey == nullptr) {
     call.status = ERROR_INVALID_PARAMETER;
@@ -285,7 +288,7 @@ LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
   if (call.status == ERROR_SUCCESS) {
     target->parent()->DeleteSubkeyTree(target->name());
   }
-  return TraceStatus("RegDeleteKeyW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegDeleteKeyW", args, call.status, call.device);
 }
 
 }  // namespace winsim

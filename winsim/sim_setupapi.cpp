@@ -164,7 +164,7 @@ std::optional<std::vector<std::u16string_view>> EnumeratorNames(const WCHAR* enu
 // --- Members and instances ---
 
 const RegKey* SimWindows::InstanceOf(const RegKey& key, std::string* path) const {
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  const RegKey* enumKey = Registry::Open(sim_.machine.registry().HKLM(), kEnumKey);
   if (enumKey == nullptr) {
     return nullptr;
   }
@@ -185,7 +185,7 @@ const RegKey* SimWindows::InstanceOf(const RegKey& key, std::string* path) const
 }
 
 std::string SimWindows::MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
-  std::string text = HandleText("set", set);
+  std::string text = sim_.tracer.HandleText("set", set);
   if (device == nullptr) {
     return text + ", null";
   }
@@ -215,7 +215,7 @@ SimWindows::MemberCall SimWindows::BeginMemberCall(HDEVINFO set, const SP_DEVINF
   call.member = &call.set->members[device->Reserved - 1];
   call.device = call.member->path;
   call.status =
-      FaultFor(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
+      sim_.faults.For(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
   if (call.status == ERROR_SUCCESS && needsNode && call.member->instance->deleted()) {
     call.status = ERROR_NO_SUCH_DEVINST;
   }
@@ -230,10 +230,10 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
   const std::string args = GuidText(classGuid) + ", " + Quoted(enumerator) + ", " + Hex(flags);
   DWORD status = classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0
                      ? ERROR_INVALID_PARAMETER
-                     : FaultFor("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
+                     : sim_.faults.For("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
   if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-    Trace("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    sim_.lastError = status;
+    sim_.tracer.Trace("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
     return INVALID_HANDLE_VALUE;
   }
 
@@ -248,7 +248,7 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
   const bool wantsClass = classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0;
 
   DeviceSet built;
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+  const RegKey* enumKey = Registry::Open(sim_.machine.registry().HKLM(), kEnumKey);
   for (RegKey* enumeratorKey :
        enumKey == nullptr || !names ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
     for (RegKey* deviceKey : pick(enumeratorKey, 1)) {
@@ -271,18 +271,18 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
       }
     }
   }
-  const std::uintptr_t handle = NewHandleValue();
+  const std::uintptr_t handle = sim_.handles.New();
   const std::size_t count = built.members.size();
   sets_.emplace(handle, std::move(built));
   auto* set = reinterpret_cast<HDEVINFO>(handle);
-  Trace("SetupDiGetClassDevsW", args,
-        HandleText("set", set) + " -> " + std::to_string(count) +
-            (count == 1 ? " member" : " members"));
+  sim_.tracer.Trace("SetupDiGetClassDevsW", args,
+                    sim_.tracer.HandleText("set", set) + " -> " + std::to_string(count) +
+                        (count == 1 ? " member" : " members"));
   return set;
 }
 
 BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
-  const std::string args = HandleText("set", set) + ", " + std::to_string(index);
+  const std::string args = sim_.tracer.HandleText("set", set) + ", " + std::to_string(index);
   DeviceSet* devices = SetOf(set);
   DWORD status = devices == nullptr ? ERROR_INVALID_HANDLE
                  : device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)
@@ -292,7 +292,7 @@ BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DAT
   const DeviceMember* member = status == ERROR_SUCCESS ? &devices->members[index] : nullptr;
   const std::string path = member == nullptr ? std::string() : member->path;
   if (member != nullptr) {
-    status = FaultFor("SetupDiEnumDeviceInfo", args, path, member->instance.get())
+    status = sim_.faults.For("SetupDiEnumDeviceInfo", args, path, member->instance.get())
                  .value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS) {
@@ -300,7 +300,7 @@ BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DAT
     device->DevInst = member->devInst;
     device->Reserved = index + 1;
   }
-  return TraceBool("SetupDiEnumDeviceInfo", args, status, path);
+  return sim_.tracer.TraceBool("SetupDiEnumDeviceInfo", args, status, path);
 }
 
 HKEY SimWindows::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
@@ -325,13 +325,14 @@ HKEY SimWindows::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWO
     call.status = key == nullptr ? ERROR_KEY_DOES_NOT_EXIST : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    lastError_ = call.status;
-    Trace("SetupDiOpenDevRegKey", args, "INVALID_HANDLE_VALUE (" + Hex(call.status) + ")",
-          call.device);
+    sim_.lastError = call.status;
+    sim_.tracer.Trace("SetupDiOpenDevRegKey", args,
+                      "INVALID_HANDLE_VALUE (" + Hex(call.status) + ")", call.device);
     return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   }
   HKEY handle = NewKeyHandle(std::move(key));
-  Trace("SetupDiOpenDevRegKey", args, HandleText("key", handle), call.device);
+  sim_.tracer.Trace("SetupDiOpenDevRegKey", args, sim_.tracer.HandleText("key", handle),
+                    call.device);
   return handle;
 }
 
@@ -354,7 +355,8 @@ BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
     call.status = value == nullptr ? ERROR_INVALID_DATA : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status, call.device);
+    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status,
+                                 call.device);
   }
   const auto needed = static_cast<DWORD>(value->data.size());
   if (type != nullptr) {
@@ -364,12 +366,13 @@ BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
     *requiredSize = needed;
   }
   if (bufferSize < needed) {
-    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_INSUFFICIENT_BUFFER,
-                     call.device, std::to_string(needed));
+    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args,
+                                 ERROR_INSUFFICIENT_BUFFER, call.device, std::to_string(needed));
   }
   std::copy(value->data.begin(), value->data.end(), buffer);
-  return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS, call.device,
-                   Hex(value->type) + ", " + DataText(value->type, buffer, needed));
+  return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS,
+                               call.device,
+                               Hex(value->type) + ", " + DataText(value->type, buffer, needed));
 }
 
 BOOL SimWindows::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
@@ -395,14 +398,15 @@ BOOL SimWindows::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
                                       std::vector<std::uint8_t>(buffer, buffer + bufferSize));
     }
   }
-  return TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
 }
 
 BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                const SP_CLASSINSTALL_HEADER* params,
                                                DWORD paramsSize) {
-  std::string args =
-      (device == nullptr ? HandleText("set", set) + ", null" : MemberText(set, device)) + ", ";
+  std::string args = (device == nullptr ? sim_.tracer.HandleText("set", set) + ", null"
+                                        : MemberText(set, device)) +
+                     ", ";
   SP_PROPCHANGE_PARAMS change{};
   if (params == nullptr) {
     args += "null";
@@ -420,9 +424,10 @@ BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* de
   MemberCall call;
   if (device == nullptr) {
     call.set = SetOf(set);
-    call.status = call.set == nullptr
-                      ? ERROR_INVALID_HANDLE
-                      : FaultFor("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
+    call.status =
+        call.set == nullptr
+            ? ERROR_INVALID_HANDLE
+            : sim_.faults.For("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
   } else {
     call = BeginMemberCall(set, device, "SetupDiSetClassInstallParamsW", args, false);
   }
@@ -440,7 +445,7 @@ BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* de
         call.member != nullptr ? call.member->installParams : call.set->installParams;
     slot = params == nullptr ? std::nullopt : std::optional<SP_PROPCHANGE_PARAMS>(change);
   }
-  return TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
 }
 
 BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
@@ -477,7 +482,7 @@ BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
     }
     control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
   }
-  return TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
 }
 
 BOOL SimWindows::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
@@ -485,10 +490,10 @@ BOOL SimWindows::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
   MemberCall call = BeginMemberCall(set, device, "SetupDiRemoveDevice", args, true);
   if (call.status == ERROR_SUCCESS) {
     RegKey& instance = *call.member->instance;
-    DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+    DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     DeleteKey(&instance);  // the member stays in the set, its key marked deleted
   }
-  return TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
 }
 
 BOOL SimWindows::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
@@ -507,47 +512,50 @@ BOOL SimWindows::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, D
       instance.DeleteSubkeyTree(kHardwareKey);
     }
     if (keyType == DIREG_DRV || keyType == DIREG_BOTH) {
-      DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+      DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     }
   }
-  return TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
 }
 
 BOOL SimWindows::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-  const std::string args = HandleText("set", set);
-  DWORD status = SetOf(set) == nullptr
-                     ? ERROR_INVALID_HANDLE
-                     : FaultFor("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
+  const std::string args = sim_.tracer.HandleText("set", set);
+  DWORD status =
+      SetOf(set) == nullptr
+          ? ERROR_INVALID_HANDLE
+          : sim_.faults.For("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
   if (status == ERROR_SUCCESS) {
     sets_.erase(reinterpret_cast<std::uintptr_t>(set));
   }
-  return TraceBool("SetupDiDestroyDeviceInfoList", args, status);
+  return sim_.tracer.TraceBool("SetupDiDestroyDeviceInfoList", args, status);
 }
 
 // --- COM port database ---
 
 LONG SimWindows::ComDBOpen(HCOMDB* database) {
   DWORD status = database == nullptr ? ERROR_INVALID_PARAMETER
-                                     : FaultFor("ComDBOpen", {}, {}).value_or(ERROR_SUCCESS);
+                                     : sim_.faults.For("ComDBOpen", {}, {}).value_or(ERROR_SUCCESS);
   if (status != ERROR_SUCCESS) {
     if (database != nullptr) {
       *database = INVALID_HANDLE_VALUE;
     }
-    return TraceStatus("ComDBOpen", {}, status);
+    return sim_.tracer.TraceStatus("ComDBOpen", {}, status);
   }
-  const std::uintptr_t handle = NewHandleValue();
+  const std::uintptr_t handle = sim_.handles.New();
   comDatabases_.insert(handle);
   *database = reinterpret_cast<HCOMDB>(handle);
-  return TraceStatus("ComDBOpen", {}, ERROR_SUCCESS, {}, HandleText("comdb", *database));
+  return sim_.tracer.TraceStatus("ComDBOpen", {}, ERROR_SUCCESS, {},
+                                 sim_.tracer.HandleText("comdb", *database));
 }
 
 LONG SimWindows::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
-  const std::string args = HandleText("comdb", database) + ", " + std::to_string(comNumber);
+  const std::string args =
+      sim_.tracer.HandleText("comdb", database) + ", " + std::to_string(comNumber);
   DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
                      ? ERROR_INVALID_PARAMETER
-                     : FaultFor("ComDBReleasePort", args, {}).value_or(ERROR_SUCCESS);
+                     : sim_.faults.For("ComDBReleasePort", args, {}).value_or(ERROR_SUCCESS);
   // A database that is missing holds no number, so every number lies beyond it.
-  RegKey* key = Registry::Open(machine_.registry().HKLM(), kComDatabaseKey);
+  RegKey* key = Registry::Open(sim_.machine.registry().HKLM(), kComDatabaseKey);
   const RegValue* bitmap = key == nullptr ? nullptr : key->FindValue(u"ComDB");
   const std::size_t bits = bitmap == nullptr ? 0 : bitmap->data.size() * 8;
   if (status == ERROR_SUCCESS && (comNumber == 0 || comNumber > bits)) {
@@ -562,18 +570,18 @@ LONG SimWindows::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
       });
     }
   }
-  return TraceStatus("ComDBReleasePort", args, status);
+  return sim_.tracer.TraceStatus("ComDBReleasePort", args, status);
 }
 
 LONG SimWindows::ComDBClose(HCOMDB database) {
-  const std::string args = HandleText("comdb", database);
+  const std::string args = sim_.tracer.HandleText("comdb", database);
   DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
                      ? ERROR_INVALID_PARAMETER
-                     : FaultFor("ComDBClose", args, {}).value_or(ERROR_SUCCESS);
+                     : sim_.faults.For("ComDBClose", args, {}).value_or(ERROR_SUCCESS);
   if (status == ERROR_SUCCESS) {
     comDatabases_.erase(reinterpret_cast<std::uintptr_t>(database));
   }
-  return TraceStatus("ComDBClose", args, status);
+  return sim_.tracer.TraceStatus("ComDBClose", args, status);
 }
 
 }  // namespace winsim

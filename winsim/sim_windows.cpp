@@ -11,7 +11,6 @@ namespace winsim {
 
 namespace {
 
-constexpr std::uintptr_t kFirstHandle = 0x1000;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 constexpr WORD PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;
@@ -24,12 +23,6 @@ constexpr std::u16string_view kCurrentVersionKey =
     u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 constexpr std::u16string_view kProductOptionsKey =
     u"SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
-
-bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                     [&](char a, char b) { return lower(a) == lower(b); }) != haystack.end();
-}
 
 // The UTF-16LE text in `size` bytes of data, up to its first NUL.
 std::u16string TextOfData(const BYTE* data, std::size_t size) {
@@ -133,30 +126,12 @@ std::optional<std::u16string> EnvironmentValue(const RegKey* environment, std::u
 
 }  // namespace
 
-std::string TraceEntry::Line() const {
-  std::string line = api + "(" + args + ") = " + result;
-  if (!device.empty()) {
-    line += " [" + device + "]";
-  }
-  return line;
-}
-
-SimWindows::SimWindows(Machine& machine, SimOptions options)
-    : machine_(machine),
-      options_(std::move(options)),
-      files_(machine.driveC(), options_.currentDirectory) {}
-
-// Handles left open are dropped with the maps that hold them; only the trace file is closed.
-SimWindows::~SimWindows() {
-  if (traceOut_ != nullptr) {
-    std::fclose(traceOut_);
-  }
-}
+SimWindows::SimWindows(Machine& machine, SimOptions options) : sim_(machine, std::move(options)) {}
 
 std::vector<std::string> SimWindows::TraceLines() const {
   std::vector<std::string> lines;
-  lines.reserve(trace_.size());
-  for (const TraceEntry& entry : trace_) {
+  lines.reserve(trace().size());
+  for (const TraceEntry& entry : trace()) {
     lines.push_back(entry.Line());
   }
   return lines;
@@ -167,162 +142,8 @@ std::size_t SimWindows::OpenHandleCount() const {
          files_open_.size() + crtFiles_.size() + processes_.size();
 }
 
-void SimWindows::Trace(std::string api, std::string args, std::string result, std::string device) {
-  TraceEntry entry{std::move(api), std::move(args), std::move(result), std::move(device)};
-  if (!options_.traceFile.empty() && !traceOutFailed_) {
-    if (traceOut_ == nullptr) {
-      traceOut_ = std::fopen(options_.traceFile.c_str(), "a");
-      if (traceOut_ == nullptr) {
-        traceOutFailed_ = true;
-        std::fprintf(stderr, "winsim: cannot append to the trace file %s\n",
-                     options_.traceFile.c_str());
-      }
-    }
-    if (traceOut_ != nullptr) {
-      const std::string line = entry.Line() + "\n";
-      std::fwrite(line.data(), 1, line.size(), traceOut_);
-      std::fflush(traceOut_);
-    }
-  }
-  if (options_.keepTrace) {
-    trace_.push_back(std::move(entry));
-  }
-}
-
-std::optional<DWORD> SimWindows::FaultFor(std::string_view api, std::string_view args,
-                                          std::string_view device, const RegKey* deviceInstance) {
-  for (Fault& fault : faults_) {
-    if (fault.api != api) {
-      continue;
-    }
-    if (!fault.target.empty() && !ContainsNoCase(args, fault.target) &&
-        !ContainsNoCase(device, fault.target)) {
-      continue;
-    }
-    ++fault.seen;
-    if (fault.nth == 0 || fault.seen == fault.nth) {
-      return fault.status;
-    }
-  }
-  if (deviceInstance != nullptr) {
-    const RegValue* failures = deviceInstance->FindValue(u"SimulateFailure");
-    if (failures != nullptr && failures->type == REG_MULTI_SZ) {
-      // The names are NUL-separated; each is compared whole.
-      const std::u16string wanted = Utf8ToUtf16(api);
-      std::u16string name;
-      for (std::size_t i = 0; i + 1 < failures->data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(failures->data[i] | (failures->data[i + 1] << 8));
-        if (c != 0) {
-          name.push_back(c);
-          continue;
-        }
-        if (FoldCase(name) == FoldCase(wanted)) {
-          return ERROR_ACCESS_DENIED;
-        }
-        name.clear();
-      }
-      if (!name.empty() && FoldCase(name) == FoldCase(wanted)) {
-        return ERROR_ACCESS_DENIED;
-      }
-    }
-  }
-  return std::nullopt;
-}
-
 std::optional<std::u16string> SimWindows::Environment(std::u16string_view name) const {
-  return EnvironmentValue(Registry::Open(machine_.registry().HKLM(), kEnvironmentKey), name, 0);
-}
-
-BOOL SimWindows::TraceBool(std::string api, std::string args, DWORD status, std::string device,
-                           std::string outputs) {
-  std::string result = status == ERROR_SUCCESS ? "TRUE" : "FALSE (" + Hex(status) + ")";
-  if (!outputs.empty()) {
-    result += " -> " + outputs;
-  }
-  if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-  }
-  Trace(std::move(api), std::move(args), std::move(result), std::move(device));
-  return status == ERROR_SUCCESS ? TRUE : FALSE;
-}
-
-LONG SimWindows::TraceStatus(std::string api, std::string args, DWORD status, std::string device,
-                             std::string outputs) {
-  std::string result = Hex(status);
-  if (!outputs.empty()) {
-    result += " -> " + outputs;
-  }
-  Trace(std::move(api), std::move(args), std::move(result), std::move(device));
-  return static_cast<LONG>(status);
-}
-
-std::string SimWindows::HandleText(const char* kind, const void* handle) const {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (handle == nullptr) {
-    return "null";
-  }
-  if (handle == INVALID_HANDLE_VALUE) {
-    return "INVALID_HANDLE_VALUE";
-  }
-  if (handle == static_cast<const void*>(HKEY_LOCAL_MACHINE)) {
-    return "HKLM";
-  }
-  if (value >= kFirstHandle && value < nextHandle_) {
-    return std::string(kind) + "#" + std::to_string(value - kFirstHandle + 1);
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
-std::string SimWindows::Quoted(const WCHAR* text) {
-  return text == nullptr ? "null" : Quoted(std::u16string_view(text));
-}
-
-std::string SimWindows::Quoted(std::u16string_view text) {
-  std::string quoted = "\"";
-  for (char c : Utf16ToUtf8(text)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"') {
-      quoted += "\\\"";
-    } else if (c == '\n') {
-      quoted += "\\n";
-    } else if (c == '\r') {
-      quoted += "\\r";
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", u);
-      quoted += escape;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
-std::string SimWindows::DataText(DWORD type, const BYTE* data, DWORD size) {
-  std::string text;
-  if (data == nullptr) {
-    text = "null";
-  } else if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-    text = Quoted(TextOfData(data, size));
-  } else if (type == REG_DWORD && size == 4) {
-    DWORD number = 0;
-    std::memcpy(&number, data, 4);
-    text = Hex(number);
-  } else {
-    constexpr DWORD kShown = 16;
-    text = "hex:";
-    for (DWORD i = 0; i < size && i < kShown; ++i) {
-      char byte[4];
-      std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : ",%02X", data[i]);
-      text += byte;
-    }
-    if (size > kShown) {
-      text += ",...";
-    }
-  }
-  return text + ", " + std::to_string(size);
+  return EnvironmentValue(Registry::Open(sim_.machine.registry().HKLM(), kEnvironmentKey), name, 0);
 }
 
 std::u16string SimWindows::ValueText(const RegKey& key, std::u16string_view name) {
@@ -336,15 +157,15 @@ BOOL SimWindows::GetVersionExW(OSVERSIONINFOEXW* info) {
   const DWORD size = info == nullptr ? 0 : info->dwOSVersionInfoSize;
   const std::string args = info == nullptr ? "null" : std::to_string(size);
   if (info == nullptr) {
-    return TraceBool("GetVersionExW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_INVALID_PARAMETER);
   }
   if (size != sizeof(OSVERSIONINFOEXW) && size != kPlainVersionRecordSize) {
-    return TraceBool("GetVersionExW", args, ERROR_INSUFFICIENT_BUFFER);
+    return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_INSUFFICIENT_BUFFER);
   }
-  if (std::optional<DWORD> fault = FaultFor("GetVersionExW", args, {})) {
-    return TraceBool("GetVersionExW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("GetVersionExW", args, {})) {
+    return sim_.tracer.TraceBool("GetVersionExW", args, *fault);
   }
-  RegKey& hklm = machine_.registry().HKLM();
+  RegKey& hklm = sim_.machine.registry().HKLM();
   const RegKey* current = Registry::Open(hklm, kCurrentVersionKey);
   OSVERSIONINFOEXW version{};
   version.dwOSVersionInfoSize = size;
@@ -382,7 +203,7 @@ BOOL SimWindows::GetVersionExW(OSVERSIONINFOEXW* info) {
   if (size == sizeof(OSVERSIONINFOEXW)) {
     outputs += ", " + Hex(version.wProductType);
   }
-  return TraceBool("GetVersionExW", args, ERROR_SUCCESS, {}, outputs);
+  return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_SUCCESS, {}, outputs);
 }
 
 void SimWindows::FillSystemInfo(SYSTEM_INFO* info) const {
@@ -418,25 +239,25 @@ void SimWindows::FillSystemInfo(SYSTEM_INFO* info) const {
 BOOL SimWindows::GetNativeSystemInfo(SYSTEM_INFO* info) {
   // kernel32.dll of Windows 2000 (5.0) does not export the function.
   const VersionNumbers version =
-      ReadVersion(Registry::Open(machine_.registry().HKLM(), kCurrentVersionKey));
+      ReadVersion(Registry::Open(sim_.machine.registry().HKLM(), kCurrentVersionKey));
   if (version.major == 5 && version.minor == 0) {
-    return TraceBool("GetNativeSystemInfo", {}, ERROR_PROC_NOT_FOUND);
+    return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, ERROR_PROC_NOT_FOUND);
   }
   if (info == nullptr) {
-    return TraceBool("GetNativeSystemInfo", "null", ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("GetNativeSystemInfo", "null", ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("GetNativeSystemInfo", {}, {})) {
-    return TraceBool("GetNativeSystemInfo", {}, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("GetNativeSystemInfo", {}, {})) {
+    return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, *fault);
   }
   FillSystemInfo(info);
-  return TraceBool("GetNativeSystemInfo", {}, ERROR_SUCCESS, {},
-                   std::to_string(info->wProcessorArchitecture));
+  return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, ERROR_SUCCESS, {},
+                               std::to_string(info->wProcessorArchitecture));
 }
 
 // A native process sees the native architecture here too; a process under WOW64 sees x86.
 void SimWindows::GetSystemInfo(SYSTEM_INFO* info) {
   if (info == nullptr) {
-    Trace("GetSystemInfo", "null", "void");
+    sim_.tracer.Trace("GetSystemInfo", "null", "void");
     return;
   }
   const bool wow64 = Wow64();
@@ -445,11 +266,11 @@ void SimWindows::GetSystemInfo(SYSTEM_INFO* info) {
     info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
     info->lpMaximumApplicationAddress = reinterpret_cast<void*>(std::uintptr_t{0x7FFEFFFF});
   }
-  Trace("GetSystemInfo", {}, "void -> " + std::to_string(info->wProcessorArchitecture));
+  sim_.tracer.Trace("GetSystemInfo", {}, "void -> " + std::to_string(info->wProcessorArchitecture));
 }
 
 bool SimWindows::Wow64() const {
-  if (!options_.x86Process) {
+  if (!sim_.options.x86Process) {
     return false;
   }
   SYSTEM_INFO native;
@@ -460,22 +281,23 @@ bool SimWindows::Wow64() const {
 }
 
 BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* wow64) {
-  const std::string args =
-      process == kCurrentProcess ? "GetCurrentProcess()" : HandleText("process", process);
+  const std::string args = process == kCurrentProcess ? "GetCurrentProcess()"
+                                                      : sim_.tracer.HandleText("process", process);
   // kernel32.dll exports the function from Windows XP on.
   const VersionNumbers version =
-      ReadVersion(Registry::Open(machine_.registry().HKLM(), kCurrentVersionKey));
+      ReadVersion(Registry::Open(sim_.machine.registry().HKLM(), kCurrentVersionKey));
   if (version.major == 5 && version.minor == 0) {
-    return TraceBool("IsWow64Process", args, ERROR_PROC_NOT_FOUND);
+    return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_PROC_NOT_FOUND);
   }
   if (process != kCurrentProcess || wow64 == nullptr) {
-    return TraceBool("IsWow64Process", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("IsWow64Process", args, {})) {
-    return TraceBool("IsWow64Process", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("IsWow64Process", args, {})) {
+    return sim_.tracer.TraceBool("IsWow64Process", args, *fault);
   }
   *wow64 = Wow64() ? TRUE : FALSE;
-  return TraceBool("IsWow64Process", args, ERROR_SUCCESS, {}, *wow64 ? "TRUE" : "FALSE");
+  return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_SUCCESS, {},
+                               *wow64 ? "TRUE" : "FALSE");
 }
 
 // --- Environment and console ---
@@ -483,12 +305,12 @@ BOOL SimWindows::IsWow64Process(HANDLE process, BOOL* wow64) {
 DWORD SimWindows::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) {
   const std::string args = Quoted(name) + ", " + std::to_string(bufferChars);
   auto traced = [&](DWORD returned, const std::string& suffix) {
-    Trace("GetEnvironmentVariableW", args, std::to_string(returned) + suffix);
+    sim_.tracer.Trace("GetEnvironmentVariableW", args, std::to_string(returned) + suffix);
     return returned;
   };
   DWORD status = name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS) {
-    status = FaultFor("GetEnvironmentVariableW", args, {}).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For("GetEnvironmentVariableW", args, {}).value_or(ERROR_SUCCESS);
   }
   std::optional<std::u16string> value;
   if (status == ERROR_SUCCESS) {
@@ -496,7 +318,7 @@ DWORD SimWindows::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWOR
     status = value ? ERROR_SUCCESS : ERROR_ENVVAR_NOT_FOUND;
   }
   if (status != ERROR_SUCCESS) {
-    lastError_ = status;
+    sim_.lastError = status;
     return traced(0, " (" + Hex(status) + ")");
   }
   const auto length = static_cast<DWORD>(value->size());
@@ -505,35 +327,22 @@ DWORD SimWindows::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWOR
   }
   std::memcpy(buffer, value->c_str(), (value->size() + 1) * sizeof(WCHAR));
   if (length == 0) {
-    lastError_ = ERROR_SUCCESS;  // tells an empty value from a failure
+    sim_.lastError = ERROR_SUCCESS;  // tells an empty value from a failure
   }
   return traced(length, " -> " + Quoted(*value));
 }
 
 void SimWindows::CrtWriteStdout(const WCHAR* text) {
   if (text == nullptr) {
-    Trace("CrtWriteStdout", "null", "void");
+    sim_.tracer.Trace("CrtWriteStdout", "null", "void");
     return;
   }
   const std::string utf8 = Utf16ToUtf8(text);
   stdout_ += utf8;
-  if (options_.stdoutSink != nullptr) {
-    std::fwrite(utf8.data(), 1, utf8.size(), options_.stdoutSink);
+  if (sim_.options.stdoutSink != nullptr) {
+    std::fwrite(utf8.data(), 1, utf8.size(), sim_.options.stdoutSink);
   }
-  Trace("CrtWriteStdout", Quoted(text), "void");
-}
-
-std::string Narrow(const WCHAR* text) {
-  return text == nullptr ? "null" : Utf16ToUtf8(text);
-}
-
-std::string Hex(DWORD value) {
-  if (value == 0) {
-    return "0";
-  }
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
+  sim_.tracer.Trace("CrtWriteStdout", Quoted(text), "void");
 }
 
 }  // namespace winsim

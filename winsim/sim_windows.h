@@ -2,10 +2,12 @@
 // arguments the tool passes (statuses, last error, buffer-size rules), can be made to fail, and
 // is written to the trace.
 //
-// The implementation is split by area: sim_windows.cpp (trace, faults, handles, version,
-// environment, console), sim_registry.cpp, sim_setupapi.cpp (devices and the COM port database),
-// sim_files.cpp (files and the C runtime's response file), sim_difx.cpp (driver packages) and
-// sim_process.cpp (the command interpreter and the package installer).
+// The implementation is split by area: sim_windows.cpp (version, environment, console),
+// sim_registry.cpp, sim_setupapi.cpp (devices and the COM port database), sim_files.cpp (files and
+// the C runtime's response file), sim_difx.cpp (driver packages) and sim_process.cpp (the command
+// interpreter and the package installer). The areas share one SimContext (sim_context.h): the
+// machine, the options, the last error, the handle numbering, the tracer (sim_trace.h) and the
+// faults (sim_faults.h).
 #pragma once
 
 #include <cstdint>
@@ -21,63 +23,27 @@
 #include "platform/windows_api.h"
 #include "winsim/file_space.h"
 #include "winsim/machine.h"
+#include "winsim/sim_context.h"
 
 namespace winsim {
 
 using namespace orv;  // the Win32-shaped names, as the implementation files use them
 
-// One traced call: the function name, its arguments and its result as text, and the device
-// instance path (e.g. ORVPCARD_ENUM\ORVPCARD_PARPECP\1) when the call is about one device.
-struct TraceEntry {
-  std::string api;
-  std::string args;
-  std::string result;
-  std::string device;
-  std::string Line() const;  // api(args) = result [device]
-};
-
-// A failure armed for a test. A call fails when its name is `api`, `target` is empty or occurs
-// (without regard to case) in its traced argument text or its device, and, when `nth` is not 0,
-// it is the nth such call (counted from 1). The call then fails with `status`: returned as such
-// by calls that return a status, set as the last error by calls that return BOOL or a handle.
-struct Fault {
-  std::string api;
-  std::string target;
-  int nth = 0;
-  DWORD status = ERROR_ACCESS_DENIED;
-  int seen = 0;  // matching calls so far
-};
-
-struct SimOptions {
-  std::u16string currentDirectory = u"C:\\";  // full Windows path
-  std::FILE* stdoutSink = nullptr;            // where console text also goes (null: kept only)
-  std::FILE* stderrSink = nullptr;  // where the machine's notices go (a refused response file)
-  std::string traceFile;            // ORVCARD_TRACE: appended one line per call
-  bool keepTrace = true;            // keep the trace in memory for trace()
-  // The process is the x86 build. On a 64-bit machine it then runs under WOW64, with Windows'
-  // rules there (see Wow64()); on a 32-bit machine it is the native build.
-  bool x86Process = false;
-  // The folder of the running program (full Windows path), searched first for a program or
-  // file named without a folder; empty when the program has no folder on the machine.
-  std::u16string programFolder;
-};
-
 class SimWindows : public WindowsApi {
  public:
   SimWindows(Machine& machine, SimOptions options);
-  ~SimWindows() override;
 
   // Test hooks.
-  void ArmFault(Fault fault) { faults_.push_back(std::move(fault)); }
-  const std::vector<TraceEntry>& trace() const { return trace_; }
+  void ArmFault(Fault fault) { sim_.faults.Arm(std::move(fault)); }
+  const std::vector<TraceEntry>& trace() const { return sim_.tracer.entries(); }
   std::vector<std::string> TraceLines() const;
-  void ClearTrace() { trace_.clear(); }
+  void ClearTrace() { sim_.tracer.Clear(); }
   // Handles opened through the seam and not yet closed (keys, device sets, COM databases,
   // searches, files, processes, C runtime files).
   std::size_t OpenHandleCount() const;
   const std::string& stdoutText() const { return stdout_; }  // UTF-8, LF line ends
-  Machine& machine() { return machine_; }
-  FileSpace& files() { return files_; }
+  Machine& machine() { return sim_.machine; }
+  FileSpace& files() { return sim_.files; }
 
   // Registry.
   LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
@@ -157,7 +123,7 @@ class SimWindows : public WindowsApi {
                       PROCESS_INFORMATION* info) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
   BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
-  DWORD GetLastError() override { return lastError_; }
+  DWORD GetLastError() override { return sim_.lastError; }
 
   // C runtime.
   void CrtWriteStdout(const WCHAR* text) override;
@@ -167,32 +133,8 @@ class SimWindows : public WindowsApi {
 
  private:
   // --- shared by all areas (sim_windows.cpp) ---
-  // Records a call in the trace (and in the trace file).
-  void Trace(std::string api, std::string args, std::string result, std::string device = {});
-  // The armed or image failure for this call, if any (image failures: a REG_MULTI_SZ value
-  // SimulateFailure in `deviceInstance` that lists `api`).
-  std::optional<DWORD> FaultFor(std::string_view api, std::string_view args,
-                                std::string_view device, const RegKey* deviceInstance = nullptr);
-  std::uintptr_t NewHandleValue() { return nextHandle_++; }
   // Environment value of the machine (the Environment key), or null when unset.
   std::optional<std::u16string> Environment(std::u16string_view name) const;
-  // Ends a traced call that returns a BOOL: sets the last error when `status` is not 0, records
-  // "TRUE" or "FALSE (status)" followed by " -> outputs" when there are any, returns the BOOL.
-  BOOL TraceBool(std::string api, std::string args, DWORD status, std::string device = {},
-                 std::string outputs = {});
-  // Ends a traced call that returns a status: records Hex(status) and the outputs.
-  LONG TraceStatus(std::string api, std::string args, DWORD status, std::string device = {},
-                   std::string outputs = {});
-  // Trace text of a handle: kind#n for the handles of this seam (n counts from 1 in order of
-  // creation), HKLM, null, INVALID_HANDLE_VALUE, or the raw value in hex.
-  std::string HandleText(const char* kind, const void* handle) const;
-  // Trace text of a text argument: the UTF-8 text in double quotes (control characters and
-  // quotes escaped), or null.
-  static std::string Quoted(const WCHAR* text);
-  static std::string Quoted(std::u16string_view text);
-  // Trace text of registry data: the text up to its first NUL for the string types, the number
-  // for a 4-byte REG_DWORD, else hex bytes; then ", " and the byte count.
-  static std::string DataText(DWORD type, const BYTE* data, DWORD size);
   // The text of a value of `key` up to its first NUL, whatever its type; empty when missing.
   static std::u16string ValueText(const RegKey& key, std::u16string_view name);
   // The key at `path` below `from`, sharing ownership as a handle does; null when missing.
@@ -211,8 +153,6 @@ class SimWindows : public WindowsApi {
   std::u16string FileSystemViewPath(std::u16string_view path) const;
   // The process's system folder: the Windows directory's System32, or SysWOW64 under WOW64.
   std::u16string SystemDirectory() const;
-  std::FILE* traceOut_ = nullptr;  // the trace file, opened on the first call
-  bool traceOutFailed_ = false;
 
   // --- registry (sim_registry.cpp) ---
   // The key an HKEY names: a predefined root or an open handle; null when invalid.
@@ -305,18 +245,8 @@ class SimWindows : public WindowsApi {
   // True when a present device has one of `ids` among its hardware identifiers.
   bool AnyDevicePresent(const std::vector<std::u16string>& ids) const;
 
-  Machine& machine_;
-  SimOptions options_;
-  FileSpace files_;
-  std::vector<TraceEntry> trace_;
-  std::vector<Fault> faults_;
+  SimContext sim_;
   std::string stdout_;
-  DWORD lastError_ = 0;
-  std::uintptr_t nextHandle_ = 0x1000;
 };
-
-// Text helpers for the implementation files and tests.
-std::string Narrow(const WCHAR* text);  // UTF-8 of a NUL-terminated text ("null" for null)
-std::string Hex(DWORD value);           // 0x12
 
 }  // namespace winsim
