@@ -21,7 +21,7 @@ struct SimOptions {
   std::string traceFile;            // ORVCARD_TRACE: appended one line per call
   bool keepTrace = true;            // keep the trace in memory for trace()
   // The process is the x86 build. On a 64-bit machine it then runs under WOW64, with Windows'
-  // rules there (see SimWindows::Wow64()); on a 32-bit machine it is the native build.
+  // rules there (see SimSystemInfo::Wow64()); on a 32-bit machine it is the native build.
   bool x86Process = false;
   // The folder of the running program (full Windows path), searched first for a program or
   // file named without a folder; empty when the program has no folder on the machine.
