@@ -304,7 +304,7 @@ void ShowPlatformCode(Machine& machine, std::string& out) {
   SimOptions options;
   options.keepTrace = false;
   SimWindows api(machine, options);
-  OSVERSIONINFOEXW version{};
+  orv::OSVERSIONINFOEXW version{};
   version.dwOSVersionInfoSize = sizeof version;
   api.GetVersionExW(&version);
   char line[96];

@@ -1,68 +1,61 @@
-// The driver-package interface (DIFx) of the simulated machine, over the driver store that the
-// file space holds (winsim/difx_store.h gives the store's layout and statuses).
-#include <cstring>
+#include "winsim/sim_difx.h"
 
-#include "winsim/difx_store.h"
-#include "winsim/sim_windows.h"
+#include <cstring>
 
 namespace winsim {
 
-DWORD SimWindows::DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
-                                        const INSTALLERINFO_W* /*installer*/, BOOL* needReboot) {
-  const std::string args = Quoted(infPath) + ", " + Hex(flags);
-  if (infPath == nullptr || needReboot == nullptr) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, ERROR_INVALID_PARAMETER));
-  }
-  *needReboot = FALSE;  // nothing the simulated machine does needs a restart
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageInstallW", args, {})) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, *fault));
-  }
-  if (Wow64()) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, ERROR_IN_WOW64));
-  }
-  const DWORD status =
-      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
-          .Install(infPath, flags);
-  return static_cast<DWORD>(TraceStatus("DriverPackageInstallW", args, status));
+using namespace orv;
+
+DifxStore SimDifx::Store() const {
+  // The processor architecture decorates the store's folders (AMD64, x86).
+  return DifxStore(sim_.files, sim_.machine.changes(), system_.WindowsDirectory(),
+                   system_.Environment(u"PROCESSOR_ARCHITECTURE").value_or(u"x86"));
 }
 
-DWORD SimWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
-                                          const INSTALLERINFO_W* /*installer*/, BOOL* needReboot) {
+DWORD SimDifx::ChangeStore(const char* api, Change change, const WCHAR* infPath, DWORD flags,
+                           BOOL* needReboot) {
   const std::string args = Quoted(infPath) + ", " + Hex(flags);
+  auto traced = [&](DWORD status) {
+    return static_cast<DWORD>(sim_.tracer.TraceStatus(api, args, status));
+  };
   if (infPath == nullptr || needReboot == nullptr) {
-    return static_cast<DWORD>(
-        TraceStatus("DriverPackageUninstallW", args, ERROR_INVALID_PARAMETER));
+    return traced(ERROR_INVALID_PARAMETER);
   }
   *needReboot = FALSE;  // nothing the simulated machine does needs a restart
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageUninstallW", args, {})) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, *fault));
+  if (std::optional<DWORD> fault = sim_.faults.For(api, args, {})) {
+    return traced(*fault);
   }
-  if (Wow64()) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, ERROR_IN_WOW64));
+  if (system_.Wow64()) {
+    return traced(ERROR_IN_WOW64);
   }
-  const DWORD status =
-      DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
-          .Uninstall(infPath, flags);
-  return static_cast<DWORD>(TraceStatus("DriverPackageUninstallW", args, status));
+  DifxStore store = Store();
+  return traced((store.*change)(infPath, flags));
 }
 
-DWORD SimWindows::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
-                                        DWORD* storePathChars) {
+DWORD SimDifx::DriverPackageInstallW(const WCHAR* infPath, DWORD flags, BOOL* needReboot) {
+  return ChangeStore("DriverPackageInstallW", &DifxStore::Install, infPath, flags, needReboot);
+}
+
+DWORD SimDifx::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, BOOL* needReboot) {
+  return ChangeStore("DriverPackageUninstallW", &DifxStore::Uninstall, infPath, flags, needReboot);
+}
+
+DWORD SimDifx::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
+                                     DWORD* storePathChars) {
   const std::string args = Quoted(infPath) + ", " +
                            (storePathChars == nullptr ? "null" : std::to_string(*storePathChars));
   auto traced = [&](DWORD status, std::string outputs = {}) {
-    return static_cast<DWORD>(TraceStatus("DriverPackageGetPathW", args, status, {}, outputs));
+    return static_cast<DWORD>(
+        sim_.tracer.TraceStatus("DriverPackageGetPathW", args, status, {}, outputs));
   };
   if (infPath == nullptr || storePathChars == nullptr) {
     return traced(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("DriverPackageGetPathW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("DriverPackageGetPathW", args, {})) {
     return traced(*fault);
   }
   std::u16string found;
-  if (DWORD status = DifxStore(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture())
-                         .StorePath(infPath, &found);
-      status != ERROR_SUCCESS) {
+  if (DWORD status = Store().StorePath(infPath, &found); status != ERROR_SUCCESS) {
     return traced(status);
   }
   // Too small: the count needed, terminator included, and nothing written.

@@ -1,5 +1,5 @@
-// Files of the simulated machine: full paths, searches, the Windows directory, reading files,
-// and the C runtime's response file.
+#include "winsim/sim_files.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -8,9 +8,10 @@
 #include <iterator>
 
 #include "platform/text.h"
-#include "winsim/sim_windows.h"
 
 namespace winsim {
+
+using namespace orv;
 
 namespace fs = std::filesystem;
 
@@ -63,12 +64,11 @@ std::string CrtBytes(std::u16string_view text) {
 
 }  // namespace
 
-DWORD SimWindows::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
-                                   WCHAR** filePart) {
+DWORD SimFiles::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
+                                 WCHAR** filePart) {
   const std::string args = Quoted(fileName) + ", " + std::to_string(bufferChars);
   auto fail = [&](DWORD status) {
-    lastError_ = status;
-    Trace("GetFullPathNameW", args, "0 (" + Hex(status) + ")");
+    sim_.tracer.TraceError("GetFullPathNameW", args, "0", status);
     return DWORD{0};
   };
   if (fileName == nullptr) {
@@ -77,14 +77,14 @@ DWORD SimWindows::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCH
   if (*fileName == 0) {
     return fail(ERROR_INVALID_NAME);
   }
-  if (std::optional<DWORD> fault = FaultFor("GetFullPathNameW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("GetFullPathNameW", args, {})) {
     return fail(*fault);
   }
-  const std::u16string full = files_.FullPath(fileName);
+  const std::u16string full = sim_.files.FullPath(fileName);
   const auto length = static_cast<DWORD>(full.size());
   // Too small: the size needed, terminator included; the buffer is left as it was.
   if (buffer == nullptr || bufferChars <= length) {
-    Trace("GetFullPathNameW", args, std::to_string(length + 1) + " -> too small");
+    sim_.tracer.Trace("GetFullPathNameW", args, std::to_string(length + 1) + " -> too small");
     return length + 1;
   }
   std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(WCHAR));
@@ -92,165 +92,103 @@ DWORD SimWindows::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCH
     const std::size_t nameAt = full.find_last_of(u'\\') + 1;
     *filePart = nameAt == full.size() ? nullptr : buffer + nameAt;
   }
-  Trace("GetFullPathNameW", args, std::to_string(length) + " -> " + Quoted(full));
+  sim_.tracer.Trace("GetFullPathNameW", args, std::to_string(length) + " -> " + Quoted(full));
   return length;
 }
 
-HANDLE SimWindows::FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
+DWORD SimFiles::ListMatches(const std::u16string& pattern, Search* search) const {
+  const std::u16string_view wanted = LastComponent(pattern);
+  const std::optional<fs::path> folder = sim_.files.HostPath(ParentPath(pattern));
+  if (wanted.empty()) {
+    return ERROR_FILE_NOT_FOUND;
+  }
+  std::error_code error;
+  if (!folder || !fs::is_directory(*folder, error)) {
+    return ERROR_PATH_NOT_FOUND;
+  }
+  std::optional<std::vector<DirEntry>> listing = ListDirectory(*folder);
+  if (!listing) {
+    return ERROR_ACCESS_DENIED;
+  }
+  // A folder below the root also lists "." and ".." (they sort first), when they match.
+  if (ParentPath(pattern).size() > 3) {
+    const fs::file_time_type written = fs::last_write_time(*folder, error);
+    listing->insert(listing->begin(),
+                    {DirEntry{u".", true, 0, written}, DirEntry{u"..", true, 0, written}});
+  }
+  for (const DirEntry& entry : *listing) {
+    WIN32_FIND_DATAW data;
+    if (MatchesWildcard(wanted, entry.name) && FillFindData(entry, data)) {
+      search->entries.push_back(data);
+    }
+  }
+  return search->entries.empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
+HANDLE SimFiles::FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
   const std::string args = Quoted(pattern);
   auto fail = [&](DWORD status) {
-    lastError_ = status;
-    Trace("FindFirstFileW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    sim_.tracer.TraceError("FindFirstFileW", args, "INVALID_HANDLE_VALUE", status);
     return INVALID_HANDLE_VALUE;
   };
   if (pattern == nullptr || findData == nullptr) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("FindFirstFileW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("FindFirstFileW", args, {})) {
     return fail(*fault);
-  }
-  const std::u16string full = files_.FullPath(pattern);
-  const std::u16string_view wanted = LastComponent(full);
-  const std::optional<fs::path> folder = files_.HostPath(ParentPath(full));
-  if (wanted.empty()) {
-    return fail(ERROR_FILE_NOT_FOUND);
-  }
-  std::error_code error;
-  if (!folder || !fs::is_directory(*folder, error)) {
-    return fail(ERROR_PATH_NOT_FOUND);
-  }
-  std::optional<std::vector<DirEntry>> listing = ListDirectory(*folder);
-  if (!listing) {
-    return fail(ERROR_ACCESS_DENIED);
-  }
-  // A folder below the root also lists "." and ".." (they sort first), when they match.
-  if (ParentPath(full).size() > 3) {
-    const fs::file_time_type written = fs::last_write_time(*folder, error);
-    listing->insert(listing->begin(),
-                    {DirEntry{u".", true, 0, written}, DirEntry{u"..", true, 0, written}});
   }
   // The results are taken now: later changes to the folder do not change this search.
   Search search;
-  for (const DirEntry& entry : *listing) {
-    WIN32_FIND_DATAW data;
-    if (MatchesWildcard(wanted, entry.name) && FillFindData(entry, data)) {
-      search.entries.push_back(data);
-    }
-  }
-  if (search.entries.empty()) {
-    return fail(ERROR_FILE_NOT_FOUND);
+  if (const DWORD status = ListMatches(sim_.files.FullPath(pattern), &search);
+      status != ERROR_SUCCESS) {
+    return fail(status);
   }
   *findData = search.entries[0];
   search.next = 1;
-  const auto handle = reinterpret_cast<HANDLE>(NewHandleValue());
+  const auto handle = reinterpret_cast<HANDLE>(sim_.handles.New());
   searches_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(search));
-  Trace("FindFirstFileW", args, HandleText("find", handle) + " -> " + Quoted(findData->cFileName));
+  sim_.tracer.Trace("FindFirstFileW", args,
+                    sim_.tracer.HandleText("find", handle) + " -> " + Quoted(findData->cFileName));
   return handle;
 }
 
-BOOL SimWindows::FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) {
-  const std::string args = HandleText("find", search);
+BOOL SimFiles::FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) {
+  const std::string args = sim_.tracer.HandleText("find", search);
   auto found = searches_.find(reinterpret_cast<std::uintptr_t>(search));
   if (found == searches_.end()) {
-    return TraceBool("FindNextFileW", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_INVALID_HANDLE);
   }
   if (findData == nullptr) {
-    return TraceBool("FindNextFileW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("FindNextFileW", args, {})) {
-    return TraceBool("FindNextFileW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("FindNextFileW", args, {})) {
+    return sim_.tracer.TraceBool("FindNextFileW", args, *fault);
   }
   Search& state = found->second;
   if (state.next >= state.entries.size()) {
-    return TraceBool("FindNextFileW", args, ERROR_NO_MORE_FILES);
+    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_NO_MORE_FILES);
   }
   *findData = state.entries[state.next++];
-  return TraceBool("FindNextFileW", args, ERROR_SUCCESS, {}, Quoted(findData->cFileName));
+  return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_SUCCESS, {},
+                               Quoted(findData->cFileName));
 }
 
-BOOL SimWindows::FindClose(HANDLE search) {
-  const std::string args = HandleText("find", search);
+BOOL SimFiles::FindClose(HANDLE search) {
+  const std::string args = sim_.tracer.HandleText("find", search);
   if (searches_.erase(reinterpret_cast<std::uintptr_t>(search)) == 0) {
-    return TraceBool("FindClose", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.TraceBool("FindClose", args, ERROR_INVALID_HANDLE);
   }
   // A fault does not keep the search open: the handle is gone either way.
-  return TraceBool("FindClose", args, FaultFor("FindClose", args, {}).value_or(ERROR_SUCCESS));
+  return sim_.tracer.TraceBool("FindClose", args,
+                               sim_.faults.For("FindClose", args, {}).value_or(ERROR_SUCCESS));
 }
 
-namespace {
-
-// A folder path copied out as GetWindowsDirectoryW and GetSystemDirectoryW do: its length, or
-// the size needed (terminator included) when the buffer is too small.
-// `quoted` is the folder's trace text.
-UINT CopyFolder(const std::u16string& folder, const std::string& quoted, WCHAR* buffer,
-                UINT bufferChars, std::string* outputs) {
-  const auto length = static_cast<UINT>(folder.size());
-  if (buffer == nullptr || bufferChars <= length) {
-    *outputs = std::to_string(length + 1) + " -> too small";
-    return length + 1;
-  }
-  std::memcpy(buffer, folder.c_str(), (folder.size() + 1) * sizeof(WCHAR));
-  *outputs = std::to_string(length) + " -> " + quoted;
-  return length;
-}
-
-}  // namespace
-
-UINT SimWindows::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
-  const std::string args = std::to_string(bufferChars);
-  if (std::optional<DWORD> fault = FaultFor("GetWindowsDirectoryW", args, {})) {
-    lastError_ = *fault;
-    Trace("GetWindowsDirectoryW", args, "0 (" + Hex(*fault) + ")");
-    return 0;
-  }
-  std::string outputs;
-  const std::u16string folder = WindowsDirectory();
-  const UINT returned = CopyFolder(folder, Quoted(folder), buffer, bufferChars, &outputs);
-  Trace("GetWindowsDirectoryW", args, outputs);
-  return returned;
-}
-
-UINT SimWindows::GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) {
-  const std::string args = std::to_string(bufferChars);
-  if (std::optional<DWORD> fault = FaultFor("GetSystemDirectoryW", args, {})) {
-    lastError_ = *fault;
-    Trace("GetSystemDirectoryW", args, "0 (" + Hex(*fault) + ")");
-    return 0;
-  }
-  std::string outputs;
-  const std::u16string folder = SystemDirectory();
-  const UINT returned = CopyFolder(folder, Quoted(folder), buffer, bufferChars, &outputs);
-  Trace("GetSystemDirectoryW", args, outputs);
-  return returned;
-}
-
-std::u16string SimWindows::WindowsDirectory() const {
-  return Environment(u"SystemRoot").value_or(u"C:\\Windows");
-}
-
-std::u16string SimWindows::SystemDirectory() const {
-  return WindowsDirectory() + (Wow64() ? u"\\SysWOW64" : u"\\System32");
-}
-
-std::u16string SimWindows::FileSystemViewPath(std::u16string_view path) const {
-  const std::u16string full = files_.FullPath(path);
-  const std::u16string native = WindowsDirectory() + u"\\System32";
-  if (!Wow64() || full.size() < native.size() ||
-      FoldCase(full.substr(0, native.size())) != FoldCase(native) ||
-      (full.size() > native.size() && full[native.size()] != u'\\')) {
-    return full;
-  }
-  return SystemDirectory() + full.substr(native.size());
-}
-
-HANDLE SimWindows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,
-                               const void* /*security*/, DWORD disposition, DWORD flags,
-                               HANDLE /*templateFile*/) {
+HANDLE SimFiles::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,
+                             DWORD disposition, DWORD flags) {
   const std::string args = Quoted(fileName) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
                            std::to_string(disposition) + ", " + Hex(flags);
   auto fail = [&](DWORD status) {
-    lastError_ = status;
-    Trace("CreateFileW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
+    sim_.tracer.TraceError("CreateFileW", args, "INVALID_HANDLE_VALUE", status);
     return INVALID_HANDLE_VALUE;
   };
   if (fileName == nullptr) {
@@ -260,17 +198,17 @@ HANDLE SimWindows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareM
   if (disposition != OPEN_EXISTING || (access & ~GENERIC_READ) != 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("CreateFileW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("CreateFileW", args, {})) {
     return fail(*fault);
   }
-  const std::u16string full = files_.FullPath(fileName);
+  const std::u16string full = sim_.files.FullPath(fileName);
   if (HasWildcard(full)) {
     return fail(ERROR_INVALID_NAME);
   }
-  const std::optional<fs::path> host = files_.HostPath(full);
+  const std::optional<fs::path> host = sim_.files.HostPath(full);
   std::error_code error;
   if (!host || !fs::exists(*host, error)) {
-    const std::optional<fs::path> folder = files_.HostPath(ParentPath(full));
+    const std::optional<fs::path> folder = sim_.files.HostPath(ParentPath(full));
     return fail(folder && fs::is_directory(*folder, error) ? ERROR_FILE_NOT_FOUND
                                                            : ERROR_PATH_NOT_FOUND);
   }
@@ -284,27 +222,28 @@ HANDLE SimWindows::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareM
   // The file's bytes as they are at the open; the simulated machine has no other writer.
   OpenFile file;
   file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  const auto handle = reinterpret_cast<HANDLE>(NewHandleValue());
-  files_open_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(file));
-  Trace("CreateFileW", args, HandleText("file", handle));
+  const auto handle = reinterpret_cast<HANDLE>(sim_.handles.New());
+  open_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(file));
+  sim_.tracer.Trace("CreateFileW", args, sim_.tracer.HandleText("file", handle));
   return handle;
 }
 
-BOOL SimWindows::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-                          void* overlapped) {
-  const std::string args = HandleText("file", file) + ", " + std::to_string(bytesToRead);
-  auto found = files_open_.find(reinterpret_cast<std::uintptr_t>(file));
-  if (found == files_open_.end()) {
-    return TraceBool("ReadFile", args, ERROR_INVALID_HANDLE);
+BOOL SimFiles::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                        void* overlapped) {
+  const std::string args =
+      sim_.tracer.HandleText("file", file) + ", " + std::to_string(bytesToRead);
+  auto found = open_.find(reinterpret_cast<std::uintptr_t>(file));
+  if (found == open_.end()) {
+    return sim_.tracer.TraceBool("ReadFile", args, ERROR_INVALID_HANDLE);
   }
   if ((buffer == nullptr && bytesToRead != 0) || (bytesRead == nullptr && overlapped == nullptr)) {
-    return TraceBool("ReadFile", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("ReadFile", args, ERROR_INVALID_PARAMETER);
   }
   if (bytesRead != nullptr) {
     *bytesRead = 0;
   }
-  if (std::optional<DWORD> fault = FaultFor("ReadFile", args, {})) {
-    return TraceBool("ReadFile", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("ReadFile", args, {})) {
+    return sim_.tracer.TraceBool("ReadFile", args, *fault);
   }
   OpenFile& state = found->second;
   const std::size_t count = std::min<std::size_t>(bytesToRead, state.bytes.size() - state.position);
@@ -315,72 +254,78 @@ BOOL SimWindows::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* b
   if (bytesRead != nullptr) {
     *bytesRead = static_cast<DWORD>(count);
   }
-  return TraceBool("ReadFile", args, ERROR_SUCCESS, {}, std::to_string(count));
+  return sim_.tracer.TraceBool("ReadFile", args, ERROR_SUCCESS, {}, std::to_string(count));
 }
 
-BOOL SimWindows::CloseHandle(HANDLE handle) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (files_open_.erase(value) != 0) {
-    const std::string args = HandleText("file", handle);
-    return TraceBool("CloseHandle", args, FaultFor("CloseHandle", args, {}).value_or(0));
-  }
-  if (processes_.erase(value) != 0) {
-    const bool thread = threads_.erase(value) != 0;
-    const std::string args = HandleText(thread ? "thread" : "process", handle);
-    return TraceBool("CloseHandle", args, FaultFor("CloseHandle", args, {}).value_or(0));
-  }
-  return TraceBool("CloseHandle", HandleText("handle", handle), ERROR_INVALID_HANDLE);
+BOOL SimFiles::CloseFile(HANDLE file) {
+  open_.erase(reinterpret_cast<std::uintptr_t>(file));
+  const std::string args = sim_.tracer.HandleText("file", file);
+  return sim_.tracer.TraceBool("CloseHandle", args,
+                               sim_.faults.For("CloseHandle", args, {}).value_or(0));
 }
 
-void* SimWindows::CrtOpenAppend(const WCHAR* path) {
+void SimFiles::CrtWriteStdout(const WCHAR* text) {
+  if (text == nullptr) {
+    sim_.tracer.Trace("CrtWriteStdout", "null", "void");
+    return;
+  }
+  const std::string utf8 = Utf16ToUtf8(text);
+  stdout_ += utf8;
+  if (sim_.options.stdoutSink != nullptr) {
+    std::fwrite(utf8.data(), 1, utf8.size(), sim_.options.stdoutSink);
+  }
+  sim_.tracer.Trace("CrtWriteStdout", Quoted(text), "void");
+}
+
+void* SimFiles::CrtOpenAppend(const WCHAR* path) {
   const std::string args = Quoted(path);
   auto fail = [&] {
-    Trace("CrtOpenAppend", args, "null");
+    sim_.tracer.Trace("CrtOpenAppend", args, "null");
     return nullptr;
   };
-  if (path == nullptr || *path == 0 || FaultFor("CrtOpenAppend", args, {})) {
+  if (path == nullptr || *path == 0 || sim_.faults.For("CrtOpenAppend", args, {})) {
     return fail();
   }
-  const std::optional<fs::path> host = files_.Resolve(path);
+  const std::optional<fs::path> host = sim_.files.Resolve(path);
   if (!host) {
     return fail();
   }
   // Created when missing, as mode "a" does; only a regular file, and the open never blocks. The
   // file is written at once and cut back if the run's save fails.
   int fd = -1;
-  if (const int error = machine_.changes().OpenAppend(*host, &fd); error != 0) {
-    if (error == ENODEV && options_.stderrSink != nullptr) {
-      std::fprintf(options_.stderrSink, "orvcard: %s: not a regular file; no response written\n",
-                   host->c_str());
+  if (const int error = sim_.machine.changes().OpenAppend(*host, &fd); error != 0) {
+    if (error == ENODEV && sim_.options.stderrSink != nullptr) {
+      std::fprintf(sim_.options.stderrSink,
+                   "orvcard: %s: not a regular file; no response written\n", host->c_str());
     }
     return fail();
   }
-  const std::uintptr_t value = NewHandleValue();
+  const std::uintptr_t value = sim_.handles.New();
   crtFiles_.emplace(value, fd);
   void* handle = reinterpret_cast<void*>(value);
-  Trace("CrtOpenAppend", args, HandleText("crt", handle));
+  sim_.tracer.Trace("CrtOpenAppend", args, sim_.tracer.HandleText("crt", handle));
   return handle;
 }
 
-int SimWindows::CrtWriteText(void* file, const WCHAR* text) {
-  const std::string args = HandleText("crt", file) + ", " + Quoted(text);
+int SimFiles::CrtWriteText(void* file, const WCHAR* text) {
+  const std::string args = sim_.tracer.HandleText("crt", file) + ", " + Quoted(text);
   auto found = crtFiles_.find(reinterpret_cast<std::uintptr_t>(file));
   int written = -1;
-  if (found != crtFiles_.end() && text != nullptr && !FaultFor("CrtWriteText", args, {})) {
+  if (found != crtFiles_.end() && text != nullptr && !sim_.faults.For("CrtWriteText", args, {})) {
     const std::u16string_view wide(text);
     const std::string bytes = CrtBytes(wide);
     if (WriteAll(found->second, bytes) == 0) {
       written = static_cast<int>(wide.size());
     }
   }
-  Trace("CrtWriteText", args, std::to_string(written));
+  sim_.tracer.Trace("CrtWriteText", args, std::to_string(written));
   return written;
 }
 
-int SimWindows::CrtClose(void* file) {
-  const std::string args = HandleText("crt", file);
+int SimFiles::CrtClose(void* file) {
+  const std::string args = sim_.tracer.HandleText("crt", file);
   const int result = crtFiles_.erase(reinterpret_cast<std::uintptr_t>(file)) != 0 ? 0 : -1;
-  Trace("CrtClose", args, std::to_string(result));
+  sim_.tracer.Trace("CrtClose", args, std::to_string(result));
   return result;
 }
 

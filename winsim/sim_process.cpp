@@ -1,24 +1,26 @@
-// Processes of the simulated machine: the search path, and programs that run to their end
-// inside CreateProcessW. A program file is recognised by its first line, "#winsim-program NAME":
-// "cmd" is the command interpreter, "dpinst" the driver package installer. Each program run is
-// traced when it ends ("cmd" and "DPInst" lines), so its line comes before the line of the
-// CreateProcessW call that started it.
+// Programs run to their end inside CreateProcessW. A program file is recognised by its first
+// line, "#winsim-program NAME": "cmd" is the command interpreter, "dpinst" the driver package
+// installer. Each program run is traced when it ends ("cmd" and "DPInst" lines), so its line
+// comes before the line of the CreateProcessW call that started it.
+#include "winsim/sim_process.h"
+
 #include <cstring>
 #include <fstream>
 
 #include "platform/text.h"
 #include "winsim/cmd_line.h"
-#include "winsim/difx_store.h"
 #include "winsim/dpinst.h"
-#include "winsim/sim_windows.h"
 
 namespace winsim {
+
+using namespace orv;
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
+constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
 // The interpreter's exit status for a command that names no program file.
 constexpr DWORD kCommandNotFound = 9009;
 // The interpreter's exit status for a line that pipes or redirects, which it does not simulate
@@ -68,31 +70,57 @@ std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) 
   return strings;
 }
 
+// True when a present device has one of `ids` among its hardware identifiers.
+bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
+  const RegKey* enumKey = Registry::Open(hklm, kEnumKey);
+  if (enumKey == nullptr) {
+    return false;
+  }
+  for (const RegKey* enumerator : enumKey->Subkeys()) {
+    for (const RegKey* device : enumerator->Subkeys()) {
+      for (const RegKey* instance : device->Subkeys()) {
+        const RegValue* hardwareIds = instance->FindValue(u"HardwareID");
+        if (instance->FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
+          continue;
+        }
+        for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
+          for (const std::u16string& wanted : ids) {
+            if (SameName(id, wanted)) {
+              return true;
+            }
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-std::vector<std::u16string> SimWindows::SearchFolders(bool systemFolders) const {
+std::vector<std::u16string> SimProcesses::SearchFolders(bool systemFolders) const {
   std::vector<std::u16string> folders;
-  if (systemFolders && !options_.programFolder.empty()) {
-    folders.push_back(options_.programFolder);
+  if (systemFolders && !sim_.options.programFolder.empty()) {
+    folders.push_back(sim_.options.programFolder);
   }
-  folders.push_back(files_.currentDirectory());
+  folders.push_back(sim_.files.currentDirectory());
   if (systemFolders) {
-    folders.push_back(SystemDirectory());
-    folders.push_back(WindowsDirectory());
+    folders.push_back(system_.SystemDirectory());
+    folders.push_back(system_.WindowsDirectory());
   }
-  for (std::u16string& entry : SplitList(Environment(u"Path").value_or(u""))) {
+  for (std::u16string& entry : SplitList(system_.Environment(u"Path").value_or(u""))) {
     folders.push_back(std::move(entry));
   }
   return folders;
 }
 
-std::optional<std::u16string> SimWindows::FindFile(
+std::optional<std::u16string> SimProcesses::FindFile(
     std::u16string_view name, const std::vector<std::u16string>& folders) const {
   for (const std::u16string& folder : folders) {
     // A name with a folder of its own stands for itself (relative to the current directory).
-    const std::u16string candidate = files_.FullPath(
+    const std::u16string candidate = sim_.files.FullPath(
         HasFolder(name) ? std::u16string(name) : folder + u"\\" + std::u16string(name));
-    const std::optional<fs::path> host = files_.HostPath(FileSystemViewPath(candidate));
+    const std::optional<fs::path> host = sim_.files.HostPath(system_.FileSystemViewPath(candidate));
     std::error_code error;
     if (host && fs::is_regular_file(*host, error)) {
       return candidate;
@@ -101,17 +129,17 @@ std::optional<std::u16string> SimWindows::FindFile(
   return std::nullopt;
 }
 
-std::optional<std::u16string> SimWindows::FindCommand(std::u16string_view name) const {
+std::optional<std::u16string> SimProcesses::FindCommand(std::u16string_view name) const {
   std::vector<std::u16string> names = {std::u16string(name)};
   if (!HasExtension(name)) {
     names.clear();
     for (const std::u16string& extension :
-         SplitList(Environment(u"PATHEXT").value_or(std::u16string(kDefaultPathExt)))) {
+         SplitList(system_.Environment(u"PATHEXT").value_or(std::u16string(kDefaultPathExt)))) {
       names.push_back(std::u16string(name) + extension);
     }
   }
   const std::vector<std::u16string> folders =
-      HasFolder(name) ? std::vector<std::u16string>{files_.currentDirectory()}
+      HasFolder(name) ? std::vector<std::u16string>{sim_.files.currentDirectory()}
                       : SearchFolders(false);
   for (const std::u16string& folder : folders) {
     for (const std::u16string& candidate : names) {
@@ -123,19 +151,48 @@ std::optional<std::u16string> SimWindows::FindCommand(std::u16string_view name) 
   return std::nullopt;
 }
 
-DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                              DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
+DWORD SimProcesses::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) {
+  const std::string args = Quoted(name) + ", " + std::to_string(bufferChars);
+  auto traced = [&](DWORD returned, const std::string& suffix) {
+    sim_.tracer.Trace("GetEnvironmentVariableW", args, std::to_string(returned) + suffix);
+    return returned;
+  };
+  DWORD status = name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS) {
+    status = sim_.faults.For("GetEnvironmentVariableW", args, {}).value_or(ERROR_SUCCESS);
+  }
+  std::optional<std::u16string> value;
+  if (status == ERROR_SUCCESS) {
+    value = system_.Environment(name);
+    status = value ? ERROR_SUCCESS : ERROR_ENVVAR_NOT_FOUND;
+  }
+  if (status != ERROR_SUCCESS) {
+    sim_.tracer.TraceError("GetEnvironmentVariableW", args, "0", status);
+    return 0;
+  }
+  const auto length = static_cast<DWORD>(value->size());
+  if (buffer == nullptr || bufferChars <= length) {
+    return traced(length + 1, " -> too small");
+  }
+  std::memcpy(buffer, value->c_str(), (value->size() + 1) * sizeof(WCHAR));
+  if (length == 0) {
+    sim_.lastError = ERROR_SUCCESS;  // tells an empty value from a failure
+  }
+  return traced(length, " -> " + Quoted(*value));
+}
+
+DWORD SimProcesses::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
+                                DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
   const std::string args = Quoted(path) + ", " + Quoted(fileName) + ", " + Quoted(extension) +
                            ", " + std::to_string(bufferChars);
   auto fail = [&](DWORD status) {
-    lastError_ = status;
-    Trace("SearchPathW", args, "0 (" + Hex(status) + ")");
+    sim_.tracer.TraceError("SearchPathW", args, "0", status);
     return DWORD{0};
   };
   if (fileName == nullptr || *fileName == 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("SearchPathW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("SearchPathW", args, {})) {
     return fail(*fault);
   }
   std::u16string name = fileName;
@@ -144,7 +201,7 @@ DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WC
   }
   // A name with a folder is looked up only there (relative to the current directory).
   const std::vector<std::u16string> folders =
-      HasFolder(name)   ? std::vector<std::u16string>{files_.currentDirectory()}
+      HasFolder(name)   ? std::vector<std::u16string>{sim_.files.currentDirectory()}
       : path != nullptr ? SplitList(path)
                         : SearchFolders(true);
   const std::optional<std::u16string> found = FindFile(name, folders);
@@ -153,103 +210,114 @@ DWORD SimWindows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WC
   }
   const auto length = static_cast<DWORD>(found->size());
   if (buffer == nullptr || bufferChars <= length) {
-    Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
+    sim_.tracer.Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
     return length + 1;
   }
   std::memcpy(buffer, found->c_str(), (found->size() + 1) * sizeof(WCHAR));
   if (filePart != nullptr) {
     *filePart = buffer + (found->find_last_of(u'\\') + 1);
   }
-  Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
+  sim_.tracer.Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
   return length;
 }
 
-BOOL SimWindows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
-                                PROCESS_INFORMATION* info) {
+// The program: the application name as given (no search, no extension added), else the first
+// token of the command line, with ".exe" when it has no extension, searched for.
+std::optional<std::u16string> SimProcesses::ProgramOf(const WCHAR* applicationName,
+                                                      const WCHAR* commandLine) const {
+  if (applicationName != nullptr) {
+    return sim_.files.FullPath(applicationName);
+  }
+  std::u16string name = FirstToken(commandLine, nullptr);
+  if (!HasExtension(name)) {
+    name += u".exe";
+  }
+  return HasFolder(name) ? sim_.files.FullPath(name) : FindFile(name, SearchFolders(true));
+}
+
+BOOL SimProcesses::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
+                                  PROCESS_INFORMATION* info) {
   const std::string args = Quoted(applicationName) + ", " + Quoted(commandLine);
   if ((applicationName == nullptr && commandLine == nullptr) || info == nullptr) {
-    return TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("CreateProcessW", args, {})) {
-    return TraceBool("CreateProcessW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("CreateProcessW", args, {})) {
+    return sim_.tracer.TraceBool("CreateProcessW", args, *fault);
   }
-  // The program: the application name as given (no search, no extension added), else the
-  // first token of the command line, with ".exe" when it has no extension, searched for.
-  std::u16string program;
-  if (applicationName != nullptr) {
-    program = files_.FullPath(applicationName);
-  } else {
-    std::u16string name = FirstToken(commandLine, nullptr);
-    if (!HasExtension(name)) {
-      name += u".exe";
-    }
-    const std::optional<std::u16string> found =
-        HasFolder(name) ? files_.FullPath(name) : FindFile(name, SearchFolders(true));
-    if (!found) {
-      return TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
-    }
-    program = *found;
+  const std::optional<std::u16string> program = ProgramOf(applicationName, commandLine);
+  if (!program) {
+    return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
   }
   DWORD startError = ERROR_SUCCESS;
   const DWORD exitCode =
-      RunProgram(program, commandLine != nullptr ? commandLine : applicationName, &startError);
+      RunProgram(*program, commandLine != nullptr ? commandLine : applicationName, &startError);
   if (startError != ERROR_SUCCESS) {
-    return TraceBool("CreateProcessW", args, startError);
+    return sim_.tracer.TraceBool("CreateProcessW", args, startError);
   }
-  const std::uintptr_t process = NewHandleValue();
-  const std::uintptr_t thread = NewHandleValue();
+  const std::uintptr_t process = sim_.handles.New();
+  const std::uintptr_t thread = sim_.handles.New();
   processes_[process] = exitCode;
   processes_[thread] = exitCode;
   threads_.insert(thread);
   *info = PROCESS_INFORMATION{reinterpret_cast<HANDLE>(process), reinterpret_cast<HANDLE>(thread),
                               nextProcessId_, nextProcessId_ + 4};
   nextProcessId_ += 8;
-  return TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
-                   HandleText("process", info->hProcess) + ", " +
-                       HandleText("thread", info->hThread) + ", exit " + Hex(exitCode));
+  return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
+                               sim_.tracer.HandleText("process", info->hProcess) + ", " +
+                                   sim_.tracer.HandleText("thread", info->hThread) + ", exit " +
+                                   Hex(exitCode));
 }
 
-DWORD SimWindows::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+DWORD SimProcesses::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  const std::string args = HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) +
-                           ", " + Hex(milliseconds);
+  const std::string args =
+      sim_.tracer.HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) + ", " +
+      Hex(milliseconds);
   DWORD status = processes_.count(value) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   if (status == ERROR_SUCCESS) {
-    status = FaultFor("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
   }
   // Every simulated process has ended by the time its handle exists.
   if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-    Trace("WaitForSingleObject", args, "WAIT_FAILED (" + Hex(status) + ")");
+    sim_.tracer.TraceError("WaitForSingleObject", args, "WAIT_FAILED", status);
     return WAIT_FAILED;
   }
-  Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
+  sim_.tracer.Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
   return WAIT_OBJECT_0;
 }
 
-BOOL SimWindows::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+BOOL SimProcesses::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
   const auto value = reinterpret_cast<std::uintptr_t>(process);
-  const std::string args = HandleText("process", process);
+  const std::string args = sim_.tracer.HandleText("process", process);
   auto found = processes_.find(value);
   if (found == processes_.end() || threads_.count(value) != 0) {
-    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
   }
   if (exitCode == nullptr) {
-    return TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = FaultFor("GetExitCodeProcess", args, {})) {
-    return TraceBool("GetExitCodeProcess", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For("GetExitCodeProcess", args, {})) {
+    return sim_.tracer.TraceBool("GetExitCodeProcess", args, *fault);
   }
   *exitCode = found->second;
-  return TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
+  return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
 }
 
-DWORD SimWindows::RunProgram(std::u16string_view program, std::u16string_view commandLine,
-                             DWORD* startError) {
+BOOL SimProcesses::CloseProcess(HANDLE handle) {
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  processes_.erase(value);
+  const bool thread = threads_.erase(value) != 0;
+  const std::string args = sim_.tracer.HandleText(thread ? "thread" : "process", handle);
+  return sim_.tracer.TraceBool("CloseHandle", args,
+                               sim_.faults.For("CloseHandle", args, {}).value_or(0));
+}
+
+DWORD SimProcesses::RunProgram(std::u16string_view program, std::u16string_view commandLine,
+                               DWORD* startError) {
   *startError = ERROR_SUCCESS;
-  const std::u16string file = FileSystemViewPath(program);
-  const std::optional<fs::path> host = files_.HostPath(file);
-  const std::optional<fs::path> folder = files_.HostPath(ParentPath(file));
+  const std::u16string file = system_.FileSystemViewPath(program);
+  const std::optional<fs::path> host = sim_.files.HostPath(file);
+  const std::optional<fs::path> folder = sim_.files.HostPath(ParentPath(file));
   std::error_code error;
   if (!host || !fs::exists(*host, error)) {
     *startError =
@@ -282,7 +350,7 @@ DWORD SimWindows::RunProgram(std::u16string_view program, std::u16string_view co
 // machine's environment, commands joined by &, && and ||, each program found in the current
 // directory and then along Path. It prints nothing, runs no built-in command and no batch file,
 // and does not pipe or redirect.
-DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
+DWORD SimProcesses::RunInterpreter(std::u16string_view commandLine) {
   std::u16string_view arguments;
   FirstToken(commandLine, &arguments);
   const std::optional<InterpreterRequest> request = ParseInterpreterSwitches(arguments);
@@ -293,9 +361,9 @@ DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
                            [&](std::u16string_view name) { return FindCommand(name).has_value(); })
           : std::u16string();
   const std::u16string line =
-      ExpandVariables(text, [&](std::u16string_view name) { return Environment(name); });
+      ExpandVariables(text, [&](std::u16string_view name) { return system_.Environment(name); });
   const std::string args = Quoted(line);
-  DWORD status = FaultFor("cmd", args, {}).value_or(ERROR_SUCCESS);
+  DWORD status = sim_.faults.For("cmd", args, {}).value_or(ERROR_SUCCESS);
   const std::optional<std::vector<ChainedCommand>> commands = SplitCommands(line);
   if (status == ERROR_SUCCESS && !commands) {
     status = kUnsupportedLine;
@@ -318,24 +386,24 @@ DWORD SimWindows::RunInterpreter(std::u16string_view commandLine) {
       }
     }
   }
-  Trace("cmd", args, Hex(status));
+  sim_.tracer.Trace("cmd", args, Hex(status));
   return status;
 }
 
 // The driver package installer: /u INF uninstalls that package; otherwise it installs every
 // INF file of its own folder (or of /path DIR), in listing order, and reports the outcome in
 // its exit status. It shows nothing, with or without /s and /q.
-DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view commandLine) {
+DWORD SimProcesses::RunInstaller(std::u16string_view program, std::u16string_view commandLine) {
   std::u16string_view arguments;
   FirstToken(commandLine, &arguments);
   const std::string args = Quoted(arguments);
   const InstallerOptions options = ParseInstallerOptions(SplitArguments(arguments));
-  DifxStore store(files_, machine_.changes(), WindowsDirectory(), StoreArchitecture());
+  DifxStore store = difx_.Store();
   const DWORD flags = DRIVER_PACKAGE_SILENT |
                       (options.legacyMode ? DRIVER_PACKAGE_LEGACY_MODE : 0) |
                       (options.force ? DRIVER_PACKAGE_FORCE : 0);
   DWORD exitStatus;
-  if (std::optional<DWORD> fault = FaultFor("DPInst", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For("DPInst", args, {})) {
     exitStatus = *fault;
   } else if (!options.invalid.empty()) {
     exitStatus = kInstallerUsageError;
@@ -345,8 +413,8 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
     exitStatus = status == ERROR_SUCCESS ? 0 : InstallerExitStatus(0, 0, 1, false);
   } else {
     const std::u16string folder =
-        options.path ? files_.FullPath(*options.path) : std::u16string(ParentPath(program));
-    const std::optional<fs::path> host = files_.HostPath(folder);
+        options.path ? sim_.files.FullPath(*options.path) : std::u16string(ParentPath(program));
+    const std::optional<fs::path> host = sim_.files.HostPath(folder);
     unsigned installed = 0;
     unsigned storeOnly = 0;
     unsigned failed = 0;
@@ -360,7 +428,7 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
       if (store.Install(inf, flags) != ERROR_SUCCESS) {
         ++failed;
       } else if (store.Read(inf, &package) == ERROR_SUCCESS &&
-                 AnyDevicePresent(package.inf.DeviceIds())) {
+                 AnyDevicePresent(sim_.machine.registry().HKLM(), package.inf.DeviceIds())) {
         ++installed;
       } else {
         ++storeOnly;
@@ -368,33 +436,8 @@ DWORD SimWindows::RunInstaller(std::u16string_view program, std::u16string_view 
     }
     exitStatus = InstallerExitStatus(installed, storeOnly, failed, false);
   }
-  Trace("DPInst", args, Hex(exitStatus));
+  sim_.tracer.Trace("DPInst", args, Hex(exitStatus));
   return exitStatus;
-}
-
-bool SimWindows::AnyDevicePresent(const std::vector<std::u16string>& ids) const {
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
-  if (enumKey == nullptr) {
-    return false;
-  }
-  for (const RegKey* enumerator : enumKey->Subkeys()) {
-    for (const RegKey* device : enumerator->Subkeys()) {
-      for (const RegKey* instance : device->Subkeys()) {
-        const RegValue* hardwareIds = instance->FindValue(u"HardwareID");
-        if (instance->FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
-          continue;
-        }
-        for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
-          for (const std::u16string& wanted : ids) {
-            if (SameName(id, wanted)) {
-              return true;
-            }
-          }
-        }
-      }
-    }
-  }
-  return false;
 }
 
 }  // namespace winsim

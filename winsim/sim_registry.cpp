@@ -1,12 +1,13 @@
-// The registry functions over the machine's registry. HKEY_LOCAL_MACHINE is the one predefined
-// key; every other HKEY is a handle in keys_, which shares ownership of its key so that a handle
-// to a deleted key stays valid and fails with ERROR_KEY_DELETED.
+#include "winsim/sim_registry.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "winsim/sim_windows.h"
+#include "winsim/sim_setupapi.h"
 
 namespace winsim {
+
+using namespace orv;
 
 namespace {
 
@@ -23,10 +24,8 @@ std::string SizeText(const void* buffer, const DWORD* size) {
   return std::to_string(*size);
 }
 
-}  // namespace
-
-std::shared_ptr<RegKey> SimWindows::OpenShared(std::shared_ptr<RegKey> from,
-                                               std::u16string_view path) {
+// The key at `path` below `from`, sharing ownership as a handle does; null when missing.
+std::shared_ptr<RegKey> OpenBelow(std::shared_ptr<RegKey> from, std::u16string_view path) {
   ForEachKeyName(path, [&](std::u16string_view name) {
     from = from->SharedSubkey(name);
     return from != nullptr;
@@ -34,38 +33,44 @@ std::shared_ptr<RegKey> SimWindows::OpenShared(std::shared_ptr<RegKey> from,
   return from;
 }
 
-std::shared_ptr<RegKey> SimWindows::KeyOf(HKEY key) const {
+}  // namespace
+
+std::shared_ptr<RegKey> SimRegistry::OpenShared(std::u16string_view path) const {
+  return OpenBelow(KeyOf(HKEY_LOCAL_MACHINE), path);
+}
+
+std::shared_ptr<RegKey> SimRegistry::KeyOf(HKEY key) const {
   if (key == HKEY_LOCAL_MACHINE) {
     // The root lives as long as the registry; the handle does not own it.
-    return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), &machine_.registry().HKLM());
+    return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), &sim_.machine.registry().HKLM());
   }
   auto it = keys_.find(reinterpret_cast<std::uintptr_t>(key));
   return it == keys_.end() ? nullptr : it->second;
 }
 
-HKEY SimWindows::NewKeyHandle(std::shared_ptr<RegKey> key) {
-  const std::uintptr_t value = NewHandleValue();
+HKEY SimRegistry::NewKeyHandle(std::shared_ptr<RegKey> key) {
+  const std::uintptr_t value = sim_.handles.New();
   keys_.emplace(value, std::move(key));
   return reinterpret_cast<HKEY>(value);
 }
 
-SimWindows::KeyCall SimWindows::BeginKeyCall(HKEY handle, std::string_view api,
-                                             std::string_view args) {
+SimRegistry::KeyCall SimRegistry::BeginKeyCall(HKEY handle, std::string_view api,
+                                               std::string_view args) {
   KeyCall call;
   call.key = KeyOf(handle);
   if (call.key == nullptr) {
     call.status = ERROR_INVALID_HANDLE;
     return call;
   }
-  const RegKey* instance = InstanceOf(*call.key, &call.device);
-  call.status = FaultFor(api, args, call.device, instance).value_or(ERROR_SUCCESS);
+  const RegKey* instance = DeviceInstanceOf(sim_.machine.registry(), *call.key, &call.device);
+  call.status = sim_.faults.For(api, args, call.device, instance).value_or(ERROR_SUCCESS);
   if (call.status == ERROR_SUCCESS && call.key->deleted()) {
     call.status = ERROR_KEY_DELETED;
   }
   return call;
 }
 
-std::u16string SimWindows::RegistryViewPath(HKEY key, std::u16string_view subKey) const {
+std::u16string SimRegistry::RegistryViewPath(HKEY key, std::u16string_view subKey) const {
   static constexpr std::u16string_view kSoftware = u"SOFTWARE";
   static constexpr std::u16string_view kView = u"WOW6432Node";
   std::vector<std::u16string_view> names;
@@ -75,44 +80,42 @@ std::u16string SimWindows::RegistryViewPath(HKEY key, std::u16string_view subKey
   });
   // Every key below SOFTWARE is redirected here: the few that Windows shares between the two
   // views are not ones the tool opens.
-  if (!Wow64() || key != HKEY_LOCAL_MACHINE || names.empty() || !SameName(names[0], kSoftware) ||
-      (names.size() > 1 && SameName(names[1], kView))) {
+  if (!system_.Wow64() || key != HKEY_LOCAL_MACHINE || names.empty() ||
+      !SameName(names[0], kSoftware) || (names.size() > 1 && SameName(names[1], kView))) {
     return std::u16string(subKey);
   }
   const std::u16string_view rest = subKey.substr(names[0].data() + names[0].size() - subKey.data());
   return std::u16string(names[0]) + u"\\" + std::u16string(kView) + std::u16string(rest);
 }
 
-LONG SimWindows::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
-                               HKEY* result) {
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+LONG SimRegistry::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
+                                HKEY* result) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
+                           Hex(options) + ", " + Hex(sam);
   KeyCall call = BeginKeyCall(key, "RegOpenKeyExW", args);
   if (call.status == ERROR_SUCCESS && result == nullptr) {
     call.status = ERROR_INVALID_PARAMETER;
   }
   std::shared_ptr<RegKey> opened;
   if (call.status == ERROR_SUCCESS) {
-    opened = OpenShared(call.key, RegistryViewPath(key, TextOrEmpty(subKey)));
+    opened = OpenBelow(call.key, RegistryViewPath(key, TextOrEmpty(subKey)));
     call.status = opened == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
     if (result != nullptr) {
       *result = nullptr;
     }
-    return TraceStatus("RegOpenKeyExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegOpenKeyExW", args, call.status, call.device);
   }
   *result = NewKeyHandle(std::move(opened));
-  return TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device, HandleText("key", *result));
+  return sim_.tracer.TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device,
+                                 sim_.tracer.HandleText("key", *result));
 }
 
-LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
-                                 DWORD options, REGSAM sam, const void* security, HKEY* result,
-                                 DWORD* disposition) {
-  (void)keyClass;
-  (void)security;
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(subKey) + ", " + Hex(options) + ", " + Hex(sam);
+LONG SimRegistry::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, DWORD options,
+                                  REGSAM sam, HKEY* result, DWORD* disposition) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
+                           Hex(options) + ", " + Hex(sam);
   KeyCall call = BeginKeyCall(key, "RegCreateKeyExW", args);
   if (call.status == ERROR_SUCCESS && (subKey == nullptr || reserved != 0 || result == nullptr)) {
     call.status = ERROR_INVALID_PARAMETER;
@@ -121,7 +124,7 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
     if (result != nullptr) {
       *result = nullptr;
     }
-    return TraceStatus("RegCreateKeyExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegCreateKeyExW", args, call.status, call.device);
   }
   std::shared_ptr<RegKey> created = call.key;
   bool isNew = false;
@@ -139,31 +142,32 @@ LONG SimWindows::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, 
   if (disposition != nullptr) {
     *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
-  return TraceStatus("RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
-                     HandleText("key", *result) + (isNew ? ", created" : ", opened"));
+  return sim_.tracer.TraceStatus(
+      "RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
+      sim_.tracer.HandleText("key", *result) + (isNew ? ", created" : ", opened"));
 }
 
-LONG SimWindows::RegCloseKey(HKEY key) {
-  const std::string args = HandleText("key", key);
+LONG SimRegistry::RegCloseKey(HKEY key) {
+  const std::string args = sim_.tracer.HandleText("key", key);
   const bool open = keys_.count(reinterpret_cast<std::uintptr_t>(key)) != 0;
   DWORD status = open || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   std::string device;
   if (open) {
-    InstanceOf(*KeyOf(key), &device);
+    DeviceInstanceOf(sim_.machine.registry(), *KeyOf(key), &device);
   }
   if (status == ERROR_SUCCESS) {
-    status = FaultFor("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS && open) {
     keys_.erase(reinterpret_cast<std::uintptr_t>(key));
   }
-  return TraceStatus("RegCloseKey", args, status, device);
+  return sim_.tracer.TraceStatus("RegCloseKey", args, status, device);
 }
 
-LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
-                                  BYTE* data, DWORD* dataSize) {
-  const std::string args =
-      HandleText("key", key) + ", " + Quoted(valueName) + ", " + SizeText(data, dataSize);
+LONG SimRegistry::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
+                                   BYTE* data, DWORD* dataSize) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
+                           SizeText(data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegQueryValueExW", args);
   if (call.status == ERROR_SUCCESS &&
       (reserved != nullptr || (data != nullptr && dataSize == nullptr))) {
@@ -175,7 +179,7 @@ LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reser
     call.status = value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceStatus("RegQueryValueExW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegQueryValueExW", args, call.status, call.device);
   }
   const auto needed = static_cast<DWORD>(value->data.size());
   const bool fits = data == nullptr || *dataSize >= needed;
@@ -192,13 +196,13 @@ LONG SimWindows::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reser
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
-                     outputs);
+  return sim_.tracer.TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
+                                 call.device, outputs);
 }
 
-LONG SimWindows::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
-                                const BYTE* data, DWORD dataSize) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(valueName) + ", " +
+LONG SimRegistry::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
+                                 const BYTE* data, DWORD dataSize) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
                            Hex(reserved) + ", " + Hex(type) + ", " + DataText(type, data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegSetValueExW", args);
   if (call.status == ERROR_SUCCESS && reserved != 0) {
@@ -211,13 +215,14 @@ LONG SimWindows::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved
     const BYTE* end = data == nullptr ? data : data + dataSize;
     call.key->SetValue(TextOrEmpty(valueName), type, std::vector<std::uint8_t>(data, end));
   }
-  return TraceStatus("RegSetValueExW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegSetValueExW", args, call.status, call.device);
 }
 
-LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
-                               DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
-  const std::string args = HandleText("key", key) + ", " + std::to_string(index) + ", " +
-                           SizeText(valueName, valueNameChars) + ", " + SizeText(data, dataSize);
+LONG SimRegistry::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
+                                DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + std::to_string(index) +
+                           ", " + SizeText(valueName, valueNameChars) + ", " +
+                           SizeText(data, dataSize);
   KeyCall call = BeginKeyCall(key, "RegEnumValueW", args);
   if (call.status == ERROR_SUCCESS &&
       (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
@@ -233,7 +238,7 @@ LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* v
     call.status = ERROR_MORE_DATA;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceStatus("RegEnumValueW", args, call.status, call.device);
+    return sim_.tracer.TraceStatus("RegEnumValueW", args, call.status, call.device);
   }
   // The name, its length and the type are delivered even when the data does not fit.
   std::memcpy(valueName, value->name.c_str(), (value->name.size() + 1) * sizeof(WCHAR));
@@ -253,21 +258,21 @@ LONG SimWindows::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* v
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, call.device,
-                     outputs);
+  return sim_.tracer.TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
+                                 call.device, outputs);
 }
 
-LONG SimWindows::RegDeleteValueW(HKEY key, const WCHAR* valueName) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(valueName);
+LONG SimRegistry::RegDeleteValueW(HKEY key, const WCHAR* valueName) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName);
   KeyCall call = BeginKeyCall(key, "RegDeleteValueW", args);
   if (call.status == ERROR_SUCCESS && !call.key->DeleteValue(TextOrEmpty(valueName))) {
     call.status = ERROR_FILE_NOT_FOUND;
   }
-  return TraceStatus("RegDeleteValueW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegDeleteValueW", args, call.status, call.device);
 }
 
-LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
-  const std::string args = HandleText("key", key) + ", " + Quoted(subKey);
+LONG SimRegistry::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
+  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey);
   KeyCall call = BeginKeyCall(key, "RegDeleteKeyW", args);
   if (call.status == ERROR_SUCCESS && subKey == nullptr) {
     call.status = ERROR_INVALID_PARAMETER;
@@ -275,7 +280,7 @@ LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
   std::shared_ptr<RegKey> target;
   if (call.status == ERROR_SUCCESS) {
     // An empty name deletes the key of the handle itself.
-    target = OpenShared(call.key, RegistryViewPath(key, subKey));
+    target = OpenBelow(call.key, RegistryViewPath(key, subKey));
     call.status = target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   // A root cannot go, nor a key that still has subkeys.
@@ -285,7 +290,7 @@ LONG SimWindows::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
   if (call.status == ERROR_SUCCESS) {
     target->parent()->DeleteSubkeyTree(target->name());
   }
-  return TraceStatus("RegDeleteKeyW", args, call.status, call.device);
+  return sim_.tracer.TraceStatus("RegDeleteKeyW", args, call.status, call.device);
 }
 
 }  // namespace winsim

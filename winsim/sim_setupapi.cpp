@@ -1,14 +1,14 @@
-// Device sets and the COM port database over the machine's registry. A device instance is the key
-// SYSTEM\CurrentControlSet\Enum\<enumerator>\<device>\<instance>; its hardware key is the
-// subkey "Device Parameters", its software key Control\Class\<Driver value>, and it is present
-// when it has the subkey "Control".
+#include "winsim/sim_setupapi.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "platform/text.h"
-#include "winsim/sim_windows.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
+
+using namespace orv;
 
 namespace {
 
@@ -16,8 +16,6 @@ constexpr DWORD DICS_FLAG_CONFIGSPECIFIC = 2;
 
 constexpr std::u16string_view kEnumKey = u"SYSTEM\\CurrentControlSet\\Enum";
 constexpr std::u16string_view kClassKey = u"SYSTEM\\CurrentControlSet\\Control\\Class";
-constexpr std::u16string_view kComDatabaseKey =
-    u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
 constexpr std::u16string_view kHardwareKey = u"Device Parameters";
 
 // The device registry properties and the instance values that hold them.
@@ -46,19 +44,6 @@ const Property* FindProperty(DWORD code) {
     }
   }
   return nullptr;
-}
-
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') {
-    return c - u'0';
-  }
-  if (c >= u'a' && c <= u'f') {
-    return c - u'a' + 10;
-  }
-  if (c >= u'A' && c <= u'F') {
-    return c - u'A' + 10;
-  }
-  return -1;
 }
 
 // "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}", or nothing.
@@ -130,18 +115,41 @@ void DeleteKeyAt(RegKey& hklm, const std::optional<std::u16string>& path) {
   }
 }
 
-std::vector<std::uint8_t> DwordBytes(DWORD value) {
-  std::vector<std::uint8_t> bytes(4);
-  std::memcpy(bytes.data(), &value, 4);
-  return bytes;
+// The text of a value of `key` up to its first NUL, whatever its type; empty when missing.
+std::u16string ValueText(const RegKey& key, std::u16string_view name) {
+  const RegValue* value = key.FindValue(name);
+  return value == nullptr ? std::u16string() : TextOfData(value->data);
+}
+
+// The names an enumerator text selects, whole and from the left: enumerator, device, instance
+// ("ORVPCARD_ENUM", "ORVPCARD_ENUM\\ORVPCARD_SERP"); none for a null or empty text, which selects
+// every device. Nothing when the text can select no device: an empty name or more than three.
+std::optional<std::vector<std::u16string_view>> EnumeratorNames(const WCHAR* enumerator) {
+  std::vector<std::u16string_view> names;
+  if (enumerator == nullptr || *enumerator == 0) {
+    return names;
+  }
+  const std::u16string_view text(enumerator);
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(text.find(u'\\', start), text.size());
+    names.push_back(text.substr(start, end - start));
+    if (names.back().empty()) {
+      return std::nullopt;
+    }
+    if (end == text.size()) {
+      break;
+    }
+    start = end + 1;
+  }
+  return names.size() > 3 ? std::nullopt : std::optional(names);
 }
 
 }  // namespace
 
 // --- Members and instances ---
 
-const RegKey* SimWindows::InstanceOf(const RegKey& key, std::string* path) const {
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
+const RegKey* DeviceInstanceOf(const Registry& registry, const RegKey& key, std::string* path) {
+  const RegKey* enumKey = Registry::Open(registry.HKLM(), kEnumKey);
   if (enumKey == nullptr) {
     return nullptr;
   }
@@ -161,22 +169,22 @@ const RegKey* SimWindows::InstanceOf(const RegKey& key, std::string* path) const
   return nullptr;
 }
 
-std::string SimWindows::MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
-  std::string text = HandleText("set", set);
+std::string SimSetupApi::MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
+  std::string text = sim_.tracer.HandleText("set", set);
   if (device == nullptr) {
     return text + ", null";
   }
   return text + "[" + (device->Reserved == 0 ? "?" : std::to_string(device->Reserved - 1)) + "]";
 }
 
-SimWindows::DeviceSet* SimWindows::SetOf(HDEVINFO set) {
+SimSetupApi::DeviceSet* SimSetupApi::SetOf(HDEVINFO set) {
   auto it = sets_.find(reinterpret_cast<std::uintptr_t>(set));
   return it == sets_.end() ? nullptr : &it->second;
 }
 
-SimWindows::MemberCall SimWindows::BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device,
-                                                   std::string_view api, std::string_view args,
-                                                   bool needsNode) {
+SimSetupApi::MemberCall SimSetupApi::BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device,
+                                                     std::string_view api, std::string_view args,
+                                                     bool needsNode) {
   MemberCall call;
   call.set = SetOf(set);
   if (call.set == nullptr) {
@@ -192,7 +200,7 @@ SimWindows::MemberCall SimWindows::BeginMemberCall(HDEVINFO set, const SP_DEVINF
   call.member = &call.set->members[device->Reserved - 1];
   call.device = call.member->path;
   call.status =
-      FaultFor(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
+      sim_.faults.For(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
   if (call.status == ERROR_SUCCESS && needsNode && call.member->instance->deleted()) {
     call.status = ERROR_NO_SUCH_DEVINST;
   }
@@ -201,36 +209,8 @@ SimWindows::MemberCall SimWindows::BeginMemberCall(HDEVINFO set, const SP_DEVINF
 
 // --- Device sets ---
 
-HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator,
-                                          HWND parent, DWORD flags) {
-  (void)parent;
-  const std::string args = GuidText(classGuid) + ", " + Quoted(enumerator) + ", " + Hex(flags);
-  DWORD status = classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0
-                     ? ERROR_INVALID_PARAMETER
-                     : FaultFor("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
-  if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-    Trace("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE (" + Hex(status) + ")");
-    return INVALID_HANDLE_VALUE;
-  }
-
-  // The text selects whole names from the left: enumerator, device, instance. An enumerator that
-  // lists nothing gives an empty set.
-  std::vector<std::u16string_view> names;
-  bool selectsNothing = false;
-  if (enumerator != nullptr && *enumerator != 0) {
-    std::u16string_view text(enumerator);
-    for (std::size_t start = 0;;) {
-      const std::size_t end = std::min(text.find(u'\\', start), text.size());
-      names.push_back(text.substr(start, end - start));
-      selectsNothing = selectsNothing || names.back().empty();
-      if (end == text.size()) {
-        break;
-      }
-      start = end + 1;
-    }
-    selectsNothing = selectsNothing || names.size() > 3;
-  }
+SimSetupApi::DeviceSet SimSetupApi::CollectMembers(const std::vector<std::u16string_view>& names,
+                                                   const GUID* classGuid, DWORD flags) {
   auto pick = [&](const RegKey* parentKey, std::size_t level) {
     if (level >= names.size()) {
       return parentKey->Subkeys();
@@ -239,11 +219,9 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
     return named == nullptr ? std::vector<RegKey*>{} : std::vector<RegKey*>{named};
   };
   const bool wantsClass = classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0;
-
   DeviceSet built;
-  const RegKey* enumKey = Registry::Open(machine_.registry().HKLM(), kEnumKey);
-  for (RegKey* enumeratorKey :
-       enumKey == nullptr || selectsNothing ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
+  const RegKey* enumKey = Registry::Open(sim_.machine.registry().HKLM(), kEnumKey);
+  for (RegKey* enumeratorKey : enumKey == nullptr ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
     for (RegKey* deviceKey : pick(enumeratorKey, 1)) {
       for (RegKey* instanceKey : pick(deviceKey, 2)) {
         if ((flags & DIGCF_PRESENT) != 0 && instanceKey->FindSubkey(u"Control") == nullptr) {
@@ -264,18 +242,34 @@ HDEVINFO SimWindows::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* en
       }
     }
   }
-  const std::uintptr_t handle = NewHandleValue();
+  return built;
+}
+
+HDEVINFO SimSetupApi::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator,
+                                           DWORD flags) {
+  const std::string args = GuidText(classGuid) + ", " + Quoted(enumerator) + ", " + Hex(flags);
+  DWORD status = classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0
+                     ? ERROR_INVALID_PARAMETER
+                     : sim_.faults.For("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
+  if (status != ERROR_SUCCESS) {
+    sim_.tracer.TraceError("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE", status);
+    return INVALID_HANDLE_VALUE;
+  }
+  // An enumerator text that selects nothing gives an empty set.
+  const std::optional<std::vector<std::u16string_view>> names = EnumeratorNames(enumerator);
+  DeviceSet built = names ? CollectMembers(*names, classGuid, flags) : DeviceSet{};
+  const std::uintptr_t handle = sim_.handles.New();
   const std::size_t count = built.members.size();
   sets_.emplace(handle, std::move(built));
   auto* set = reinterpret_cast<HDEVINFO>(handle);
-  Trace("SetupDiGetClassDevsW", args,
-        HandleText("set", set) + " -> " + std::to_string(count) +
-            (count == 1 ? " member" : " members"));
+  sim_.tracer.Trace("SetupDiGetClassDevsW", args,
+                    sim_.tracer.HandleText("set", set) + " -> " + std::to_string(count) +
+                        (count == 1 ? " member" : " members"));
   return set;
 }
 
-BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
-  const std::string args = HandleText("set", set) + ", " + std::to_string(index);
+BOOL SimSetupApi::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
+  const std::string args = sim_.tracer.HandleText("set", set) + ", " + std::to_string(index);
   DeviceSet* devices = SetOf(set);
   DWORD status = devices == nullptr ? ERROR_INVALID_HANDLE
                  : device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)
@@ -285,7 +279,7 @@ BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DAT
   const DeviceMember* member = status == ERROR_SUCCESS ? &devices->members[index] : nullptr;
   const std::string path = member == nullptr ? std::string() : member->path;
   if (member != nullptr) {
-    status = FaultFor("SetupDiEnumDeviceInfo", args, path, member->instance.get())
+    status = sim_.faults.For("SetupDiEnumDeviceInfo", args, path, member->instance.get())
                  .value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS) {
@@ -293,11 +287,11 @@ BOOL SimWindows::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DAT
     device->DevInst = member->devInst;
     device->Reserved = index + 1;
   }
-  return TraceBool("SetupDiEnumDeviceInfo", args, status, path);
+  return sim_.tracer.TraceBool("SetupDiEnumDeviceInfo", args, status, path);
 }
 
-HKEY SimWindows::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
-                                      DWORD hwProfile, DWORD keyType, REGSAM sam) {
+HKEY SimSetupApi::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
+                                       DWORD hwProfile, DWORD keyType, REGSAM sam) {
   const std::string args = MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) +
                            ", " + Hex(keyType) + ", " + Hex(sam);
   MemberCall call = BeginMemberCall(set, device, "SetupDiOpenDevRegKey", args, true);
@@ -312,25 +306,25 @@ HKEY SimWindows::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWO
       key = call.member->instance->SharedSubkey(kHardwareKey);
     } else if (std::optional<std::u16string> path =
                    SoftwareKeyPath(ValueText(*call.member->instance, u"Driver"))) {
-      key = OpenShared(KeyOf(HKEY_LOCAL_MACHINE), *path);
+      key = registry_.OpenShared(*path);
     }
     // The key is opened, never created.
     call.status = key == nullptr ? ERROR_KEY_DOES_NOT_EXIST : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    lastError_ = call.status;
-    Trace("SetupDiOpenDevRegKey", args, "INVALID_HANDLE_VALUE (" + Hex(call.status) + ")",
-          call.device);
+    sim_.tracer.TraceError("SetupDiOpenDevRegKey", args, "INVALID_HANDLE_VALUE", call.status,
+                           call.device);
     return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   }
-  HKEY handle = NewKeyHandle(std::move(key));
-  Trace("SetupDiOpenDevRegKey", args, HandleText("key", handle), call.device);
+  HKEY handle = registry_.NewKeyHandle(std::move(key));
+  sim_.tracer.Trace("SetupDiOpenDevRegKey", args, sim_.tracer.HandleText("key", handle),
+                    call.device);
   return handle;
 }
 
-BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                                   DWORD property, DWORD* type, BYTE* buffer,
-                                                   DWORD bufferSize, DWORD* requiredSize) {
+BOOL SimSetupApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                    DWORD property, DWORD* type, BYTE* buffer,
+                                                    DWORD bufferSize, DWORD* requiredSize) {
   const std::string args = MemberText(set, device) + ", " + std::to_string(property) + ", " +
                            (buffer == nullptr ? "null" : std::to_string(bufferSize));
   MemberCall call = BeginMemberCall(set, device, "SetupDiGetDeviceRegistryPropertyW", args, true);
@@ -347,7 +341,8 @@ BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
     call.status = value == nullptr ? ERROR_INVALID_DATA : ERROR_SUCCESS;
   }
   if (call.status != ERROR_SUCCESS) {
-    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status, call.device);
+    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status,
+                                 call.device);
   }
   const auto needed = static_cast<DWORD>(value->data.size());
   if (type != nullptr) {
@@ -357,17 +352,18 @@ BOOL SimWindows::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
     *requiredSize = needed;
   }
   if (bufferSize < needed) {
-    return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_INSUFFICIENT_BUFFER,
-                     call.device, std::to_string(needed));
+    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args,
+                                 ERROR_INSUFFICIENT_BUFFER, call.device, std::to_string(needed));
   }
   std::copy(value->data.begin(), value->data.end(), buffer);
-  return TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS, call.device,
-                   Hex(value->type) + ", " + DataText(value->type, buffer, needed));
+  return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS,
+                               call.device,
+                               Hex(value->type) + ", " + DataText(value->type, buffer, needed));
 }
 
-BOOL SimWindows::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                                   DWORD property, const BYTE* buffer,
-                                                   DWORD bufferSize) {
+BOOL SimSetupApi::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                    DWORD property, const BYTE* buffer,
+                                                    DWORD bufferSize) {
   const Property* known = FindProperty(property);
   const std::string args =
       MemberText(set, device) + ", " + std::to_string(property) + ", " +
@@ -388,14 +384,15 @@ BOOL SimWindows::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA
                                       std::vector<std::uint8_t>(buffer, buffer + bufferSize));
     }
   }
-  return TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
 }
 
-BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                               const SP_CLASSINSTALL_HEADER* params,
-                                               DWORD paramsSize) {
-  std::string args =
-      (device == nullptr ? HandleText("set", set) + ", null" : MemberText(set, device)) + ", ";
+BOOL SimSetupApi::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                                const SP_CLASSINSTALL_HEADER* params,
+                                                DWORD paramsSize) {
+  std::string args = (device == nullptr ? sim_.tracer.HandleText("set", set) + ", null"
+                                        : MemberText(set, device)) +
+                     ", ";
   SP_PROPCHANGE_PARAMS change{};
   if (params == nullptr) {
     args += "null";
@@ -413,9 +410,10 @@ BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* de
   MemberCall call;
   if (device == nullptr) {
     call.set = SetOf(set);
-    call.status = call.set == nullptr
-                      ? ERROR_INVALID_HANDLE
-                      : FaultFor("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
+    call.status =
+        call.set == nullptr
+            ? ERROR_INVALID_HANDLE
+            : sim_.faults.For("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
   } else {
     call = BeginMemberCall(set, device, "SetupDiSetClassInstallParamsW", args, false);
   }
@@ -433,11 +431,11 @@ BOOL SimWindows::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* de
         call.member != nullptr ? call.member->installParams : call.set->installParams;
     slot = params == nullptr ? std::nullopt : std::optional<SP_PROPCHANGE_PARAMS>(change);
   }
-  return TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
 }
 
-BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
-                                           SP_DEVINFO_DATA* device) {
+BOOL SimSetupApi::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
+                                            SP_DEVINFO_DATA* device) {
   const std::string args = Hex(function) + ", " + MemberText(set, device);
   MemberCall call;
   if (device == nullptr) {
@@ -445,7 +443,7 @@ BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
   } else {
     call = BeginMemberCall(set, device, "SetupDiCallClassInstaller", args, true);
   }
-  if (call.status == ERROR_SUCCESS && Wow64()) {
+  if (call.status == ERROR_SUCCESS && system_.Wow64()) {
     call.status = ERROR_IN_WOW64;  // class installers run in 64-bit processes only
   }
   // Only the property-change restart is modelled; it needs the parameters of the element, or
@@ -464,28 +462,27 @@ BOOL SimWindows::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
   }
   if (call.status == ERROR_SUCCESS) {
     const RegValue* count = control->FindValue(u"RestartCount");
-    DWORD restarts = 0;
-    if (count != nullptr && count->type == REG_DWORD && count->data.size() == 4) {
-      std::memcpy(&restarts, count->data.data(), 4);
-    }
+    const DWORD restarts = count != nullptr && count->type == REG_DWORD && count->data.size() == 4
+                               ? DwordOf(count->data.data())
+                               : 0;
     control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
   }
-  return TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
 }
 
-BOOL SimWindows::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
+BOOL SimSetupApi::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
   const std::string args = MemberText(set, device);
   MemberCall call = BeginMemberCall(set, device, "SetupDiRemoveDevice", args, true);
   if (call.status == ERROR_SUCCESS) {
     RegKey& instance = *call.member->instance;
-    DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+    DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     DeleteKey(&instance);  // the member stays in the set, its key marked deleted
   }
-  return TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
 }
 
-BOOL SimWindows::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
-                                        DWORD hwProfile, DWORD keyType) {
+BOOL SimSetupApi::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
+                                         DWORD hwProfile, DWORD keyType) {
   const std::string args =
       MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) + ", " + Hex(keyType);
   MemberCall call = BeginMemberCall(set, device, "SetupDiDeleteDevRegKey", args, true);
@@ -500,73 +497,22 @@ BOOL SimWindows::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, D
       instance.DeleteSubkeyTree(kHardwareKey);
     }
     if (keyType == DIREG_DRV || keyType == DIREG_BOTH) {
-      DeleteKeyAt(machine_.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
+      DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     }
   }
-  return TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
+  return sim_.tracer.TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
 }
 
-BOOL SimWindows::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-  const std::string args = HandleText("set", set);
-  DWORD status = SetOf(set) == nullptr
-                     ? ERROR_INVALID_HANDLE
-                     : FaultFor("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
+BOOL SimSetupApi::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+  const std::string args = sim_.tracer.HandleText("set", set);
+  DWORD status =
+      SetOf(set) == nullptr
+          ? ERROR_INVALID_HANDLE
+          : sim_.faults.For("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
   if (status == ERROR_SUCCESS) {
     sets_.erase(reinterpret_cast<std::uintptr_t>(set));
   }
-  return TraceBool("SetupDiDestroyDeviceInfoList", args, status);
-}
-
-// --- COM port database ---
-
-LONG SimWindows::ComDBOpen(HCOMDB* database) {
-  DWORD status = database == nullptr ? ERROR_INVALID_PARAMETER
-                                     : FaultFor("ComDBOpen", {}, {}).value_or(ERROR_SUCCESS);
-  if (status != ERROR_SUCCESS) {
-    if (database != nullptr) {
-      *database = INVALID_HANDLE_VALUE;
-    }
-    return TraceStatus("ComDBOpen", {}, status);
-  }
-  const std::uintptr_t handle = NewHandleValue();
-  comDatabases_.insert(handle);
-  *database = reinterpret_cast<HCOMDB>(handle);
-  return TraceStatus("ComDBOpen", {}, ERROR_SUCCESS, {}, HandleText("comdb", *database));
-}
-
-LONG SimWindows::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
-  const std::string args = HandleText("comdb", database) + ", " + std::to_string(comNumber);
-  DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
-                     ? ERROR_INVALID_PARAMETER
-                     : FaultFor("ComDBReleasePort", args, {}).value_or(ERROR_SUCCESS);
-  // A database that is missing holds no number, so every number lies beyond it.
-  RegKey* key = Registry::Open(machine_.registry().HKLM(), kComDatabaseKey);
-  const RegValue* bitmap = key == nullptr ? nullptr : key->FindValue(u"ComDB");
-  const std::size_t bits = bitmap == nullptr ? 0 : bitmap->data.size() * 8;
-  if (status == ERROR_SUCCESS && (comNumber == 0 || comNumber > bits)) {
-    status = ERROR_INVALID_PARAMETER;
-  }
-  if (status == ERROR_SUCCESS) {
-    const std::size_t byte = (comNumber - 1) / 8;
-    const auto mask = static_cast<std::uint8_t>(1u << ((comNumber - 1) % 8));
-    if ((bitmap->data[byte] & mask) != 0) {
-      key->EditValueData(u"ComDB", [&](std::vector<std::uint8_t>& data) {
-        data[byte] = static_cast<std::uint8_t>(data[byte] & ~mask);
-      });
-    }
-  }
-  return TraceStatus("ComDBReleasePort", args, status);
-}
-
-LONG SimWindows::ComDBClose(HCOMDB database) {
-  const std::string args = HandleText("comdb", database);
-  DWORD status = comDatabases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
-                     ? ERROR_INVALID_PARAMETER
-                     : FaultFor("ComDBClose", args, {}).value_or(ERROR_SUCCESS);
-  if (status == ERROR_SUCCESS) {
-    comDatabases_.erase(reinterpret_cast<std::uintptr_t>(database));
-  }
-  return TraceStatus("ComDBClose", args, status);
+  return sim_.tracer.TraceBool("SetupDiDestroyDeviceInfoList", args, status);
 }
 
 }  // namespace winsim

@@ -2,321 +2,236 @@
 // arguments the tool passes (statuses, last error, buffer-size rules), can be made to fail, and
 // is written to the trace.
 //
-// The implementation is split by area: sim_windows.cpp (trace, faults, handles, version,
-// environment, console), sim_registry.cpp, sim_setupapi.cpp (devices and the COM port database),
-// sim_files.cpp (files and the C runtime's response file), sim_difx.cpp (driver packages) and
-// sim_process.cpp (the command interpreter and the package installer).
+// SimWindows only forwards: each Windows area is a component that owns its handles (see
+// docs/architecture-sim.md): SimRegistry (sim_registry.h), SimSetupApi (device sets,
+// sim_setupapi.h), SimComDb (the COM port database, sim_comdb.h), SimFiles (files and the C
+// runtime, sim_files.h), SimDifx (driver packages, sim_difx.h), SimProcesses (the command
+// interpreter and the package installer, sim_process.h) and SimSystemInfo (version, processor,
+// WOW64, directories and environment, sim_system.h). They share one SimContext
+// (sim_context.h): the machine, the options, the last error, the handle numbering, the tracer
+// (sim_trace.h) and the faults (sim_faults.h).
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
-#include <map>
-#include <memory>
-#include <optional>
-#include <set>
+#include <cstddef>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/windows_api.h"
 #include "winsim/file_space.h"
 #include "winsim/machine.h"
+#include "winsim/sim_comdb.h"
+#include "winsim/sim_context.h"
+#include "winsim/sim_difx.h"
+#include "winsim/sim_faults.h"
+#include "winsim/sim_files.h"
+#include "winsim/sim_process.h"
+#include "winsim/sim_registry.h"
+#include "winsim/sim_setupapi.h"
+#include "winsim/sim_system.h"
+#include "winsim/sim_trace.h"
 
 namespace winsim {
 
-using namespace orv;  // the Win32-shaped names, as the implementation files use them
-
-// One traced call: the function name, its arguments and its result as text, and the device
-// instance path (e.g. ORVPCARD_ENUM\ORVPCARD_PARPECP\1) when the call is about one device.
-struct TraceEntry {
-  std::string api;
-  std::string args;
-  std::string result;
-  std::string device;
-  std::string Line() const;  // api(args) = result [device]
-};
-
-// A failure armed for a test. A call fails when its name is `api`, `target` is empty or occurs
-// (without regard to case) in its traced argument text or its device, and, when `nth` is not 0,
-// it is the nth such call (counted from 1). The call then fails with `status`: returned as such
-// by calls that return a status, set as the last error by calls that return BOOL or a handle.
-struct Fault {
-  std::string api;
-  std::string target;
-  int nth = 0;
-  DWORD status = ERROR_ACCESS_DENIED;
-  int seen = 0;  // matching calls so far
-};
-
-struct SimOptions {
-  std::u16string currentDirectory = u"C:\\";  // full Windows path
-  std::FILE* stdoutSink = nullptr;            // where console text also goes (null: kept only)
-  std::FILE* stderrSink = nullptr;  // where the machine's notices go (a refused response file)
-  std::string traceFile;            // ORVCARD_TRACE: appended one line per call
-  bool keepTrace = true;            // keep the trace in memory for trace()
-  // The process is the x86 build. On a 64-bit machine it then runs under WOW64, with Windows'
-  // rules there (see Wow64()); on a 32-bit machine it is the native build.
-  bool x86Process = false;
-  // The folder of the running program (full Windows path), searched first for a program or
-  // file named without a folder; empty when the program has no folder on the machine.
-  std::u16string programFolder;
-};
-
-class SimWindows : public WindowsApi {
+class SimWindows : public orv::WindowsApi {
  public:
   SimWindows(Machine& machine, SimOptions options);
-  ~SimWindows() override;
 
   // Test hooks.
-  void ArmFault(Fault fault) { faults_.push_back(std::move(fault)); }
-  const std::vector<TraceEntry>& trace() const { return trace_; }
+  void ArmFault(Fault fault) { sim_.faults.Arm(std::move(fault)); }
+  const std::vector<TraceEntry>& trace() const { return sim_.tracer.entries(); }
   std::vector<std::string> TraceLines() const;
-  void ClearTrace() { trace_.clear(); }
+  void ClearTrace() { sim_.tracer.Clear(); }
   // Handles opened through the seam and not yet closed (keys, device sets, COM databases,
   // searches, files, processes, C runtime files).
   std::size_t OpenHandleCount() const;
-  const std::string& stdoutText() const { return stdout_; }  // UTF-8, LF line ends
-  Machine& machine() { return machine_; }
-  FileSpace& files() { return files_; }
+  const std::string& stdoutText() const { return files_.stdoutText(); }  // UTF-8, LF line ends
+  Machine& machine() { return sim_.machine; }
+  FileSpace& files() { return sim_.files; }
 
   // Registry.
-  LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
-                     HKEY* result) override;
-  LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
-                       DWORD options, REGSAM sam, const void* security, HKEY* result,
-                       DWORD* disposition) override;
-  LONG RegCloseKey(HKEY key) override;
-  LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
-                        DWORD* dataSize) override;
-  LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
-                      const BYTE* data, DWORD dataSize) override;
-  LONG RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
-                     DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) override;
-  LONG RegDeleteValueW(HKEY key, const WCHAR* valueName) override;
-  LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) override;
-
-  // Devices.
-  HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent,
-                                DWORD flags) override;
-  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
-  HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
-                            DWORD keyType, REGSAM sam) override;
-  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                         DWORD* type, BYTE* buffer, DWORD bufferSize,
-                                         DWORD* requiredSize) override;
-  BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                         const BYTE* buffer, DWORD bufferSize) override;
-  BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                     const SP_CLASSINSTALL_HEADER* params,
-                                     DWORD paramsSize) override;
-  BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
-                                 SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
-                              DWORD keyType) override;
-  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
-
-  // COM port database.
-  LONG ComDBOpen(HCOMDB* database) override;
-  LONG ComDBReleasePort(HCOMDB database, DWORD comNumber) override;
-  LONG ComDBClose(HCOMDB database) override;
-
-  // Version and system information.
-  BOOL GetVersionExW(OSVERSIONINFOEXW* info) override;
-  BOOL GetNativeSystemInfo(SYSTEM_INFO* info) override;
-  void GetSystemInfo(SYSTEM_INFO* info) override;
-  BOOL IsWow64Process(HANDLE process, BOOL* wow64) override;
-
-  // Files.
-  DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
-                         WCHAR** filePart) override;
-  HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) override;
-  BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) override;
-  BOOL FindClose(HANDLE search) override;
-  UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) override;
-  UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) override;
-  HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode, const void* security,
-                     DWORD disposition, DWORD flags, HANDLE templateFile) override;
-  BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-                void* overlapped) override;
-  BOOL CloseHandle(HANDLE handle) override;
-
-  // Driver packages.
-  DWORD DriverPackageInstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
-                              BOOL* needReboot) override;
-  DWORD DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
-                                BOOL* needReboot) override;
-  DWORD DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
-                              DWORD* storePathChars) override;
-
-  // Processes.
-  DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) override;
-  DWORD SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                    DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) override;
-  BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
-                      PROCESS_INFORMATION* info) override;
-  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
-  BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
-  DWORD GetLastError() override { return lastError_; }
-
-  // C runtime.
-  void CrtWriteStdout(const WCHAR* text) override;
-  void* CrtOpenAppend(const WCHAR* path) override;
-  int CrtWriteText(void* file, const WCHAR* text) override;
-  int CrtClose(void* file) override;
-
- private:
-  // --- shared by all areas (sim_windows.cpp) ---
-  // Records a call in the trace (and in the trace file).
-  void Trace(std::string api, std::string args, std::string result, std::string device = {});
-  // The armed or image failure for this call, if any (image failures: a REG_MULTI_SZ value
-  // SimulateFailure in `deviceInstance` that lists `api`).
-  std::optional<DWORD> FaultFor(std::string_view api, std::string_view args,
-                                std::string_view device, const RegKey* deviceInstance = nullptr);
-  std::uintptr_t NewHandleValue() { return nextHandle_++; }
-  // Environment value of the machine (the Environment key), or null when unset.
-  std::optional<std::u16string> Environment(std::u16string_view name) const;
-  // Ends a traced call that returns a BOOL: sets the last error when `status` is not 0, records
-  // "TRUE" or "FALSE (status)" followed by " -> outputs" when there are any, returns the BOOL.
-  BOOL TraceBool(std::string api, std::string args, DWORD status, std::string device = {},
-                 std::string outputs = {});
-  // Ends a traced call that returns a status: records Hex(status) and the outputs.
-  LONG TraceStatus(std::string api, std::string args, DWORD status, std::string device = {},
-                   std::string outputs = {});
-  // Trace text of a handle: kind#n for the handles of this seam (n counts from 1 in order of
-  // creation), HKLM, null, INVALID_HANDLE_VALUE, or the raw value in hex.
-  std::string HandleText(const char* kind, const void* handle) const;
-  // Trace text of a text argument: the UTF-8 text in double quotes (control characters and
-  // quotes escaped), or null.
-  static std::string Quoted(const WCHAR* text);
-  static std::string Quoted(std::u16string_view text);
-  // Trace text of registry data: the text up to its first NUL for the string types, the number
-  // for a 4-byte REG_DWORD, else hex bytes; then ", " and the byte count.
-  static std::string DataText(DWORD type, const BYTE* data, DWORD size);
-  // The text of a value of `key` up to its first NUL, whatever its type; empty when missing.
-  static std::u16string ValueText(const RegKey& key, std::u16string_view name);
-  // The key at `path` below `from`, sharing ownership as a handle does; null when missing.
-  static std::shared_ptr<RegKey> OpenShared(std::shared_ptr<RegKey> from, std::u16string_view path);
-  // The system information of the machine (processor architecture from the environment).
-  void FillSystemInfo(SYSTEM_INFO* info) const;
-  // True when the process is the x86 build on a 64-bit machine. Windows then refuses the class
-  // installer and the driver-package install and uninstall (ERROR_IN_WOW64), redirects
-  // HKLM\SOFTWARE to SOFTWARE\WOW6432Node and System32 to SysWOW64, and tells the process it
-  // runs on an x86 processor (GetSystemInfo) while GetNativeSystemInfo tells the truth.
-  bool Wow64() const;
-  // The key path a registry call below `key` reaches: under WOW64, a path below HKLM\SOFTWARE
-  // goes to the 32-bit view, SOFTWARE\WOW6432Node.
-  std::u16string RegistryViewPath(HKEY key, std::u16string_view subKey) const;
-  // The file a path names for this process: under WOW64, System32 is SysWOW64.
-  std::u16string FileSystemViewPath(std::u16string_view path) const;
-  // The process's system folder: the Windows directory's System32, or SysWOW64 under WOW64.
-  std::u16string SystemDirectory() const;
-  std::FILE* traceOut_ = nullptr;  // the trace file, opened on the first call
-  bool traceOutFailed_ = false;
-
-  // --- registry (sim_registry.cpp) ---
-  // The key an HKEY names: a predefined root or an open handle; null when invalid.
-  std::shared_ptr<RegKey> KeyOf(HKEY key) const;
-  HKEY NewKeyHandle(std::shared_ptr<RegKey> key);
-  struct KeyCall {
-    std::shared_ptr<RegKey> key;  // null for an invalid handle
-    std::string device;           // the device instance the key lies in, for the trace
-    DWORD status = ERROR_SUCCESS;
-  };
-  // Starts a call on an open key: resolves the handle, then checks faults and deletion.
-  KeyCall BeginKeyCall(HKEY handle, std::string_view api, std::string_view args);
-  std::map<std::uintptr_t, std::shared_ptr<RegKey>> keys_;
-
-  // --- devices (sim_setupapi.cpp) ---
-  struct DeviceMember {
-    std::shared_ptr<RegKey> instance;  // deleted once the device is removed; the member stays
-    std::string path;                  // <enumerator>\<device>\<instance>, for the trace
-    DWORD devInst = 0;
-    std::optional<SP_PROPCHANGE_PARAMS> installParams;
-  };
-  struct DeviceSet {
-    std::vector<DeviceMember> members;  // in set order; removal never shifts an index
-    std::optional<SP_PROPCHANGE_PARAMS> installParams;  // set for the whole set
-  };
-  // Trace text of a set and element: set#n[index].
-  std::string MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const;
-  // The set a handle names, or null.
-  DeviceSet* SetOf(HDEVINFO set);
-  struct MemberCall {
-    DeviceSet* set = nullptr;
-    DeviceMember* member = nullptr;  // null when the set or the element is invalid
-    std::string device;              // the member's instance path, for the trace
-    DWORD status = ERROR_SUCCESS;
-  };
-  // Starts a call about one member: resolves the set and the element (whose Reserved field holds
-  // the member index + 1), then checks faults and, when `needsNode`, that the device has not
-  // been removed.
-  MemberCall BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device, std::string_view api,
-                             std::string_view args, bool needsNode);
-  // The device instance key at or above `key`, with its path, or null when `key` does not lie
-  // in a device instance.
-  const RegKey* InstanceOf(const RegKey& key, std::string* path) const;
-  std::map<std::uintptr_t, DeviceSet> sets_;
-  std::set<std::uintptr_t> comDatabases_;
-  DWORD nextDevInst_ = 1;
-
-  // --- files (sim_files.cpp) ---
-  struct Search {
-    std::vector<WIN32_FIND_DATAW> entries;
-    std::size_t next = 0;
-  };
-  struct OpenFile {
-    std::vector<std::uint8_t> bytes;
-    std::size_t position = 0;
-  };
-  std::map<std::uintptr_t, Search> searches_;
-  std::map<std::uintptr_t, OpenFile> files_open_;
-  // Response files open for append: their descriptors, which the machine's changes own.
-  std::map<std::uintptr_t, int> crtFiles_;
-  // The machine's Windows directory: SystemRoot, else C:\Windows.
-  std::u16string WindowsDirectory() const;
-  // The processor architecture the driver store decorates its folders with (AMD64, x86).
-  std::u16string StoreArchitecture() const {
-    return Environment(u"PROCESSOR_ARCHITECTURE").value_or(u"x86");
+  orv::LONG RegOpenKeyExW(orv::HKEY key, const orv::WCHAR* subKey, orv::DWORD options,
+                          orv::REGSAM sam, orv::HKEY* result) override {
+    return registry_.RegOpenKeyExW(key, subKey, options, sam, result);
+  }
+  orv::LONG RegCreateKeyExW(orv::HKEY key, const orv::WCHAR* subKey, orv::DWORD reserved,
+                            orv::WCHAR* /*keyClass*/, orv::DWORD options, orv::REGSAM sam,
+                            const void* /*security*/, orv::HKEY* result,
+                            orv::DWORD* disposition) override {
+    return registry_.RegCreateKeyExW(key, subKey, reserved, options, sam, result, disposition);
+  }
+  orv::LONG RegCloseKey(orv::HKEY key) override { return registry_.RegCloseKey(key); }
+  orv::LONG RegQueryValueExW(orv::HKEY key, const orv::WCHAR* valueName, orv::DWORD* reserved,
+                             orv::DWORD* type, orv::BYTE* data, orv::DWORD* dataSize) override {
+    return registry_.RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
+  }
+  orv::LONG RegSetValueExW(orv::HKEY key, const orv::WCHAR* valueName, orv::DWORD reserved,
+                           orv::DWORD type, const orv::BYTE* data, orv::DWORD dataSize) override {
+    return registry_.RegSetValueExW(key, valueName, reserved, type, data, dataSize);
+  }
+  orv::LONG RegEnumValueW(orv::HKEY key, orv::DWORD index, orv::WCHAR* valueName,
+                          orv::DWORD* valueNameChars, orv::DWORD* reserved, orv::DWORD* type,
+                          orv::BYTE* data, orv::DWORD* dataSize) override {
+    return registry_.RegEnumValueW(key, index, valueName, valueNameChars, reserved, type, data,
+                                   dataSize);
+  }
+  orv::LONG RegDeleteValueW(orv::HKEY key, const orv::WCHAR* valueName) override {
+    return registry_.RegDeleteValueW(key, valueName);
+  }
+  orv::LONG RegDeleteKeyW(orv::HKEY key, const orv::WCHAR* subKey) override {
+    return registry_.RegDeleteKeyW(key, subKey);
   }
 
-  // --- processes (sim_process.cpp) ---
-  // Finished processes and their exit statuses, by process and by thread handle.
-  std::map<std::uintptr_t, DWORD> processes_;
-  std::set<std::uintptr_t> threads_;  // the thread handles among them
-  DWORD nextProcessId_ = 0x100;
-  // The folders searched for a file named without a folder: with `systemFolders`, as Windows
-  // searches for a program (the program's folder, the current directory, the system folder,
-  // the Windows directory, then Path); without, as the interpreter does (the current directory,
-  // then Path).
-  std::vector<std::u16string> SearchFolders(bool systemFolders) const;
-  // The full Windows path of the first regular file `name` in `folders`.
-  std::optional<std::u16string> FindFile(std::u16string_view name,
-                                         const std::vector<std::u16string>& folders) const;
-  // The program file a command names, as the interpreter finds it: with a folder as given,
-  // else in the current directory and then along Path; without an extension, each of PATHEXT.
-  std::optional<std::u16string> FindCommand(std::u16string_view name) const;
-  // Runs a program file to its end and returns its exit status; when it cannot start,
-  // `startError` gets the reason (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
-  // ERROR_ACCESS_DENIED, ERROR_BAD_EXE_FORMAT).
-  DWORD RunProgram(std::u16string_view program, std::u16string_view commandLine, DWORD* startError);
-  DWORD RunInterpreter(std::u16string_view commandLine);
-  DWORD RunInstaller(std::u16string_view program, std::u16string_view commandLine);
-  // True when a present device has one of `ids` among its hardware identifiers.
-  bool AnyDevicePresent(const std::vector<std::u16string>& ids) const;
+  // Devices.
+  orv::HDEVINFO SetupDiGetClassDevsW(const orv::GUID* classGuid, const orv::WCHAR* enumerator,
+                                     orv::HWND /*parent*/, orv::DWORD flags) override {
+    return setupApi_.SetupDiGetClassDevsW(classGuid, enumerator, flags);
+  }
+  orv::BOOL SetupDiEnumDeviceInfo(orv::HDEVINFO set, orv::DWORD index,
+                                  orv::SP_DEVINFO_DATA* device) override {
+    return setupApi_.SetupDiEnumDeviceInfo(set, index, device);
+  }
+  orv::HKEY SetupDiOpenDevRegKey(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device, orv::DWORD scope,
+                                 orv::DWORD hwProfile, orv::DWORD keyType,
+                                 orv::REGSAM sam) override {
+    return setupApi_.SetupDiOpenDevRegKey(set, device, scope, hwProfile, keyType, sam);
+  }
+  orv::BOOL SetupDiGetDeviceRegistryPropertyW(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device,
+                                              orv::DWORD property, orv::DWORD* type,
+                                              orv::BYTE* buffer, orv::DWORD bufferSize,
+                                              orv::DWORD* requiredSize) override {
+    return setupApi_.SetupDiGetDeviceRegistryPropertyW(set, device, property, type, buffer,
+                                                       bufferSize, requiredSize);
+  }
+  orv::BOOL SetupDiSetDeviceRegistryPropertyW(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device,
+                                              orv::DWORD property, const orv::BYTE* buffer,
+                                              orv::DWORD bufferSize) override {
+    return setupApi_.SetupDiSetDeviceRegistryPropertyW(set, device, property, buffer, bufferSize);
+  }
+  orv::BOOL SetupDiSetClassInstallParamsW(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device,
+                                          const orv::SP_CLASSINSTALL_HEADER* params,
+                                          orv::DWORD paramsSize) override {
+    return setupApi_.SetupDiSetClassInstallParamsW(set, device, params, paramsSize);
+  }
+  orv::BOOL SetupDiCallClassInstaller(orv::DI_FUNCTION function, orv::HDEVINFO set,
+                                      orv::SP_DEVINFO_DATA* device) override {
+    return setupApi_.SetupDiCallClassInstaller(function, set, device);
+  }
+  orv::BOOL SetupDiRemoveDevice(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device) override {
+    return setupApi_.SetupDiRemoveDevice(set, device);
+  }
+  orv::BOOL SetupDiDeleteDevRegKey(orv::HDEVINFO set, orv::SP_DEVINFO_DATA* device,
+                                   orv::DWORD scope, orv::DWORD hwProfile,
+                                   orv::DWORD keyType) override {
+    return setupApi_.SetupDiDeleteDevRegKey(set, device, scope, hwProfile, keyType);
+  }
+  orv::BOOL SetupDiDestroyDeviceInfoList(orv::HDEVINFO set) override {
+    return setupApi_.SetupDiDestroyDeviceInfoList(set);
+  }
 
-  Machine& machine_;
-  SimOptions options_;
-  FileSpace files_;
-  std::vector<TraceEntry> trace_;
-  std::vector<Fault> faults_;
-  std::string stdout_;
-  DWORD lastError_ = 0;
-  std::uintptr_t nextHandle_ = 0x1000;
+  // COM port database.
+  orv::LONG ComDBOpen(orv::HCOMDB* database) override { return comDb_.ComDBOpen(database); }
+  orv::LONG ComDBReleasePort(orv::HCOMDB database, orv::DWORD comNumber) override {
+    return comDb_.ComDBReleasePort(database, comNumber);
+  }
+  orv::LONG ComDBClose(orv::HCOMDB database) override { return comDb_.ComDBClose(database); }
+
+  // Version, system information and the Windows and system directories.
+  orv::BOOL GetVersionExW(orv::OSVERSIONINFOEXW* info) override {
+    return system_.GetVersionExW(info);
+  }
+  orv::BOOL GetNativeSystemInfo(orv::SYSTEM_INFO* info) override {
+    return system_.GetNativeSystemInfo(info);
+  }
+  void GetSystemInfo(orv::SYSTEM_INFO* info) override { system_.GetSystemInfo(info); }
+  orv::BOOL IsWow64Process(orv::HANDLE process, orv::BOOL* wow64) override {
+    return system_.IsWow64Process(process, wow64);
+  }
+  orv::UINT GetWindowsDirectoryW(orv::WCHAR* buffer, orv::UINT bufferChars) override {
+    return system_.GetWindowsDirectoryW(buffer, bufferChars);
+  }
+  orv::UINT GetSystemDirectoryW(orv::WCHAR* buffer, orv::UINT bufferChars) override {
+    return system_.GetSystemDirectoryW(buffer, bufferChars);
+  }
+
+  // Files.
+  orv::DWORD GetFullPathNameW(const orv::WCHAR* fileName, orv::DWORD bufferChars,
+                              orv::WCHAR* buffer, orv::WCHAR** filePart) override {
+    return files_.GetFullPathNameW(fileName, bufferChars, buffer, filePart);
+  }
+  orv::HANDLE FindFirstFileW(const orv::WCHAR* pattern, orv::WIN32_FIND_DATAW* findData) override {
+    return files_.FindFirstFileW(pattern, findData);
+  }
+  orv::BOOL FindNextFileW(orv::HANDLE search, orv::WIN32_FIND_DATAW* findData) override {
+    return files_.FindNextFileW(search, findData);
+  }
+  orv::BOOL FindClose(orv::HANDLE search) override { return files_.FindClose(search); }
+  orv::HANDLE CreateFileW(const orv::WCHAR* fileName, orv::DWORD access, orv::DWORD shareMode,
+                          const void* /*security*/, orv::DWORD disposition, orv::DWORD flags,
+                          orv::HANDLE /*templateFile*/) override {
+    return files_.CreateFileW(fileName, access, shareMode, disposition, flags);
+  }
+  orv::BOOL ReadFile(orv::HANDLE file, void* buffer, orv::DWORD bytesToRead, orv::DWORD* bytesRead,
+                     void* overlapped) override {
+    return files_.ReadFile(file, buffer, bytesToRead, bytesRead, overlapped);
+  }
+  // The area that opened the handle closes it.
+  orv::BOOL CloseHandle(orv::HANDLE handle) override;
+
+  // Driver packages.
+  orv::DWORD DriverPackageInstallW(const orv::WCHAR* infPath, orv::DWORD flags,
+                                   const orv::INSTALLERINFO_W* /*installer*/,
+                                   orv::BOOL* needReboot) override {
+    return difx_.DriverPackageInstallW(infPath, flags, needReboot);
+  }
+  orv::DWORD DriverPackageUninstallW(const orv::WCHAR* infPath, orv::DWORD flags,
+                                     const orv::INSTALLERINFO_W* /*installer*/,
+                                     orv::BOOL* needReboot) override {
+    return difx_.DriverPackageUninstallW(infPath, flags, needReboot);
+  }
+  orv::DWORD DriverPackageGetPathW(const orv::WCHAR* infPath, orv::WCHAR* storePath,
+                                   orv::DWORD* storePathChars) override {
+    return difx_.DriverPackageGetPathW(infPath, storePath, storePathChars);
+  }
+
+  // Processes and their environment.
+  orv::DWORD GetEnvironmentVariableW(const orv::WCHAR* name, orv::WCHAR* buffer,
+                                     orv::DWORD bufferChars) override {
+    return processes_.GetEnvironmentVariableW(name, buffer, bufferChars);
+  }
+  orv::DWORD SearchPathW(const orv::WCHAR* path, const orv::WCHAR* fileName,
+                         const orv::WCHAR* extension, orv::DWORD bufferChars, orv::WCHAR* buffer,
+                         orv::WCHAR** filePart) override {
+    return processes_.SearchPathW(path, fileName, extension, bufferChars, buffer, filePart);
+  }
+  orv::BOOL CreateProcessW(const orv::WCHAR* applicationName, orv::WCHAR* commandLine,
+                           orv::PROCESS_INFORMATION* info) override {
+    return processes_.CreateProcessW(applicationName, commandLine, info);
+  }
+  orv::DWORD WaitForSingleObject(orv::HANDLE handle, orv::DWORD milliseconds) override {
+    return processes_.WaitForSingleObject(handle, milliseconds);
+  }
+  orv::BOOL GetExitCodeProcess(orv::HANDLE process, orv::DWORD* exitCode) override {
+    return processes_.GetExitCodeProcess(process, exitCode);
+  }
+  orv::DWORD GetLastError() override { return sim_.lastError; }
+
+  // C runtime.
+  void CrtWriteStdout(const orv::WCHAR* text) override { files_.CrtWriteStdout(text); }
+  void* CrtOpenAppend(const orv::WCHAR* path) override { return files_.CrtOpenAppend(path); }
+  int CrtWriteText(void* file, const orv::WCHAR* text) override {
+    return files_.CrtWriteText(file, text);
+  }
+  int CrtClose(void* file) override { return files_.CrtClose(file); }
+
+ private:
+  SimContext sim_;
+  SimSystemInfo system_{sim_};
+  SimRegistry registry_{sim_, system_};
+  SimSetupApi setupApi_{sim_, registry_, system_};
+  SimComDb comDb_{sim_};
+  SimFiles files_{sim_};
+  SimDifx difx_{sim_, system_};
+  SimProcesses processes_{sim_, system_, difx_};
 };
-
-// Text helpers for the implementation files and tests.
-std::string Narrow(const WCHAR* text);  // UTF-8 of a NUL-terminated text ("null" for null)
-std::string Hex(DWORD value);           // 0x12
 
 }  // namespace winsim

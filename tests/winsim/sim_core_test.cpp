@@ -12,6 +12,8 @@
 namespace winsim {
 namespace {
 
+using namespace orv;
+
 using testing_support::SimMachine;
 
 std::string MachineImage(const std::string& versionValues, const std::string& productType,

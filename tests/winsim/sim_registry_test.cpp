@@ -10,6 +10,8 @@
 namespace winsim {
 namespace {
 
+using namespace orv;
+
 using testing_support::SimMachine;
 
 constexpr const char* kImage = R"(

@@ -9,6 +9,8 @@
 namespace winsim {
 namespace {
 
+using namespace orv;
+
 using testing_support::SimMachine;
 
 constexpr const char* kDevices = R"reg(
