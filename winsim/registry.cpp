@@ -555,4 +555,27 @@ std::vector<std::uint8_t> DwordData(std::uint32_t number) {
           static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
 }
 
+void ForEachDeviceInstance(RegKey& hklm, const std::vector<std::u16string_view>& names,
+                           const std::function<void(RegKey&, RegKey&, RegKey&)>& visit) {
+  // The keys of one level: the one of its name when `names` gives one, else every subkey.
+  const auto pick = [&](const RegKey& parent, std::size_t level) {
+    if (level >= names.size()) {
+      return parent.Subkeys();
+    }
+    RegKey* named = parent.FindSubkey(names[level]);
+    return named == nullptr ? std::vector<RegKey*>{} : std::vector<RegKey*>{named};
+  };
+  RegKey* enumKey = Registry::Open(hklm, u"SYSTEM\\CurrentControlSet\\Enum");
+  if (enumKey == nullptr) {
+    return;
+  }
+  for (RegKey* enumerator : pick(*enumKey, 0)) {
+    for (RegKey* device : pick(*enumerator, 1)) {
+      for (RegKey* instance : pick(*device, 2)) {
+        visit(*enumerator, *device, *instance);
+      }
+    }
+  }
+}
+
 }  // namespace winsim

@@ -222,4 +222,11 @@ class Registry {
 // or empty when there is no such value.
 std::u16string SelectedControlSet(const Registry& registry);
 
+// The device instances under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum, in enumeration
+// order: visit(enumerator, device, instance) for each, the keys of the three levels of an
+// instance path <enumerator>\<device>\<instance>. `names` (up to three) keeps to the keys of
+// those names at the first levels ("ORVPCARD_ENUM", "ORVPCARD_SERP"), without visiting the rest.
+void ForEachDeviceInstance(RegKey& hklm, const std::vector<std::u16string_view>& names,
+                           const std::function<void(RegKey&, RegKey&, RegKey&)>& visit);
+
 }  // namespace winsim

@@ -277,14 +277,11 @@ std::string ReplaySummary(const Registry& registry) {
   }
   std::size_t nodes = 0;
   std::size_t present = 0;
-  if (const RegKey* card = Registry::Open(registry.HKLM(), kCardEnum)) {
-    card->ForEachSubkey([&](const RegKey& device) {
-      device.ForEachSubkey([&](const RegKey& instance) {
-        ++nodes;
-        present += instance.FindSubkey(u"Control") != nullptr ? 1 : 0;
-      });
-    });
-  }
+  ForEachDeviceInstance(registry.HKLM(), {u"ORVPCARD_ENUM"},
+                        [&](RegKey&, RegKey&, RegKey& instance) {
+                          ++nodes;
+                          present += instance.FindSubkey(u"Control") != nullptr ? 1 : 0;
+                        });
   out += "  card devices: " + std::to_string(nodes) + " device nodes under ORVPCARD_ENUM, " +
          std::to_string(present) + " present\n";
   if (nodes == 0) {

@@ -31,7 +31,6 @@ constexpr DWORD kUnsupportedLine = 1;
 constexpr DWORD kInstallerUsageError = 0x80000000;
 constexpr std::string_view kProgramMark = "#winsim-program ";
 constexpr std::u16string_view kDefaultPathExt = u".COM;.EXE;.BAT;.CMD";
-constexpr std::u16string_view kEnumKey = u"SYSTEM\\CurrentControlSet\\Enum";
 
 // The entries of a ';'-separated list, surrounding quotes removed, empty ones dropped.
 std::vector<std::u16string> SplitList(std::u16string_view list) {
@@ -72,28 +71,19 @@ std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) 
 
 // True when a present device has one of `ids` among its hardware identifiers.
 bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
-  const RegKey* enumKey = Registry::Open(hklm, kEnumKey);
-  if (enumKey == nullptr) {
-    return false;
-  }
-  for (const RegKey* enumerator : enumKey->Subkeys()) {
-    for (const RegKey* device : enumerator->Subkeys()) {
-      for (const RegKey* instance : device->Subkeys()) {
-        const RegValue* hardwareIds = instance->FindValue(u"HardwareID");
-        if (instance->FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
-          continue;
-        }
-        for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
-          for (const std::u16string& wanted : ids) {
-            if (SameName(id, wanted)) {
-              return true;
-            }
-          }
-        }
+  bool found = false;
+  ForEachDeviceInstance(hklm, {}, [&](RegKey&, RegKey&, RegKey& instance) {
+    const RegValue* hardwareIds = instance.FindValue(u"HardwareID");
+    if (found || instance.FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
+      return;
+    }
+    for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
+      for (const std::u16string& wanted : ids) {
+        found = found || SameName(id, wanted);
       }
     }
-  }
-  return false;
+  });
+  return found;
 }
 
 }  // namespace

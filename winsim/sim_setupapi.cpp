@@ -211,37 +211,27 @@ SimSetupApi::MemberCall SimSetupApi::BeginMemberCall(HDEVINFO set, const SP_DEVI
 
 SimSetupApi::DeviceSet SimSetupApi::CollectMembers(const std::vector<std::u16string_view>& names,
                                                    const GUID* classGuid, DWORD flags) {
-  auto pick = [&](const RegKey* parentKey, std::size_t level) {
-    if (level >= names.size()) {
-      return parentKey->Subkeys();
-    }
-    RegKey* named = parentKey->FindSubkey(names[level]);
-    return named == nullptr ? std::vector<RegKey*>{} : std::vector<RegKey*>{named};
-  };
   const bool wantsClass = classGuid != nullptr && (flags & DIGCF_ALLCLASSES) == 0;
   DeviceSet built;
-  const RegKey* enumKey = Registry::Open(sim_.machine.registry().HKLM(), kEnumKey);
-  for (RegKey* enumeratorKey : enumKey == nullptr ? std::vector<RegKey*>{} : pick(enumKey, 0)) {
-    for (RegKey* deviceKey : pick(enumeratorKey, 1)) {
-      for (RegKey* instanceKey : pick(deviceKey, 2)) {
-        if ((flags & DIGCF_PRESENT) != 0 && instanceKey->FindSubkey(u"Control") == nullptr) {
-          continue;
+  ForEachDeviceInstance(
+      sim_.machine.registry().HKLM(), names,
+      [&](RegKey& enumeratorKey, RegKey& deviceKey, RegKey& instanceKey) {
+        if ((flags & DIGCF_PRESENT) != 0 && instanceKey.FindSubkey(u"Control") == nullptr) {
+          return;
         }
         if (wantsClass) {
-          std::optional<GUID> guid = ParseGuid(ValueText(*instanceKey, u"ClassGUID"));
+          std::optional<GUID> guid = ParseGuid(ValueText(instanceKey, u"ClassGUID"));
           if (!guid || !SameGuid(*guid, *classGuid)) {
-            continue;
+            return;
           }
         }
         DeviceMember member;
-        member.instance = deviceKey->SharedSubkey(instanceKey->name());
-        member.path = Utf16ToUtf8(enumeratorKey->name() + u"\\" + deviceKey->name() + u"\\" +
-                                  instanceKey->name());
+        member.instance = deviceKey.SharedSubkey(instanceKey.name());
+        member.path = Utf16ToUtf8(enumeratorKey.name() + u"\\" + deviceKey.name() + u"\\" +
+                                  instanceKey.name());
         member.devInst = nextDevInst_++;
         built.members.push_back(std::move(member));
-      }
-    }
-  }
+      });
   return built;
 }
 
