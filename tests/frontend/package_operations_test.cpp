@@ -33,10 +33,7 @@ DWORD RunCode(SimMachine& sim, DWORD code, std::vector<std::u16string> arguments
 }
 
 std::string WorkFile(SimMachine& sim, const std::string& name) {
-  std::ifstream in(sim.driveC() / "work" / name, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return testing_support::ReadFileBytes(sim.driveC() / "work" / name);
 }
 
 TEST(PackageOperations, InstallPrintsSuccessAndRecordsTheDriverStorePaths) {

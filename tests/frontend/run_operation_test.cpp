@@ -11,14 +11,8 @@
 namespace orv {
 namespace {
 
+using testing_support::ReadFileBytes;
 using testing_support::SimMachine;
-
-std::string ReadHostFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 class RunOperationTest : public ::testing::Test {
  protected:
@@ -31,7 +25,7 @@ class RunOperationTest : public ::testing::Test {
     return RunOperation(sim.api(), code, vector.data());
   }
   std::string WorkFile(const std::string& name) {
-    return ReadHostFile(sim.driveC() / "work" / name);
+    return ReadFileBytes(sim.driveC() / "work" / name);
   }
   bool WorkFileExists(const std::string& name) {
     return std::filesystem::exists(sim.driveC() / "work" / name);
@@ -100,7 +94,7 @@ TEST_F(RunOperationTest, ResponseFileWithAnAbsolutePath) {
   EXPECT_FALSE(std::filesystem::exists(sim.driveC() / "setup" / "result.ini"));  // no folder
   std::filesystem::create_directories(sim.driveC() / "setup");
   Run(0x10, {u"-f2C:\\setup\\result.ini"});
-  EXPECT_EQ(ReadHostFile(sim.driveC() / "setup" / "result.ini"),
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / "setup" / "result.ini"),
             "[ResponseResult]\r\nResultCode = 10\r\n");
 }
 

@@ -27,6 +27,7 @@
 
 #include "platform/win_types.h"
 #include "tests/programs/program_runner.h"
+#include "tests/support/sim_fixture.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
 
@@ -38,13 +39,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using testing_support::ProgramSandbox;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using testing_support::ReadFileBytes;
 
 // Replaces a file's content the way a run does (so that no reader sees half of it).
 void WriteFileAtomically(const fs::path& path, const std::string& bytes) {
@@ -111,7 +106,7 @@ class Process {
     return Wait();
   }
   bool started() const { return pid_ > 0; }
-  std::string err() const { return ReadFile(err_); }
+  std::string err() const { return ReadFileBytes(err_); }
 
  private:
   pid_t pid_ = -1;
@@ -187,7 +182,7 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
     int status = 0;
     waitpid(child, &status, 0);
 
-    const std::string after = ReadFile(image);
+    const std::string after = ReadFileBytes(image);
     ASSERT_TRUE(after == with || after == without)
         << "kill " << i << ": the image is torn (" << after.size() << " bytes)";
     const std::vector<fs::path> left = temporaries();
@@ -210,7 +205,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
   ProgramSandbox box;
   winsim::Machine::CreateSample(box.machine());
   const fs::path image = box.machine() / "registry.reg";
-  const std::string before = ReadFile(image);
+  const std::string before = ReadFileBytes(image);
 
   const Clock::time_point start = Clock::now();
   {
@@ -219,7 +214,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
   }
   const auto duration =
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-  const std::string after = ReadFile(image);
+  const std::string after = ReadFileBytes(image);
   ASSERT_NE(after, before) << "the operation changes nothing on the sample machine";
 
   std::mt19937 random(7);
@@ -232,7 +227,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
     std::this_thread::sleep_for(std::chrono::microseconds(random() % (duration * 3 / 2 + 1)));
     const int status = run.Kill();
     (status == -SIGKILL ? killed : finished) += 1;
-    const std::string now = ReadFile(image);
+    const std::string now = ReadFileBytes(image);
     ASSERT_TRUE(now == before || now == after)
         << "run " << i << " (status " << status << ") left a machine in between";
   }
@@ -240,7 +235,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
   WriteFileAtomically(image, before);
   Process next({ORVCARD_OP_BIN, "0x4000"}, box.machine(), box.root() / "next");
   EXPECT_EQ(next.Wait(), 0) << next.err();
-  EXPECT_EQ(ReadFile(image), after);
+  EXPECT_EQ(ReadFileBytes(image), after);
   std::printf("[ killed   ] orvcard-op 0x4000: %d runs killed, %d finished first\n", killed,
               finished);
 }
@@ -251,24 +246,24 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
 TEST(ConcurrentRuns, ARunFindingTheMachineLockedStopsWith125AndChangesNothing) {
   ProgramSandbox box;
   winsim::Machine::CreateSample(box.machine());
-  const std::string before = ReadFile(box.machine() / "registry.reg");
+  const std::string before = ReadFileBytes(box.machine() / "registry.reg");
   {
     winsim::MachineLock held(box.machine());
     const auto result = box.Run(ORVCARD_OP_BIN, "0x4000");
     EXPECT_EQ(result.status, 125);
     EXPECT_EQ(result.err, "orvcard: " + (box.machine() / ".lock").string() +
                               ": machine is locked by another run\n");
-    EXPECT_EQ(ReadFile(box.machine() / "registry.reg"), before);
+    EXPECT_EQ(ReadFileBytes(box.machine() / "registry.reg"), before);
   }
   EXPECT_EQ(box.Run(ORVCARD_OP_BIN, "0x4000").status, 0);
-  EXPECT_NE(ReadFile(box.machine() / "registry.reg"), before);
+  EXPECT_NE(ReadFileBytes(box.machine() / "registry.reg"), before);
 }
 
 TEST(ConcurrentRuns, TwoRunsAtOnceNeverLoseEitherOnesChanges) {
   ProgramSandbox box;
   winsim::Machine::CreateSample(box.machine());
   const fs::path image = box.machine() / "registry.reg";
-  const std::string before = ReadFile(image);
+  const std::string before = ReadFileBytes(image);
   // The serial and the parallel renumbering change different devices; the machine after both,
   // in either order, holds the changes of both.
   const std::vector<std::string> codes = {"0x4000", "0x40000"};
@@ -278,7 +273,7 @@ TEST(ConcurrentRuns, TwoRunsAtOnceNeverLoseEitherOnesChanges) {
       Process run({ORVCARD_OP_BIN, code}, box.machine(), box.root() / "turn");
       EXPECT_EQ(run.Wait(), 0);
     }
-    return ReadFile(image);
+    return ReadFileBytes(image);
   };
   const std::string serialOnly = runInTurn({codes[0]});
   const std::string parallelOnly = runInTurn({codes[1]});
@@ -304,7 +299,7 @@ TEST(ConcurrentRuns, TwoRunsAtOnceNeverLoseEitherOnesChanges) {
             << run->err();
       }
     }
-    const std::string now = ReadFile(image);
+    const std::string now = ReadFileBytes(image);
     if (serialStatus == 0 && parallelStatus == 0) {
       EXPECT_EQ(both.count(now), 1u) << "a change was lost";
     } else if (serialStatus == 0) {

@@ -7,6 +7,8 @@
 #include <random>
 #include <sstream>
 
+#include "tests/support/sim_fixture.h"
+
 namespace testing_support {
 
 ProgramSandbox::ProgramSandbox() {
@@ -29,10 +31,7 @@ void ProgramSandbox::WriteMachine(const std::string& image) {
 }
 
 std::string ProgramSandbox::ReadFile(const std::filesystem::path& path) const {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  return ReadFileBytes(path);
 }
 
 ProgramResult ProgramSandbox::Run(const std::string& program, const std::string& arguments,

@@ -141,6 +141,13 @@ FileSizeLimit::~FileSizeLimit() {
   std::signal(SIGXFSZ, handler_);
 }
 
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
 std::string DumpRegistry(const winsim::Registry& registry) {
   std::ostringstream out;
   const auto dumpKey = [&](const auto& self, const winsim::RegKey& key) -> void {

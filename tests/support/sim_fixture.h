@@ -87,6 +87,9 @@ class FileSizeLimit {
 // UTF-16 text of a byte vector that holds UTF-16LE (up to the first terminator).
 std::u16string TextOf(const std::vector<std::uint8_t>& bytes);
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+
 // Every key (full path), value name, type and data of a registry, in enumeration order: equal
 // texts mean equal registries.
 std::string DumpRegistry(const winsim::Registry& registry);

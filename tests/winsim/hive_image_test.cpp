@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "platform/win_types.h"
 #include "tests/support/hive_files.h"
+#include "tests/support/sim_fixture.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
 
@@ -18,13 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::Dump;
-
-std::string ReadBytes(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using testing_support::ReadFileBytes;
 
 // Every kind of value a hive holds, names that need more than one byte per character, and names
 // whose order differs between upper- and lower-case comparison.
@@ -74,7 +69,7 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
   const RegKey& sourceSystem = *source.HKLM().FindSubkey(u"SYSTEM");
   const fs::path file = dir_ / "SYSTEM";
   testing_support::WriteHive(file, sourceSystem);
-  const std::string original = ReadBytes(file);
+  const std::string original = ReadFileBytes(file);
 
   Registry model;
   RegKey& system = model.HKLM().CreateSubkey(u"SYSTEM");
@@ -125,7 +120,7 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
     testing_support::ReadHive(file, back.HKLM().CreateSubkey(u"SYSTEM"));
     EXPECT_EQ(Dump(*back.HKLM().FindSubkey(u"SYSTEM")), Dump(system));
     // The first original is kept, and only it.
-    EXPECT_EQ(ReadBytes(dir_ / "SYSTEM.orvcard-backup"), original);
+    EXPECT_EQ(ReadFileBytes(dir_ / "SYSTEM.orvcard-backup"), original);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
   }
   // What hivex wrote is a clean hive again, and so is the compact form of the test support.

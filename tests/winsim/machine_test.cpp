@@ -43,12 +43,7 @@ class MachineTest : public ::testing::Test {
     std::ofstream(Image(), std::ios::binary) << bytes;
   }
 
-  static std::string Read(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-  }
+  static std::string Read(const fs::path& file) { return testing_support::ReadFileBytes(file); }
 
   static ino_t Inode(const fs::path& file) {
     struct stat info {};
