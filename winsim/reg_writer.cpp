@@ -14,7 +14,8 @@ namespace winsim {
 
 namespace {
 
-// The size from which the canonical text goes to a sink: after the key that reaches it.
+// The size from which the canonical text goes to a sink, at the next whole character (a key or
+// value of any size is handed over in pieces of about this size).
 constexpr std::size_t kPieceBytes = 1 << 20;
 
 // Writes the canonical text, in UTF-8, into `out_`; with a sink, hands it over in pieces.
@@ -79,8 +80,13 @@ class ImageWriter {
     out_ += "]\n";
     for (const RegValue& value : key.values()) {
       WriteValue(value);
+      Spill();
     }
     out_ += '\n';
+  }
+
+  // Hands the text so far to the sink once it reaches a piece; called between characters.
+  void Spill() {
     if (sink_ != nullptr && out_.size() >= kPieceBytes) {
       (*sink_)(out_);
       out_.clear();
@@ -181,6 +187,7 @@ class ImageWriter {
       if (used + 4 > sizeof buffer) {
         out_.append(buffer, used);
         used = 0;
+        Spill();
       }
       char escaped = 0;
       switch (text[i]) {
@@ -234,6 +241,7 @@ class ImageWriter {
       if (used + 8 > sizeof buffer) {
         out_.append(buffer, used);
         used = 0;
+        Spill();
       }
       if (i > 0) {
         buffer[used++] = ',';
@@ -274,7 +282,7 @@ void WriteRegImageUtf16(const Registry& registry,
                         const std::function<void(std::string_view)>& sink) {
   sink("\xFF\xFE");
   std::string bytes;
-  // The canonical text comes in whole lines, so each piece converts on its own.
+  // The canonical text comes in whole characters, so each piece converts on its own.
   WriteRegImage(registry, [&](std::string_view piece) {
     const std::u16string text = orv::Utf8ToUtf16(piece);
     bytes.clear();

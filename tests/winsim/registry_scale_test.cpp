@@ -367,7 +367,15 @@ TEST(RegistryScaleTest, StreamErrorsNameTheirLines) {
 }
 
 TEST(RegistryScaleTest, TheImageInPiecesIsTheImage) {
-  const Registry registry = LargeRegistry(u"Caf\u00e9 ");
+  Registry registry = LargeRegistry(u"Caf\u00e9 ");
+  // A key and values larger than a piece: a text of two-byte characters and a surrogate pair,
+  // and hex data of several lines, are cut between characters.
+  RegKey& big = Registry::Create(registry.HKLM(), u"SOFTWARE\\Big");
+  big.SetValue(u"Text", orv::REG_SZ, Utf16(std::u16string(700000, u'\u00e9') + u"\U0001F600"));
+  big.SetValue(u"Blob", orv::REG_BINARY, Bytes(1u << 20, 0xA5));
+  for (std::size_t i = 0; i < 40000; ++i) {
+    big.SetValue(u"Value" + Number(i, 5), orv::REG_DWORD, Bytes(4, 1));
+  }
   std::vector<std::string> pieces;
   WriteRegImage(registry, [&](std::string_view piece) { pieces.emplace_back(piece); });
   ASSERT_GE(pieces.size(), 3u);
@@ -377,6 +385,7 @@ TEST(RegistryScaleTest, TheImageInPiecesIsTheImage) {
     joined += piece;
   }
   EXPECT_EQ(joined, WriteRegImage(registry));
+  EXPECT_EQ(WriteRegImage(ParseRegImage(WriteRegImageUtf16(registry))), joined);
 }
 
 }  // namespace
