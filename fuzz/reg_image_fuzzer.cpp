@@ -49,7 +49,7 @@ bool SameRegistry(const winsim::Registry& a, const winsim::Registry& b) {
     for (std::size_t i = 0; i < x->values().size(); ++i) {
       const winsim::RegValue& v = x->values()[i];
       const winsim::RegValue& w = y->values()[i];
-      if (v.name != w.name || v.type != w.type || v.data != w.data) {
+      if (v.name() != w.name() || v.type() != w.type() || v.data() != w.data()) {
         return false;
       }
     }

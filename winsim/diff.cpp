@@ -36,7 +36,7 @@ std::string Printable(std::u16string_view text) {
   return out;
 }
 
-std::string HexBytes(const std::vector<std::uint8_t>& data) {
+std::string HexBytes(std::span<const std::uint8_t> data) {
   if (data.empty()) {
     return "(zero-length binary value)";
   }
@@ -52,14 +52,14 @@ std::string HexBytes(const std::vector<std::uint8_t>& data) {
 
 // The type and data columns of a value as regedit lists it; with `asHex`, the data as bytes.
 std::string TypeAndData(const RegValue& value, bool asHex) {
-  const std::vector<std::uint8_t>& data = value.data;
+  const std::span<const std::uint8_t> data = value.data();
   std::string shown;
   bool exact = false;  // the data is just what the type holds, so its size goes without saying
   bool rendered = false;
   const std::u16string units = Utf16Units(data.data(), data.size());
   const std::u16string_view all = units;
   if (!asHex) {
-    switch (value.type) {
+    switch (value.type()) {
       case orv::REG_SZ:
       case orv::REG_EXPAND_SZ: {
         const std::u16string_view text = all.substr(0, all.find(u'\0'));
@@ -82,7 +82,7 @@ std::string TypeAndData(const RegValue& value, bool asHex) {
       }
       case orv::REG_DWORD:
       case orv::REG_QWORD:
-        if (data.size() == (value.type == orv::REG_DWORD ? 4u : 8u)) {
+        if (data.size() == (value.type() == orv::REG_DWORD ? 4u : 8u)) {
           std::uint64_t number = 0;
           for (std::size_t i = data.size(); i-- > 0;) {
             number = (number << 8) | data[i];
@@ -101,7 +101,7 @@ std::string TypeAndData(const RegValue& value, bool asHex) {
   if (!rendered) {
     shown = HexBytes(data);
   }
-  std::string type = RegTypeName(value.type);
+  std::string type = RegTypeName(value.type());
   if (!exact) {
     type += " (" + std::to_string(data.size()) + " bytes)";
   }
@@ -109,7 +109,7 @@ std::string TypeAndData(const RegValue& value, bool asHex) {
 }
 
 bool SameValue(const RegValue& a, const RegValue& b) {
-  return a.type == b.type && a.data == b.data;
+  return a.type() == b.type() && SameBytes(a.data(), b.data());
 }
 
 class Differ {
@@ -144,7 +144,7 @@ class Differ {
   void ValueLine(char sign, const RegValue& value, bool asHex) {
     out_ += sign;
     out_ += ' ';
-    out_ += value.name.empty() ? "(Default)" : Printable(value.name);
+    out_ += value.name().empty() ? "(Default)" : Printable(value.name());
     out_ += "  " + TypeAndData(value, asHex) + "\n";
   }
 
@@ -161,14 +161,14 @@ class Differ {
     const std::vector<RegValue>& b = after.values();
     bool same = a.size() == b.size();
     for (std::size_t i = 0; same && i < a.size(); ++i) {
-      same = SameValue(a[i], b[i]) && CompareFolded(a[i].name, b[i].name) == 0;
+      same = SameValue(a[i], b[i]) && CompareFolded(a[i].name(), b[i].name()) == 0;
     }
     if (same) {
       return;
     }
     std::vector<const RegValue*> commonBefore;  // in the order of `before`
     for (const RegValue& value : a) {
-      const std::size_t index = after.ValueIndex(value.name);
+      const std::size_t index = after.ValueIndex(value.name());
       if (index == b.size()) {
         KeyLine("");
         ValueLine('-', value, false);
@@ -185,7 +185,7 @@ class Differ {
     }
     std::vector<const RegValue*> commonAfter;
     for (const RegValue& value : b) {
-      if (before.ValueIndex(value.name) == a.size()) {
+      if (before.ValueIndex(value.name()) == a.size()) {
         KeyLine("");
         ValueLine('+', value, false);
       } else {
@@ -193,7 +193,7 @@ class Differ {
       }
     }
     for (std::size_t i = 0; i < commonBefore.size(); ++i) {
-      if (CompareFolded(commonBefore[i]->name, commonAfter[i]->name) != 0) {
+      if (CompareFolded(commonBefore[i]->name(), commonAfter[i]->name()) != 0) {
         KeyLine("");
         out_ += "  (values in another order: " + Names(commonBefore) + " -> " + Names(commonAfter) +
                 ")\n";
@@ -206,7 +206,7 @@ class Differ {
     std::string names;
     for (const RegValue* value : values) {
       names += (names.empty() ? "" : ", ") +
-               (value->name.empty() ? std::string("(Default)") : Printable(value->name));
+               (value->name().empty() ? std::string("(Default)") : Printable(value->name()));
     }
     return names;
   }

@@ -88,11 +88,11 @@ std::uint64_t Digest(const RegKey& key) {
     word(w);
   };
   for (const RegValue& value : key.values()) {
-    word(value.name.size());
-    word(value.type);
-    word(value.data.size());
-    mix(value.name.data(), value.name.size() * sizeof(char16_t));
-    mix(value.data.data(), value.data.size());
+    word(value.name().size());
+    word(value.type());
+    word(value.data().size());
+    mix(value.name().data(), value.name().size() * sizeof(char16_t));
+    mix(value.data().data(), value.data().size());
   }
   return hash;
 }
@@ -313,14 +313,14 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
   names.reserve(key.values().size());
   std::vector<hive_set_value> values;
   for (const RegValue& value : key.values()) {
-    if (value.name.find(u'\0') != std::u16string::npos) {
+    if (value.name().find(u'\0') != std::u16string::npos) {
       throw MachineError(
           file_, 0, "a hive cannot hold a value name with a NUL character, in " + Utf8Path(key));
     }
-    names.push_back(orv::Utf16ToUtf8(value.name));
+    names.push_back(orv::Utf16ToUtf8(value.name()));
     values.push_back(
-        HiveValue(names.back().data(), value.type, value.data.size(),
-                  reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))));
+        HiveValue(names.back().data(), value.type(), value.data().size(),
+                  reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data().data()))));
   }
   if (hivex_node_set_values(hive_, node, values.size(), values.data(), 0) != 0) {
     throw MachineError(file_, 0, HivexProblem("hivex cannot write the values of " + Utf8Path(key)));

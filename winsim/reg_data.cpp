@@ -22,7 +22,7 @@ std::u16string TextOfData(const std::uint8_t* data, std::size_t size) {
   return text;
 }
 
-std::vector<std::u16string> SplitAtNul(const std::vector<std::uint8_t>& data) {
+std::vector<std::u16string> SplitAtNul(std::span<const std::uint8_t> data) {
   std::vector<std::u16string> texts(1);
   for (std::size_t i = 0; i < data.size() / 2; ++i) {
     const char16_t c = Utf16UnitAt(data.data(), i);

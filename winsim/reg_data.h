@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,12 +24,12 @@ inline char16_t Utf16UnitAt(std::string_view bytes, std::size_t index) {
 std::u16string Utf16Units(const std::uint8_t* data, std::size_t size);
 // The text of UTF-16LE data up to its first NUL, or all of it when it holds none.
 std::u16string TextOfData(const std::uint8_t* data, std::size_t size);
-inline std::u16string TextOfData(const std::vector<std::uint8_t>& data) {
+inline std::u16string TextOfData(std::span<const std::uint8_t> data) {
   return TextOfData(data.data(), data.size());
 }
 // The texts of UTF-16LE data split at each NUL: "a\0b\0\0" gives "a", "b", "", "" (a
 // REG_MULTI_SZ's strings, then what its terminators leave).
-std::vector<std::u16string> SplitAtNul(const std::vector<std::uint8_t>& data);
+std::vector<std::u16string> SplitAtNul(std::span<const std::uint8_t> data);
 // `text` as UTF-16LE bytes, with a terminating NUL when `terminated`.
 std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool terminated = true);
 

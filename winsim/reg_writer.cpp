@@ -96,32 +96,32 @@ class ImageWriter {
   void WriteValue(const RegValue& value) {
     // Hex data is wrapped by the width of the line in UTF-16 units, as regedit counts.
     std::size_t column = 1;
-    if (value.name.empty()) {
+    if (value.name().empty()) {
       out_ += '@';
     } else {
-      column = AppendQuoted(value.name);
+      column = AppendQuoted(value.name());
     }
     out_ += '=';
     ++column;
     if (IsPlainText(value)) {
-      text_.resize(value.data.size() / 2 - 1);
+      text_.resize(value.data().size() / 2 - 1);
       for (std::size_t i = 0; i < text_.size(); ++i) {
-        text_[i] = Utf16UnitAt(value.data.data(), i);
+        text_[i] = Utf16UnitAt(value.data().data(), i);
       }
       AppendQuoted(text_);
-    } else if (value.type == orv::REG_DWORD && value.data.size() == 4) {
+    } else if (value.type() == orv::REG_DWORD && value.data().size() == 4) {
       out_ += "dword:";
-      AppendHex(DwordOf(value.data.data()), 8);
+      AppendHex(DwordOf(value.data().data()), 8);
     } else {
       const std::size_t start = out_.size();
-      if (value.type == orv::REG_BINARY) {
+      if (value.type() == orv::REG_BINARY) {
         out_ += "hex:";
       } else {
         out_ += "hex(";
-        AppendHex(value.type, 1);
+        AppendHex(value.type(), 1);
         out_ += "):";
       }
-      AppendHexBytes(value.data, column + out_.size() - start);
+      AppendHexBytes(value.data(), column + out_.size() - start);
     }
     out_ += '\n';
   }
@@ -129,8 +129,8 @@ class ImageWriter {
   // A REG_SZ that can be written as "text": data of the text and exactly one terminator, with no
   // NUL, no line break and no unpaired surrogate inside.
   static bool IsPlainText(const RegValue& value) {
-    const std::vector<std::uint8_t>& data = value.data;
-    if (value.type != orv::REG_SZ || data.size() < 2 || data.size() % 2 != 0 ||
+    const std::span<const std::uint8_t> data = value.data();
+    if (value.type() != orv::REG_SZ || data.size() < 2 || data.size() % 2 != 0 ||
         data[data.size() - 2] != 0 || data.back() != 0) {
       return false;
     }
@@ -234,7 +234,7 @@ class ImageWriter {
 
   // Bytes as regedit lays them out: "xx" separated by commas, lines continued with a backslash
   // and indented by two blanks so that no line passes 80 columns.
-  void AppendHexBytes(const std::vector<std::uint8_t>& data, std::size_t column) {
+  void AppendHexBytes(std::span<const std::uint8_t> data, std::size_t column) {
     char buffer[256];
     std::size_t used = 0;
     for (std::size_t i = 0; i < data.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "platform/win_types.h"
@@ -237,6 +238,38 @@ std::vector<RegKey*> RegKey::Subkeys() const {
   return keys;
 }
 
+RegValue::RegValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data)
+    : type_(type) {
+  if (name.size() > UINT32_MAX || data.size() > UINT32_MAX) {
+    throw std::length_error("a registry value larger than 4 GB");
+  }
+  nameLength_ = static_cast<std::uint32_t>(name.size());
+  size_ = static_cast<std::uint32_t>(data.size());
+  const std::size_t units = name.size() + (data.size() + 1) / 2;
+  if (units != 0) {
+    block_ = std::make_unique_for_overwrite<char16_t[]>(units);
+    std::copy(name.begin(), name.end(), block_.get());
+    std::copy(data.begin(), data.end(), DataStart());
+  }
+}
+
+void RegValue::Set(std::uint32_t type, std::span<const std::uint8_t> data) {
+  if (data.size() == size_) {
+    std::copy(data.begin(), data.end(), DataStart());
+    type_ = type;
+  } else {
+    *this = RegValue(name(), type, data);
+  }
+}
+
+bool operator==(const RegValue& a, const RegValue& b) {
+  return a.name() == b.name() && a.type_ == b.type_ && SameBytes(a.data(), b.data());
+}
+
+bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
 const RegValue* RegKey::FindValue(std::u16string_view name) const {
   std::size_t index = ValueIndex(name);
   return index == values_.size() ? nullptr : &values_[index];
@@ -245,7 +278,7 @@ const RegValue* RegKey::FindValue(std::u16string_view name) const {
 std::size_t RegKey::SlotOf(std::u16string_view name) const {
   const std::size_t mask = valueSlots_.size() - 1;
   std::size_t slot = FoldedHash(name) & mask;
-  while (valueSlots_[slot] != 0 && !EqualFolded(values_[valueSlots_[slot] - 1].name, name)) {
+  while (valueSlots_[slot] != 0 && !EqualFolded(values_[valueSlots_[slot] - 1].name(), name)) {
     slot = (slot + 1) & mask;
   }
   return slot;
@@ -267,7 +300,7 @@ void RegKey::IndexValues() {
   }
   valueSlots_.assign(size, 0);
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    valueSlots_[SlotOf(values_[i].name)] = static_cast<std::uint32_t>(i + 1);
+    valueSlots_[SlotOf(values_[i].name())] = static_cast<std::uint32_t>(i + 1);
   }
 }
 
@@ -277,7 +310,7 @@ std::size_t RegKey::ValueIndex(std::u16string_view name) const {
     return entry == 0 ? values_.size() : entry - 1;
   }
   for (std::size_t i = 0; i < values_.size(); ++i) {
-    if (EqualFolded(values_[i].name, name)) {
+    if (EqualFolded(values_[i].name(), name)) {
       return i;
     }
   }
@@ -285,19 +318,18 @@ std::size_t RegKey::ValueIndex(std::u16string_view name) const {
 }
 
 void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
-                      std::vector<std::uint8_t> data) {
+                      std::span<const std::uint8_t> data) {
   const std::size_t index = ValueIndex(name);
   if (index < values_.size()) {
     RegValue& value = values_[index];
-    if (value.type != type || value.data != data) {
+    if (value.type() != type || !SameBytes(value.data(), data)) {
       NoteChange(false);
-      value.type = type;
-      value.data = std::move(data);
+      value.Set(type, data);
     }
     return;
   }
   NoteChange(false);
-  values_.push_back(RegValue{std::u16string(name), type, std::move(data)});
+  values_.emplace_back(name, type, data);
   if (values_.size() * 2 > valueSlots_.size() && values_.size() > kIndexedValues) {
     IndexValues();
   } else if (!valueSlots_.empty()) {
@@ -306,13 +338,13 @@ void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
 }
 
 bool RegKey::EditValueData(std::u16string_view name,
-                           const std::function<void(std::vector<std::uint8_t>&)>& edit) {
+                           const std::function<void(std::span<std::uint8_t>)>& edit) {
   const std::size_t index = ValueIndex(name);
   if (index == values_.size()) {
     return false;
   }
   NoteChange(false);
-  edit(values_[index].data);
+  edit(values_[index].data());
   return true;
 }
 
@@ -320,12 +352,12 @@ void RegKey::SetValues(std::vector<RegValue>& values) {
   bool whole = values_.empty() && valueSlots_.empty() && values.size() <= kIndexedValues;
   for (std::size_t i = 0; whole && i < values.size(); ++i) {
     for (std::size_t j = 0; whole && j < i; ++j) {
-      whole = !EqualFolded(values[i].name, values[j].name);
+      whole = !EqualFolded(values[i].name(), values[j].name());
     }
   }
   if (!whole) {
     for (RegValue& value : values) {
-      SetValue(value.name, value.type, std::move(value.data));
+      SetValue(value.name(), value.type(), value.data());
     }
   } else if (!values.empty()) {
     NoteChange(false);
@@ -347,7 +379,7 @@ bool RegKey::DeleteValue(std::u16string_view name) {
     const std::size_t mask = valueSlots_.size() - 1;
     std::size_t free = SlotOf(name);
     for (std::size_t next = (free + 1) & mask; valueSlots_[next] != 0; next = (next + 1) & mask) {
-      const std::size_t home = FoldedHash(values_[valueSlots_[next] - 1].name) & mask;
+      const std::size_t home = FoldedHash(values_[valueSlots_[next] - 1].name()) & mask;
       const bool stays =
           free <= next ? (home > free && home <= next) : (home > free || home <= next);
       if (!stays) {
@@ -360,7 +392,7 @@ bool RegKey::DeleteValue(std::u16string_view name) {
   values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
   // Only the values behind it move down: the last value goes at no cost beyond its own.
   for (std::size_t i = removed; i < values_.size() && !valueSlots_.empty(); ++i) {
-    valueSlots_[SlotHolding(values_[i].name, static_cast<std::uint32_t>(i + 2))] =
+    valueSlots_[SlotHolding(values_[i].name(), static_cast<std::uint32_t>(i + 2))] =
         static_cast<std::uint32_t>(i + 1);
   }
   return true;
@@ -415,12 +447,8 @@ void Registry::TakeBaseline() {
 }
 
 bool Registry::ChangedSinceBaseline() const {
-  const auto sameValue = [](const RegValue& a, const RegValue& b) {
-    return a.name == b.name && a.type == b.type && a.data == b.data;
-  };
   for (const auto& [key, before] : watch_->before) {
-    if (before.values && !std::equal(key->values_.begin(), key->values_.end(),
-                                     before.values->begin(), before.values->end(), sameValue)) {
+    if (before.values && key->values_ != *before.values) {
       return true;
     }
     if (before.subkeys && key->LiveSubkeys() != *before.subkeys) {
@@ -440,7 +468,7 @@ void MergeTree(const RegKey& from, RegKey& into) {
     const auto [source, target] = pending.back();
     pending.pop_back();
     for (const RegValue& value : source->values()) {
-      target->SetValue(value.name, value.type, value.data);
+      target->SetValue(value.name(), value.type(), value.data());
     }
     source->ForEachSubkey([&, target = target](const RegKey& subkey) {
       pending.emplace_back(&subkey, &target->CreateSubkey(subkey.name()));
@@ -453,10 +481,10 @@ void MergeTree(const RegKey& from, RegKey& into) {
 std::u16string SelectedControlSet(const Registry& registry) {
   const RegKey* select = Registry::Open(registry.HKLM(), u"SYSTEM\\Select");
   const RegValue* current = select == nullptr ? nullptr : select->FindValue(u"Current");
-  if (current == nullptr || current->type != orv::REG_DWORD || current->data.size() != 4) {
+  if (current == nullptr || current->type() != orv::REG_DWORD || current->data().size() != 4) {
     return {};
   }
-  const std::uint32_t number = DwordOf(current->data.data());
+  const std::uint32_t number = DwordOf(current->data().data());
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
   std::u16string name = u"ControlSet";

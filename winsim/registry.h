@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -39,11 +40,40 @@ void ForEachKeyName(std::u16string_view path, Visit visit) {
 // The order of FoldCase(a) and FoldCase(b) (<0, 0, >0), without building either.
 int CompareFolded(std::u16string_view a, std::u16string_view b);
 
-struct RegValue {
-  std::u16string name;  // empty for the default value
-  std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;
+// A value: its name (empty for the default value), type and data. The name and the data share
+// one block, so that a small value costs its text and 24 bytes (a key may hold a million).
+class RegValue {
+ public:
+  RegValue() = default;
+  RegValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data);
+  RegValue(const RegValue& other) : RegValue(other.name(), other.type_, other.data()) {}
+  RegValue& operator=(const RegValue& other) { return *this = RegValue(other); }
+  RegValue(RegValue&&) noexcept = default;
+  RegValue& operator=(RegValue&&) noexcept = default;
+
+  std::u16string_view name() const { return {block_.get(), nameLength_}; }
+  std::uint32_t type() const { return type_; }
+  std::span<const std::uint8_t> data() const { return {DataStart(), size_}; }
+  // The data, to be changed where it lies (its size stays).
+  std::span<std::uint8_t> data() { return {DataStart(), size_}; }
+  // New type and data; the name stays.
+  void Set(std::uint32_t type, std::span<const std::uint8_t> data);
+
+  friend bool operator==(const RegValue& a, const RegValue& b);
+
+ private:
+  std::uint8_t* DataStart() const {
+    return reinterpret_cast<std::uint8_t*>(block_.get() + nameLength_);
+  }
+
+  std::unique_ptr<char16_t[]> block_;  // the name's units, then the data's bytes
+  std::uint32_t nameLength_ = 0;
+  std::uint32_t size_ = 0;
+  std::uint32_t type_ = 0;
 };
+
+// Data bytes that compare equal.
+bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
 
 class RegKey {
  public:
@@ -100,13 +130,13 @@ class RegKey {
   const RegValue* FindValue(std::u16string_view name) const;
   std::size_t ValueIndex(std::u16string_view name) const;  // values().size() when missing
   // Replaces the data of an existing value in place (keeping its index), or appends a new one.
-  void SetValue(std::u16string_view name, std::uint32_t type, std::vector<std::uint8_t> data);
+  void SetValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data);
   bool DeleteValue(std::u16string_view name);
-  // Changes the data of the value `name` where it lies, through edit(data), keeping its type and
-  // index; false when there is no such value. For a large value changed a little at a time (the
-  // COM port database), where SetValue would copy and compare the whole of it.
+  // Changes the data of the value `name` where it lies, through edit(data), keeping its type,
+  // size and index; false when there is no such value. For a large value changed a little at a
+  // time (the COM port database), where SetValue would copy and compare the whole of it.
   bool EditValueData(std::u16string_view name,
-                     const std::function<void(std::vector<std::uint8_t>&)>& edit);
+                     const std::function<void(std::span<std::uint8_t>)>& edit);
   // Sets `values` in order, as SetValue does one by one, and empties the list. A key without
   // values takes a few values of distinct names whole, without growing its list step by step.
   void SetValues(std::vector<RegValue>& values);

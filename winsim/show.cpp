@@ -24,7 +24,7 @@ constexpr std::u16string_view kCardEnum = u"SYSTEM\\CurrentControlSet\\Enum\\ORV
 constexpr std::u16string_view kUninstallRecord =
     u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVEK Multi-I/O Card Driver";
 
-std::string HexBytes(const std::vector<std::uint8_t>& data) {
+std::string HexBytes(std::span<const std::uint8_t> data) {
   std::string text;
   for (std::uint8_t byte : data) {
     char digits[4];
@@ -41,16 +41,16 @@ std::string ValueText(const RegValue* value) {
   if (value == nullptr) {
     return "(none)";
   }
-  const std::vector<std::uint8_t>& data = value->data;
+  const std::span<const std::uint8_t> data = value->data();
   const std::string size = std::to_string(data.size()) + " bytes";
-  switch (value->type) {
+  switch (value->type()) {
     case orv::REG_SZ:
     case orv::REG_EXPAND_SZ: {
       const std::u16string text = SplitAtNul(data).front();
       std::string shown = orv::Utf16ToUtf8(text);
       if (data.size() != (text.size() + 1) * 2) {
-        shown += " (" + RegTypeName(value->type) + ", " + size + ")";
-      } else if (value->type == orv::REG_EXPAND_SZ) {
+        shown += " (" + RegTypeName(value->type()) + ", " + size + ")";
+      } else if (value->type() == orv::REG_EXPAND_SZ) {
         shown += " (REG_EXPAND_SZ)";
       }
       return shown;
@@ -74,7 +74,7 @@ std::string ValueText(const RegValue* value) {
     default:
       break;
   }
-  return HexBytes(data) + " (" + RegTypeName(value->type) + ", " + size + ")";
+  return HexBytes(data) + " (" + RegTypeName(value->type()) + ", " + size + ")";
 }
 
 std::string ValueText(const RegKey* key, std::u16string_view name) {
@@ -152,7 +152,7 @@ void ShowParallelPortMap(const Registry& registry, std::string& out) {
     return;
   }
   for (const RegValue& value : map->values()) {
-    out += "  " + Utf8(value.name) + " = " + ValueText(&value) + "\n";
+    out += "  " + Utf8(value.name()) + " = " + ValueText(&value) + "\n";
   }
 }
 
@@ -166,14 +166,14 @@ void ShowComDatabase(const Registry& registry, std::string& out) {
     return;
   }
   std::string reserved;
-  for (std::size_t bit = 0; bit < comDb->data.size() * 8; ++bit) {
-    if ((comDb->data[bit / 8] >> (bit % 8)) & 1) {
+  for (std::size_t bit = 0; bit < comDb->data().size() * 8; ++bit) {
+    if ((comDb->data()[bit / 8] >> (bit % 8)) & 1) {
       reserved += (reserved.empty() ? "COM" : ", COM") + std::to_string(bit + 1);
     }
   }
   out += "  reserved: " + (reserved.empty() ? std::string("(none)") : reserved) + "\n";
-  out += "  size:     " + std::to_string(comDb->data.size()) + " bytes (COM1 to COM" +
-         std::to_string(comDb->data.size() * 8) + ")\n";
+  out += "  size:     " + std::to_string(comDb->data().size()) + " bytes (COM1 to COM" +
+         std::to_string(comDb->data().size() * 8) + ")\n";
 }
 
 void ShowUninstallRecord(const Registry& registry, std::string& out) {
@@ -187,7 +187,7 @@ void ShowUninstallRecord(const Registry& registry, std::string& out) {
     out += "  (no values)\n";
   }
   for (const RegValue& value : record->values()) {
-    out += "  " + (value.name.empty() ? std::string("(default)") : Utf8(value.name)) + " = " +
+    out += "  " + (value.name().empty() ? std::string("(default)") : Utf8(value.name())) + " = " +
            ValueText(&value) + "\n";
   }
 }

@@ -40,15 +40,15 @@ LONG SimComDb::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
   // A database that is missing holds no number, so every number lies beyond it.
   RegKey* key = Registry::Open(sim_.machine.registry().HKLM(), kComDatabaseKey);
   const RegValue* bitmap = key == nullptr ? nullptr : key->FindValue(u"ComDB");
-  const std::size_t bits = bitmap == nullptr ? 0 : bitmap->data.size() * 8;
+  const std::size_t bits = bitmap == nullptr ? 0 : bitmap->data().size() * 8;
   if (status == ERROR_SUCCESS && (comNumber == 0 || comNumber > bits)) {
     status = ERROR_INVALID_PARAMETER;
   }
   if (status == ERROR_SUCCESS) {
     const std::size_t byte = (comNumber - 1) / 8;
     const auto mask = static_cast<std::uint8_t>(1u << ((comNumber - 1) % 8));
-    if ((bitmap->data[byte] & mask) != 0) {
-      key->EditValueData(u"ComDB", [&](std::vector<std::uint8_t>& data) {
+    if ((bitmap->data()[byte] & mask) != 0) {
+      key->EditValueData(u"ComDB", [&](std::span<std::uint8_t> data) {
         data[byte] = static_cast<std::uint8_t>(data[byte] & ~mask);
       });
     }

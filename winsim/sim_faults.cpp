@@ -20,11 +20,11 @@ bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
 // True when the instance's SimulateFailure list names `api` (each name compared whole).
 bool ImageFails(const RegKey& deviceInstance, std::string_view api) {
   const RegValue* failures = deviceInstance.FindValue(u"SimulateFailure");
-  if (failures == nullptr || failures->type != REG_MULTI_SZ) {
+  if (failures == nullptr || failures->type() != REG_MULTI_SZ) {
     return false;
   }
   const std::u16string wanted = FoldCase(Utf8ToUtf16(api));
-  const std::vector<std::u16string> names = SplitAtNul(failures->data);
+  const std::vector<std::u16string> names = SplitAtNul(failures->data());
   return std::any_of(names.begin(), names.end(),
                      [&](const std::u16string& name) { return FoldCase(name) == wanted; });
 }

@@ -56,7 +56,7 @@ bool HasExtension(std::u16string_view name) {
 }
 
 // The strings of REG_MULTI_SZ data.
-std::vector<std::u16string> MultiStrings(const std::vector<std::uint8_t>& data) {
+std::vector<std::u16string> MultiStrings(std::span<const std::uint8_t> data) {
   std::vector<std::u16string> strings(1);
   for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
     const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
@@ -77,7 +77,7 @@ bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
     if (found || instance.FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
       return;
     }
-    for (const std::u16string& id : MultiStrings(hardwareIds->data)) {
+    for (const std::u16string& id : MultiStrings(hardwareIds->data())) {
       for (const std::u16string& wanted : ids) {
         found = found || SameName(id, wanted);
       }

@@ -181,15 +181,15 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* rese
   if (call.status != ERROR_SUCCESS) {
     return sim_.tracer.TraceStatus("RegQueryValueExW", args, call.status, call.device);
   }
-  const auto needed = static_cast<DWORD>(value->data.size());
+  const auto needed = static_cast<DWORD>(value->data().size());
   const bool fits = data == nullptr || *dataSize >= needed;
   if (type != nullptr) {
-    *type = value->type;
+    *type = value->type();
   }
-  std::string outputs = Hex(value->type) + ", ";
+  std::string outputs = Hex(value->type()) + ", ";
   if (data != nullptr && fits) {
-    std::copy(value->data.begin(), value->data.end(), data);
-    outputs += DataText(value->type, data, needed);
+    std::ranges::copy(value->data(), data);
+    outputs += DataText(value->type(), data, needed);
   } else {
     outputs += std::to_string(needed);
   }
@@ -234,24 +234,26 @@ LONG SimRegistry::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* 
   }
   // The name must fit with its terminator; otherwise nothing is delivered.
   const RegValue* value = call.status == ERROR_SUCCESS ? &call.key->values()[index] : nullptr;
-  if (value != nullptr && *valueNameChars <= value->name.size()) {
+  if (value != nullptr && *valueNameChars <= value->name().size()) {
     call.status = ERROR_MORE_DATA;
   }
   if (call.status != ERROR_SUCCESS) {
     return sim_.tracer.TraceStatus("RegEnumValueW", args, call.status, call.device);
   }
   // The name, its length and the type are delivered even when the data does not fit.
-  std::memcpy(valueName, value->name.c_str(), (value->name.size() + 1) * sizeof(WCHAR));
-  *valueNameChars = static_cast<DWORD>(value->name.size());
+  const std::u16string_view name = value->name();
+  std::copy(name.begin(), name.end(), valueName);
+  valueName[name.size()] = 0;
+  *valueNameChars = static_cast<DWORD>(name.size());
   if (type != nullptr) {
-    *type = value->type;
+    *type = value->type();
   }
-  const auto needed = static_cast<DWORD>(value->data.size());
+  const auto needed = static_cast<DWORD>(value->data().size());
   const bool fits = data == nullptr || *dataSize >= needed;
-  std::string outputs = Quoted(value->name) + ", " + Hex(value->type);
+  std::string outputs = Quoted(name) + ", " + Hex(value->type());
   if (data != nullptr && fits) {
-    std::copy(value->data.begin(), value->data.end(), data);
-    outputs += ", " + DataText(value->type, data, needed);
+    std::ranges::copy(value->data(), data);
+    outputs += ", " + DataText(value->type(), data, needed);
   } else if (dataSize != nullptr) {
     outputs += ", " + std::to_string(needed);
   }

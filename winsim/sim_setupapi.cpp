@@ -118,7 +118,7 @@ void DeleteKeyAt(RegKey& hklm, const std::optional<std::u16string>& path) {
 // The text of a value of `key` up to its first NUL, whatever its type; empty when missing.
 std::u16string ValueText(const RegKey& key, std::u16string_view name) {
   const RegValue* value = key.FindValue(name);
-  return value == nullptr ? std::u16string() : TextOfData(value->data);
+  return value == nullptr ? std::u16string() : TextOfData(value->data());
 }
 
 // The names an enumerator text selects, whole and from the left: enumerator, device, instance
@@ -334,9 +334,9 @@ BOOL SimSetupApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DAT
     return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status,
                                  call.device);
   }
-  const auto needed = static_cast<DWORD>(value->data.size());
+  const auto needed = static_cast<DWORD>(value->data().size());
   if (type != nullptr) {
-    *type = value->type;
+    *type = value->type();
   }
   if (requiredSize != nullptr) {
     *requiredSize = needed;
@@ -345,10 +345,10 @@ BOOL SimSetupApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DAT
     return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args,
                                  ERROR_INSUFFICIENT_BUFFER, call.device, std::to_string(needed));
   }
-  std::copy(value->data.begin(), value->data.end(), buffer);
+  std::ranges::copy(value->data(), buffer);
   return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS,
                                call.device,
-                               Hex(value->type) + ", " + DataText(value->type, buffer, needed));
+                               Hex(value->type()) + ", " + DataText(value->type(), buffer, needed));
 }
 
 BOOL SimSetupApi::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
@@ -452,9 +452,10 @@ BOOL SimSetupApi::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
   }
   if (call.status == ERROR_SUCCESS) {
     const RegValue* count = control->FindValue(u"RestartCount");
-    const DWORD restarts = count != nullptr && count->type == REG_DWORD && count->data.size() == 4
-                               ? DwordOf(count->data.data())
-                               : 0;
+    const DWORD restarts =
+        count != nullptr && count->type() == REG_DWORD && count->data().size() == 4
+            ? DwordOf(count->data().data())
+            : 0;
     control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
   }
   return sim_.tracer.TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);

@@ -26,18 +26,18 @@ constexpr std::u16string_view kProductOptionsKey =
 
 std::optional<std::u16string> StringValue(const RegKey* key, std::u16string_view name) {
   const RegValue* value = key == nullptr ? nullptr : key->FindValue(name);
-  if (value == nullptr || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) {
+  if (value == nullptr || (value->type() != REG_SZ && value->type() != REG_EXPAND_SZ)) {
     return std::nullopt;
   }
-  return TextOfData(value->data);
+  return TextOfData(value->data());
 }
 
 std::optional<DWORD> DwordValue(const RegKey* key, std::u16string_view name) {
   const RegValue* value = key == nullptr ? nullptr : key->FindValue(name);
-  if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) {
+  if (value == nullptr || value->type() != REG_DWORD || value->data().size() != 4) {
     return std::nullopt;
   }
-  return DwordOf(value->data.data());
+  return DwordOf(value->data().data());
 }
 
 DWORD LeadingNumber(std::u16string_view text, std::size_t* end = nullptr) {
@@ -97,7 +97,7 @@ std::optional<std::u16string> EnvironmentValue(const RegKey* environment, std::u
                                                int depth) {
   const RegValue* value = environment == nullptr ? nullptr : environment->FindValue(name);
   std::optional<std::u16string> text = StringValue(environment, name);
-  if (!text || value->type != REG_EXPAND_SZ || depth >= 8) {
+  if (!text || value->type() != REG_EXPAND_SZ || depth >= 8) {
     return text;
   }
   std::u16string expanded;

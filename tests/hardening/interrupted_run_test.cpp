@@ -136,7 +136,7 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
   winsim::RegKey* key = winsim::Registry::Open(machine->registry().HKLM(), u"SOFTWARE\\Hardening");
   ASSERT_NE(key, nullptr);
   const std::string without = winsim::WriteRegImage(machine->registry());
-  key->SetValue(u"Flip", orv::REG_DWORD, {1, 0, 0, 0});
+  key->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
   const std::string with = winsim::WriteRegImage(machine->registry());
   WriteFileAtomically(image, without);
 
@@ -164,7 +164,7 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
         winsim::RegKey* flip =
             winsim::Registry::Open(run->registry().HKLM(), u"SOFTWARE\\Hardening");
         if (!flip->DeleteValue(u"Flip")) {
-          flip->SetValue(u"Flip", orv::REG_DWORD, {1, 0, 0, 0});
+          flip->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
         }
         run->Save();
       }

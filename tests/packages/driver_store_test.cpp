@@ -123,7 +123,7 @@ TEST(RecordDriverStorePaths, WritesOneValueOf522BytesPerPackageInListingOrder) {
     const Bytes path = Utf16Bytes(StorePathOf(sim, inf));
     std::memcpy(buffer.data(), path.data(), path.size());
     EXPECT_EQ(sim.Bytes(kProductKey, ValueName(index)), buffer) << inf;
-    EXPECT_EQ(sim.Key(kProductKey)->FindValue(ValueName(index))->type, REG_SZ);
+    EXPECT_EQ(sim.Key(kProductKey)->FindValue(ValueName(index))->type(), REG_SZ);
     ++index;
   }
   EXPECT_EQ(sim.Key(kProductKey)->values().size(), 3u);

@@ -67,10 +67,10 @@ void AddTree(hive_h* hive, hive_node_h node, const winsim::RegKey& key) {
   names.reserve(key.values().size());
   std::vector<hive_set_value> values;
   for (const winsim::RegValue& value : key.values()) {
-    names.push_back(orv::Utf16ToUtf8(value.name));
+    names.push_back(orv::Utf16ToUtf8(value.name()));
     values.push_back(
-        winsim::HiveValue(names.back().data(), value.type, value.data.size(),
-                          reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data.data()))));
+        winsim::HiveValue(names.back().data(), value.type(), value.data().size(),
+                          reinterpret_cast<char*>(const_cast<std::uint8_t*>(value.data().data()))));
   }
   if (hivex_node_set_values(hive, node, values.size(), values.data(), 0) != 0) {
     throw std::runtime_error("hivex cannot set the values of " + orv::Utf16ToUtf8(key.Path()));
@@ -185,23 +185,24 @@ class CompactWriter {
 
   std::uint32_t Value(const winsim::RegValue& value) {
     bool compressed = false;
-    const std::vector<std::uint8_t> name = NameBytes(value.name, &compressed);
+    const std::vector<std::uint8_t> name = NameBytes(value.name(), &compressed);
     const std::uint32_t cell = Cell(0x14 + name.size());
     Put(cell, "vk");
     const std::size_t at = At(cell);
     Put16(hive_, at + 0x02, static_cast<std::uint32_t>(name.size()));
-    const std::uint32_t size = static_cast<std::uint32_t>(value.data.size());
+    const std::uint32_t size = static_cast<std::uint32_t>(value.data().size());
     if (size <= 4) {  // the data in the offset field itself
       Put32(hive_, at + 0x04, size | 0x80000000);
-      std::copy(value.data.begin(), value.data.end(), hive_.begin() + static_cast<long>(at + 8));
+      std::copy(value.data().begin(), value.data().end(),
+                hive_.begin() + static_cast<long>(at + 8));
     } else {
       const std::uint32_t data = Cell(size);
-      std::copy(value.data.begin(), value.data.end(),
+      std::copy(value.data().begin(), value.data().end(),
                 hive_.begin() + static_cast<std::ptrdiff_t>(At(data)));
       Put32(hive_, At(cell) + 0x04, size);
       Put32(hive_, At(cell) + 0x08, data);
     }
-    Put32(hive_, At(cell) + 0x0C, value.type);
+    Put32(hive_, At(cell) + 0x0C, value.type());
     Put16(hive_, At(cell) + 0x10, compressed ? 1 : 0);
     std::copy(name.begin(), name.end(),
               hive_.begin() + static_cast<std::ptrdiff_t>(At(cell) + 0x14));
@@ -354,9 +355,10 @@ std::string Dump(const winsim::RegKey& key) {
         out += "[" + path + "]\n";
         for (const winsim::RegValue& value : at.values()) {
           char head[48];
-          std::snprintf(head, sizeof head, " type %x, %zu bytes:", value.type, value.data.size());
-          out += "  \"" + orv::Utf16ToUtf8(value.name) + "\"" + head;
-          for (std::uint8_t byte : value.data) {
+          std::snprintf(head, sizeof head, " type %x, %zu bytes:", value.type(),
+                        value.data().size());
+          out += "  \"" + orv::Utf16ToUtf8(value.name()) + "\"" + head;
+          for (std::uint8_t byte : value.data()) {
             std::snprintf(head, sizeof head, " %02x", byte);
             out += head;
           }

@@ -63,7 +63,7 @@ std::vector<std::uint8_t> SimMachine::Bytes(std::u16string_view keyPath,
                                             std::u16string_view value) {
   winsim::RegKey* key = Key(keyPath);
   const winsim::RegValue* found = key == nullptr ? nullptr : key->FindValue(value);
-  return found == nullptr ? std::vector<std::uint8_t>{} : found->data;
+  return found == nullptr ? std::vector<std::uint8_t>{} : testing_support::BytesOf(found->data());
 }
 
 std::u16string SimMachine::Text(std::u16string_view keyPath, std::u16string_view value) {
@@ -141,6 +141,10 @@ FileSizeLimit::~FileSizeLimit() {
   std::signal(SIGXFSZ, handler_);
 }
 
+std::vector<std::uint8_t> BytesOf(std::span<const std::uint8_t> data) {
+  return {data.begin(), data.end()};
+}
+
 std::string ReadFileBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream bytes;
@@ -153,9 +157,9 @@ std::string DumpRegistry(const winsim::Registry& registry) {
   const auto dumpKey = [&](const auto& self, const winsim::RegKey& key) -> void {
     out << orv::Utf16ToUtf8(key.Path()) << "\n";
     for (const winsim::RegValue& value : key.values()) {
-      out << "  [" << orv::Utf16ToUtf8(value.name) << "] " << value.type << " " << value.data.size()
-          << ":";
-      for (std::uint8_t b : value.data) {
+      out << "  [" << orv::Utf16ToUtf8(value.name()) << "] " << value.type() << " "
+          << value.data().size() << ":";
+      for (std::uint8_t b : value.data()) {
         out << " " << static_cast<int>(b);
       }
       out << "\n";

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ class FileSizeLimit {
 
 // UTF-16 text of a byte vector that holds UTF-16LE (up to the first terminator).
 std::u16string TextOf(const std::vector<std::uint8_t>& bytes);
+
+// Value data as a vector, to compare with expected bytes.
+std::vector<std::uint8_t> BytesOf(std::span<const std::uint8_t> data);
 
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);

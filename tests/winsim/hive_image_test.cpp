@@ -84,11 +84,12 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
       [&] { Registry::Open(system, u"Odd\\Wéird €")->DeleteValue(u"qword"); },
       [&] {
         Registry::Open(system, u"CurrentControlSet\\Control\\COM Name Arbiter")
-            ->EditValueData(u"ComDB", [](std::vector<std::uint8_t>& data) { data[0] = 0; });
+            ->EditValueData(u"ComDB", [](std::span<std::uint8_t> data) { data[0] = 0; });
       },
       [&] { Registry::Open(system, u"Odd")->DeleteSubkeyTree(u"A_B"); },
       [&] {
-        Registry::Create(system, u"New\\Deep\\Er").SetValue(u"x", 0x12345, {1, 2, 3});
+        Registry::Create(system, u"New\\Deep\\Er")
+            .SetValue(u"x", 0x12345, std::vector<std::uint8_t>{1, 2, 3});
         Registry::Create(system, u"New").SetValue(u"", orv::REG_DWORD, DwordData(5));
       },
       [&] {

@@ -55,7 +55,7 @@ class MachineTest : public ::testing::Test {
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";
 
-std::string Utf8Of(const Bytes& data) {
+std::string Utf8Of(std::span<const std::uint8_t> data) {
   std::u16string text;
   for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
     text.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
@@ -72,9 +72,9 @@ std::string Text(const Registry& registry, std::u16string_view key, std::u16stri
     return "(missing)";
   }
   if (type != nullptr) {
-    *type = data->type;
+    *type = data->type();
   }
-  return Utf8Of(data->data);
+  return Utf8Of(data->data());
 }
 
 TEST_F(MachineTest, LoadReportsWhatIsWrongWithTheMachine) {
@@ -139,9 +139,10 @@ TEST_F(MachineTest, SaveLeavesAnUnchangedImageByteForByte) {
     const ino_t before = Inode(Image());
     std::unique_ptr<Machine> machine = Machine::Load(Dir());
     Registry::Create(machine->registry().HKLM(), u"SYSTEM\\K")
-        .SetValue(u"v", orv::REG_SZ, {0x74, 0, 0, 0});
+        .SetValue(u"v", orv::REG_SZ, Bytes{0x74, 0, 0, 0});
     Registry::Create(machine->registry().HKLM(), u"SYSTEM\\K")
-        .SetValue(u"v", orv::REG_SZ, {0x74, 0, 0x65, 0, 0x78, 0, 0x74, 0, 0, 0});  // back as it was
+        .SetValue(u"v", orv::REG_SZ,
+                  Bytes{0x74, 0, 0x65, 0, 0x78, 0, 0x74, 0, 0, 0});  // back as it was
     machine->Save();
     EXPECT_EQ(Read(Image()), image);
     EXPECT_EQ(Inode(Image()), before);
@@ -153,7 +154,7 @@ TEST_F(MachineTest, SaveReplacesTheImageAtomicallyWithTheCanonicalForm) {
   WriteImage(kHeader + "[HKEY_LOCAL_MACHINE\\SYSTEM\\K]\n\"v\"=\"1\"\n");
   std::unique_ptr<Machine> machine = Machine::Load(Dir());
   RegKey& key = Registry::Create(machine->registry().HKLM(), u"SYSTEM\\K");
-  key.SetValue(u"w", orv::REG_DWORD, {5, 0, 0, 0});
+  key.SetValue(u"w", orv::REG_DWORD, Bytes{5, 0, 0, 0});
   machine->Save();
   const std::string saved = Read(Image());
   EXPECT_EQ(saved, kHeader +
@@ -320,14 +321,14 @@ TEST_F(MachineTest, SampleMachineHasTheCardAndItsSurroundings) {
   ASSERT_NE(comDb, nullptr);
   Bytes expectedComDb(32, 0);
   expectedComDb[0] = 0x3d;  // COM1, COM3, COM4, COM5, COM6
-  EXPECT_EQ(comDb->type, orv::REG_BINARY);
-  EXPECT_EQ(comDb->data, expectedComDb);
+  EXPECT_EQ(comDb->type(), orv::REG_BINARY);
+  EXPECT_EQ(testing_support::BytesOf(comDb->data()), expectedComDb);
 
   const RegKey* map = Registry::Open(registry.HKLM(), u"HARDWARE\\DEVICEMAP\\PARALLEL PORTS");
   ASSERT_NE(map, nullptr);
   std::vector<std::string> mapLines;
   for (const RegValue& value : map->values()) {
-    mapLines.push_back(orv::Utf16ToUtf8(value.name) + "=" + Utf8Of(value.data));
+    mapLines.push_back(orv::Utf16ToUtf8(value.name()) + "=" + Utf8Of(value.data()));
   }
   EXPECT_EQ(mapLines, (std::vector<std::string>{
                           std::string("\\Device\\Parallel0=\\DosDevices\\LPT1\0", 35),
@@ -439,7 +440,7 @@ TEST_F(MachineTest, ShowSummarisesTheMachine) {
   RegKey& hklm = registry.HKLM();
   Registry::Create(
       hklm, u"SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_PARPECP\\0000\\Control")
-      .SetValue(u"RestartCount", orv::REG_DWORD, {2, 0, 0, 0});
+      .SetValue(u"RestartCount", orv::REG_DWORD, Bytes{2, 0, 0, 0});
   Bytes mapValue(260, 0);
   for (std::size_t i = 0; i < 16; ++i) {
     mapValue[i * 2] = static_cast<std::uint8_t>("\\DosDevices\\LPT2"[i]);

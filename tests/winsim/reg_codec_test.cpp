@@ -54,6 +54,10 @@ const RegValue& ValueAt(const Registry& registry, std::u16string_view key,
   return *found->FindValue(name);
 }
 
+Bytes DataAt(const Registry& registry, std::u16string_view key, std::u16string_view name) {
+  return testing_support::BytesOf(ValueAt(registry, key, name).data());
+}
+
 struct ValueCase {
   const char* what;
   std::u16string name;
@@ -133,9 +137,9 @@ TEST(RegCodecTest, EveryValueRoundTripsByteForByte) {
     EXPECT_EQ(DumpRegistry(parsed), DumpRegistry(registry));
     for (const ValueCase& c : ValueCases()) {
       const RegValue& value = ValueAt(parsed, u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Values", c.name);
-      EXPECT_EQ(value.name, c.name) << c.what;
-      EXPECT_EQ(value.type, c.type) << c.what;
-      EXPECT_EQ(value.data, c.data) << c.what;
+      EXPECT_EQ(value.name(), c.name) << c.what;
+      EXPECT_EQ(value.type(), c.type) << c.what;
+      EXPECT_EQ(testing_support::BytesOf(value.data()), c.data) << c.what;
     }
     EXPECT_EQ(WriteRegImage(parsed), canonical);
   }
@@ -146,7 +150,7 @@ TEST(RegCodecTest, CanonicalFormIsOrderedAndStable) {
   RegKey& hklm = registry.HKLM();
   Registry::Create(hklm, u"SYSTEM\\b");
   RegKey& upper = Registry::Create(hklm, u"SYSTEM\\A");
-  upper.SetValue(u"z", orv::REG_DWORD, {1, 0, 0, 0});
+  upper.SetValue(u"z", orv::REG_DWORD, Bytes{1, 0, 0, 0});
   upper.SetValue(u"a", orv::REG_SZ, Utf16(u"first"));
   Registry::Create(hklm, u"SYSTEM\\c d");
   Registry::Create(*registry.Root(u"HKEY_USERS"), u".DEFAULT");
@@ -188,7 +192,7 @@ TEST(RegCodecTest, LongHexDataIsWrappedWithinEightyColumns) {
     }
   }
   EXPECT_GE(continued, 10);
-  EXPECT_EQ(ValueAt(ParseRegImage(image), u"HKLM\\K", u"Blob").data, Bytes(300, 0x5a));
+  EXPECT_EQ(DataAt(ParseRegImage(image), u"HKLM\\K", u"Blob"), Bytes(300, 0x5a));
 }
 
 TEST(RegCodecTest, ReadsRegeditUtf16Export) {
@@ -210,20 +214,18 @@ TEST(RegCodecTest, ReadsRegeditUtf16Export) {
   ReadRegImage(stream, streamed);
   const Registry registry = ParseRegImage(file);
   EXPECT_EQ(WriteRegImage(streamed), WriteRegImage(registry));
-  EXPECT_EQ(ValueAt(registry,
-                    u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000",
-                    u"\u0a0a\u0100")
-                .data,
-            Utf16(u"\u010a"));
   EXPECT_EQ(
-      ValueAt(registry, u"HKLM\\HARDWARE\\DEVICEMAP\\PARALLEL PORTS", u"\\Device\\Parallel0").data,
-      Utf16(u"\\DosDevices\\LPT1"));
+      DataAt(registry, u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000",
+             u"\u0a0a\u0100"),
+      Utf16(u"\u010a"));
+  EXPECT_EQ(DataAt(registry, u"HKLM\\HARDWARE\\DEVICEMAP\\PARALLEL PORTS", u"\\Device\\Parallel0"),
+            Utf16(u"\\DosDevices\\LPT1"));
   const std::u16string instance =
       u"HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000";
-  EXPECT_EQ(ValueAt(registry, instance, u"HardwareID").data, Utf16(u"ORVPCARD_ENUM", 2));
-  EXPECT_EQ(ValueAt(registry, instance, u"HardwareID").type, orv::REG_MULTI_SZ);
-  EXPECT_EQ(ValueAt(registry, instance, u"Count").data, (Bytes{0x10, 0, 0, 0}));
-  EXPECT_EQ(ValueAt(registry, instance, u"Caf\u00e9").data, Utf16(u"\u20ac"));
+  EXPECT_EQ(DataAt(registry, instance, u"HardwareID"), Utf16(u"ORVPCARD_ENUM", 2));
+  EXPECT_EQ(ValueAt(registry, instance, u"HardwareID").type(), orv::REG_MULTI_SZ);
+  EXPECT_EQ(DataAt(registry, instance, u"Count"), (Bytes{0x10, 0, 0, 0}));
+  EXPECT_EQ(DataAt(registry, instance, u"Caf\u00e9"), Utf16(u"\u20ac"));
 }
 
 TEST(RegCodecTest, ReadsUtf8WithAndWithoutByteOrderMark) {
@@ -231,7 +233,7 @@ TEST(RegCodecTest, ReadsUtf8WithAndWithoutByteOrderMark) {
       "Windows Registry Editor Version "
       "5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\K]\r\n\"v\"=\"\xC3\xA9\"\r\n";
   for (const std::string& image : {text, "\xEF\xBB\xBF" + text}) {
-    EXPECT_EQ(ValueAt(ParseRegImage(image), u"HKLM\\K", u"v").data, Utf16(u"\u00e9"));
+    EXPECT_EQ(DataAt(ParseRegImage(image), u"HKLM\\K", u"v"), Utf16(u"\u00e9"));
   }
 }
 
@@ -251,21 +253,18 @@ TEST(RegCodecTest, ReadsRegedit4AsSingleByteText) {
       "@=dword:00000002\r\n";
   const Registry registry = ParseRegImage(image);
   const std::u16string key = u"HKLM\\SOFTWARE\\Old";
-  EXPECT_EQ(ValueAt(registry, key, u"Name").data,
-            Utf16(u"Caf\u00e9 \u20ac\u0081\u0160\u009d\u0178"));
-  EXPECT_EQ(ValueAt(registry, key, u"Utf8").data, Utf16(u"\u00c3\u00a9"));
-  EXPECT_EQ(ValueAt(registry, key, u"Expand").type, orv::REG_EXPAND_SZ);
-  EXPECT_EQ(ValueAt(registry, key, u"Expand").data, Utf16(u"%A\u20ac%"));
+  EXPECT_EQ(DataAt(registry, key, u"Name"), Utf16(u"Caf\u00e9 \u20ac\u0081\u0160\u009d\u0178"));
+  EXPECT_EQ(DataAt(registry, key, u"Utf8"), Utf16(u"\u00c3\u00a9"));
+  EXPECT_EQ(ValueAt(registry, key, u"Expand").type(), orv::REG_EXPAND_SZ);
+  EXPECT_EQ(DataAt(registry, key, u"Expand"), Utf16(u"%A\u20ac%"));
   // A version 5 file without BOM that is not UTF-8 is ANSI too.
-  EXPECT_EQ(
-      ValueAt(ParseRegImage("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
-                            "\"v\"=\"\x80\"\n"),
-              u"HKLM\\K", u"v")
-          .data,
-      Utf16(u"\u20ac"));
-  EXPECT_EQ(ValueAt(registry, key, u"List").data, Utf16(u"a\0b"sv, 2));
-  EXPECT_EQ(ValueAt(registry, key, u"Raw").data, (Bytes{0x25, 0x41}));
-  EXPECT_EQ(ValueAt(registry, key, u"").data, (Bytes{2, 0, 0, 0}));
+  EXPECT_EQ(DataAt(ParseRegImage("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                                 "\"v\"=\"\x80\"\n"),
+                   u"HKLM\\K", u"v"),
+            Utf16(u"\u20ac"));
+  EXPECT_EQ(DataAt(registry, key, u"List"), Utf16(u"a\0b"sv, 2));
+  EXPECT_EQ(DataAt(registry, key, u"Raw"), (Bytes{0x25, 0x41}));
+  EXPECT_EQ(DataAt(registry, key, u""), (Bytes{2, 0, 0, 0}));
 }
 
 TEST(RegCodecTest, ControlSetsLoadAsALinkAndKeepTheirForm) {
@@ -345,10 +344,10 @@ TEST(RegCodecTest, AcceptsCommentsBlankLinesAndLooseSpacing) {
   fixed.replace(fixed.find("HEX( 3 )"), 8, "HEX(3)");
   const Registry registry = ParseRegImage(fixed);
   const std::u16string key = u"HKLM\\SOFTWARE\\K";
-  EXPECT_EQ(ValueAt(registry, key, u"a").data, Utf16(u"x"));
-  EXPECT_EQ(ValueAt(registry, key, u"b").data, (Bytes{1, 2, 3}));
-  EXPECT_EQ(ValueAt(registry, key, u"c").data, (Bytes{0x0a, 0x0b, 0x0c}));
-  EXPECT_EQ(ValueAt(registry, key, u"d").data, (Bytes{1, 0, 0, 0}));
+  EXPECT_EQ(DataAt(registry, key, u"a"), Utf16(u"x"));
+  EXPECT_EQ(DataAt(registry, key, u"b"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(DataAt(registry, key, u"c"), (Bytes{0x0a, 0x0b, 0x0c}));
+  EXPECT_EQ(DataAt(registry, key, u"d"), (Bytes{1, 0, 0, 0}));
   EXPECT_EQ(registry.OpenFull(key)->Path(), u"HKEY_LOCAL_MACHINE\\Software\\K");
 }
 
@@ -371,7 +370,7 @@ TEST(RegCodecTest, DeletesKeysAndValues) {
   const RegKey* other = registry.OpenFull(u"HKLM\\A\\Other");
   ASSERT_NE(other, nullptr);
   ASSERT_EQ(other->values().size(), 1u);
-  EXPECT_EQ(other->values()[0].name, u"stay");
+  EXPECT_EQ(other->values()[0].name(), u"stay");
 }
 
 TEST(RegCodecTest, ReportsTheLineOfEachMalformedEntry) {
@@ -434,9 +433,9 @@ TEST(RegCodecTest, ReadingIntoAnExistingRegistryMerges) {
       registry);
   const RegKey* key = registry.OpenFull(u"HKLM\\K");
   ASSERT_EQ(key->values().size(), 2u);
-  EXPECT_EQ(key->values()[0].name, u"first");  // replaced in place, name kept
-  EXPECT_EQ(key->values()[0].type, orv::REG_DWORD);
-  EXPECT_EQ(key->values()[1].name, u"second");
+  EXPECT_EQ(key->values()[0].name(), u"first");  // replaced in place, name kept
+  EXPECT_EQ(key->values()[0].type(), orv::REG_DWORD);
+  EXPECT_EQ(key->values()[1].name(), u"second");
 }
 
 }  // namespace

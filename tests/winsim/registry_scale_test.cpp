@@ -48,7 +48,7 @@ std::vector<std::u16string> Names(const std::vector<RegKey*>& keys) {
 void Fill(Registry& registry) {
   RegKey& k = Registry::Create(registry.HKLM(), u"A\\K");
   k.SetValue(u"x", orv::REG_SZ, Utf16(u"1"));
-  k.SetValue(u"y", orv::REG_DWORD, {2, 0, 0, 0});
+  k.SetValue(u"y", orv::REG_DWORD, Bytes{2, 0, 0, 0});
   Registry::Create(registry.HKLM(), u"A\\Sub");
   Registry::Create(registry.HKLM(), u"B");
 }
@@ -74,13 +74,13 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
        true},
       {"a value of another type",
        [&](Registry& r) {
-         key(r).SetValue(u"y", orv::REG_BINARY, {2, 0, 0, 0});
+         key(r).SetValue(u"y", orv::REG_BINARY, Bytes{2, 0, 0, 0});
        },
        true},
       {"the last value deleted and set again",
        [&](Registry& r) {
          key(r).DeleteValue(u"y");
-         key(r).SetValue(u"y", orv::REG_DWORD, {2, 0, 0, 0});
+         key(r).SetValue(u"y", orv::REG_DWORD, Bytes{2, 0, 0, 0});
        },
        false},
       {"the first value deleted and set again: the order differs",
@@ -174,11 +174,11 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
   for (std::size_t i = 0; i < kCount; ++i) {
     key.SetValue(u"\\Device\\Parallel" + Number(i, 0), orv::REG_SZ, Utf16(Number(i, 0)));
   }
-  key.SetValue(u"\\DEVICE\\PARALLEL7", orv::REG_DWORD, {7, 0, 0, 0});  // replaces in place
+  key.SetValue(u"\\DEVICE\\PARALLEL7", orv::REG_DWORD, Bytes{7, 0, 0, 0});  // replaces in place
   ASSERT_EQ(key.values().size(), kCount);
   EXPECT_EQ(key.ValueIndex(u"\\device\\parallel7"), 7u);
-  EXPECT_EQ(key.values()[7].type, orv::REG_DWORD);
-  EXPECT_EQ(key.values()[7].name, u"\\Device\\Parallel7");
+  EXPECT_EQ(key.values()[7].type(), orv::REG_DWORD);
+  EXPECT_EQ(key.values()[7].name(), u"\\Device\\Parallel7");
 
   EXPECT_TRUE(key.DeleteValue(u"\\Device\\Parallel3"));
   EXPECT_FALSE(key.DeleteValue(u"\\Device\\Parallel3"));
@@ -218,13 +218,14 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
 
   // A list that names one value twice sets it as SetValue would: the later data wins in place.
   RegKey fresh(u"K");
-  std::vector<RegValue> twice = {
-      {u"x", orv::REG_SZ, {1}}, {u"y", orv::REG_SZ, {2}}, {u"X", orv::REG_DWORD, {3}}};
+  std::vector<RegValue> twice = {{u"x", orv::REG_SZ, Bytes{1}},
+                                 {u"y", orv::REG_SZ, Bytes{2}},
+                                 {u"X", orv::REG_DWORD, Bytes{3}}};
   fresh.SetValues(twice);
   ASSERT_EQ(fresh.values().size(), 2u);
-  EXPECT_EQ(fresh.values()[0].name, u"x");
-  EXPECT_EQ(fresh.values()[0].type, orv::REG_DWORD);
-  EXPECT_EQ(fresh.values()[0].data, Bytes{3});
+  EXPECT_EQ(fresh.values()[0].name(), u"x");
+  EXPECT_EQ(fresh.values()[0].type(), orv::REG_DWORD);
+  EXPECT_EQ(testing_support::BytesOf(fresh.values()[0].data()), Bytes{3});
 }
 
 TEST(RegistryScaleTest, DeepTreesNeedNoStack) {
@@ -267,19 +268,22 @@ TEST(RegistryScaleTest, ValueDataChangesWhereItLies) {
   Registry registry;
   RegKey& key = Registry::Create(registry.HKLM(), u"COM Name Arbiter");
   key.SetValue(u"ComDB", orv::REG_BINARY, Bytes(4096, 0xFF));
-  key.SetValue(u"Other", orv::REG_DWORD, {1, 0, 0, 0});
+  key.SetValue(u"Other", orv::REG_DWORD, Bytes{1, 0, 0, 0});
   registry.TakeBaseline();
   const auto clearBit = [](std::size_t bit) {
-    return [bit](Bytes& data) { data[bit / 8] &= static_cast<std::uint8_t>(~(1u << bit % 8)); };
+    return [bit](std::span<std::uint8_t> data) {
+      data[bit / 8] &= static_cast<std::uint8_t>(~(1u << bit % 8));
+    };
   };
   EXPECT_TRUE(key.EditValueData(u"comdb", clearBit(12)));
   EXPECT_FALSE(key.EditValueData(u"missing", clearBit(0)));
   EXPECT_EQ(key.ValueIndex(u"ComDB"), 0u);
-  EXPECT_EQ(key.values()[0].type, orv::REG_BINARY);
-  EXPECT_EQ(key.values()[0].data[1], 0xEF);
-  EXPECT_EQ(key.values()[0].data.size(), 4096u);
+  EXPECT_EQ(key.values()[0].type(), orv::REG_BINARY);
+  EXPECT_EQ(key.values()[0].data()[1], 0xEF);
+  EXPECT_EQ(key.values()[0].data().size(), 4096u);
   EXPECT_TRUE(registry.ChangedSinceBaseline());
-  EXPECT_TRUE(key.EditValueData(u"ComDB", [](Bytes& data) { data[1] = 0xFF; }));  // back again
+  EXPECT_TRUE(key.EditValueData(
+      u"ComDB", [](std::span<std::uint8_t> data) { data[1] = 0xFF; }));  // back again
   EXPECT_FALSE(registry.ChangedSinceBaseline());
 }
 
@@ -290,7 +294,7 @@ Registry LargeRegistry(std::u16string_view text) {
     RegKey& key = Registry::Create(registry.HKLM(), u"SYSTEM\\Enum\\BUS\\DEV\\" + Number(i, 5));
     key.SetValue(u"FriendlyName", orv::REG_SZ, Utf16(std::u16string(text) + Number(i, 0)));
     key.SetValue(u"HardwareID", orv::REG_MULTI_SZ, Bytes(70 + i % 50, 0x41));
-    key.SetValue(u"ConfigFlags", orv::REG_DWORD, {1, 2, 3, 4});
+    key.SetValue(u"ConfigFlags", orv::REG_DWORD, Bytes{1, 2, 3, 4});
   }
   return registry;
 }
@@ -336,8 +340,10 @@ TEST(RegistryScaleTest, AStreamReadsAsTheSameBytesInMemory) {
     }
   }
   const Registry latin = ParseRegImage(latin1);
-  EXPECT_EQ(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Name")->data, Utf16(u"\u00c3\u00a9"));
-  EXPECT_EQ(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Late")->data, Utf16(u"Caf\u00e9"));
+  EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Name")->data()),
+            Utf16(u"\u00c3\u00a9"));
+  EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Late")->data()),
+            Utf16(u"Caf\u00e9"));
 }
 
 TEST(RegistryScaleTest, StreamErrorsNameTheirLines) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/win_types.h"
 
 namespace winsim {
@@ -18,7 +20,7 @@ std::vector<std::u16string> Names(const std::vector<RegKey*>& keys) {
 std::vector<std::u16string> ValueNames(const RegKey& key) {
   std::vector<std::u16string> names;
   for (const RegValue& value : key.values()) {
-    names.push_back(value.name);
+    names.emplace_back(value.name());
   }
   return names;
 }
@@ -30,12 +32,12 @@ TEST(RegistryTest, NamesCompareWithoutRegardToCase) {
   EXPECT_EQ(&registry.HKLM().CreateSubkey(u"System"), key.parent());
   EXPECT_EQ(key.Path(), u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet");  // first spelling kept
 
-  key.SetValue(u"PortName", orv::REG_SZ, {0x41, 0});
+  key.SetValue(u"PortName", orv::REG_SZ, std::vector<std::uint8_t>{0x41, 0});
   ASSERT_NE(key.FindValue(u"PORTNAME"), nullptr);
-  key.SetValue(u"portname", orv::REG_DWORD, {1, 0, 0, 0});
+  key.SetValue(u"portname", orv::REG_DWORD, std::vector<std::uint8_t>{1, 0, 0, 0});
   ASSERT_EQ(key.values().size(), 1u);
-  EXPECT_EQ(key.values()[0].name, u"PortName");
-  EXPECT_EQ(key.values()[0].type, orv::REG_DWORD);
+  EXPECT_EQ(key.values()[0].name(), u"PortName");
+  EXPECT_EQ(key.values()[0].type(), orv::REG_DWORD);
 
   // Latin-1 letters fold too; other characters stay as they are.
   EXPECT_EQ(FoldCase(u"caf\u00e9 \u00f7 \u0101"), u"CAF\u00c9 \u00f7 \u0101");
@@ -46,10 +48,10 @@ TEST(RegistryTest, ValuesKeepTheirOrderWhenReplacedAndCloseUpWhenDeleted) {
   key.SetValue(u"c", orv::REG_SZ, {});
   key.SetValue(u"a", orv::REG_SZ, {});
   key.SetValue(u"b", orv::REG_SZ, {});
-  key.SetValue(u"A", orv::REG_BINARY, {7});  // replaces in place
+  key.SetValue(u"A", orv::REG_BINARY, std::vector<std::uint8_t>{7});  // replaces in place
   EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"c", u"a", u"b"}));
   EXPECT_EQ(key.ValueIndex(u"B"), 2u);
-  EXPECT_EQ(key.FindValue(u"a")->data, std::vector<std::uint8_t>{7});
+  EXPECT_TRUE(std::ranges::equal(key.FindValue(u"a")->data(), std::vector<std::uint8_t>{7}));
 
   EXPECT_TRUE(key.DeleteValue(u"C"));
   EXPECT_FALSE(key.DeleteValue(u"c"));

@@ -184,7 +184,7 @@ TEST(SimRegistryTest, SetStoresExactBytesAndKeepsValueOrder) {
   EXPECT_EQ(sim.Bytes(kMap, u"New"), (std::vector<std::uint8_t>{1, 2}));
   std::vector<std::u16string> names;
   for (const RegValue& value : sim.Key(kMap)->values()) {
-    names.push_back(value.name);
+    names.emplace_back(value.name());
   }
   EXPECT_EQ(names, (std::vector<std::u16string>{u"\\Device\\Parallel0", u"\\Device\\Parallel1",
                                                 u"Counter", u"New", u"Empty"}));

@@ -272,7 +272,7 @@ TEST(SimSetupApiTest, PropertiesFollowTheBufferRules) {
   const std::u16string friendly = u"ORVEK COM Port (COM3)";
   EXPECT_TRUE(api.SetupDiSetDeviceRegistryPropertyW(
       set, &device, SPDRP_FRIENDLYNAME, reinterpret_cast<const BYTE*>(friendly.c_str()), 44));
-  EXPECT_EQ(sim.Key(kSerial0)->FindValue(u"FriendlyName")->type, REG_SZ);
+  EXPECT_EQ(sim.Key(kSerial0)->FindValue(u"FriendlyName")->type(), REG_SZ);
   EXPECT_EQ(sim.Bytes(kSerial0, u"FriendlyName").size(), 44u);
   EXPECT_EQ(sim.Text(kSerial0, u"FriendlyName"), friendly);
   EXPECT_EQ(
@@ -312,7 +312,7 @@ TEST(SimSetupApiTest, PropertyChangeRestartsPresentDevicesOnly) {
     EXPECT_EQ(RestartCount(sim, kSerial0), expected);
   }
   // The count follows the values that were there before it.
-  EXPECT_EQ(sim.Key(std::u16string(kSerial0) + u"\\Control")->values().back().name,
+  EXPECT_EQ(sim.Key(std::u16string(kSerial0) + u"\\Control")->values().back().name(),
             u"RestartCount");
 
   EXPECT_TRUE(api.SetupDiSetClassInstallParamsW(set, &absent, &params.ClassInstallHeader, 20));
@@ -442,7 +442,7 @@ TEST(SimSetupApiTest, ComDatabaseReleasesReservedNumbers) {
     EXPECT_EQ(sim.api().ComDBClose(database), 0);
     EXPECT_EQ(sim.Bytes(key, u"ComDB"), c.after);
   }
-  EXPECT_EQ(sim.Key(key)->FindValue(u"ComDB")->type, REG_BINARY);
+  EXPECT_EQ(sim.Key(key)->FindValue(u"ComDB")->type(), REG_BINARY);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 
   HCOMDB closed = nullptr;
