@@ -47,9 +47,7 @@ bool SameRegistry(const winsim::Registry& a, const winsim::Registry& b) {
       return false;
     }
     for (std::size_t i = 0; i < x->values().size(); ++i) {
-      const winsim::RegValue& v = x->values()[i];
-      const winsim::RegValue& w = y->values()[i];
-      if (v.name() != w.name() || v.type() != w.type() || v.data() != w.data()) {
+      if (x->values()[i] != y->values()[i]) {
         return false;
       }
     }
