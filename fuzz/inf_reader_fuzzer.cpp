@@ -59,11 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::u16string& id : inf.DeviceIds()) {
     Check(!id.empty(), "an empty device identifier");
   }
-  if (const std::vector<winsim::InfLine>* strings = inf.Section(u"Strings")) {
-    for (const winsim::InfLine& line : *strings) {
-      for (const std::u16string& field : line.fields) {
-        inf.Substitute(field);
-      }
+  for (const winsim::InfLine& line : inf.Lines(u"Strings")) {
+    for (std::size_t i = 0; i < line.FieldCount(); ++i) {
+      inf.Substitute(line.Field(i));
     }
   }
 

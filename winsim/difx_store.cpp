@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "platform/text.h"
@@ -49,7 +48,18 @@ std::optional<std::string> ReadBytes(const fs::path& host) {
   if (!in) {
     return std::nullopt;
   }
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Read in one piece of the file's size, so that a large INF is held once, not in a buffer
+  // that grew to twice its size.
+  std::string bytes;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  in.seekg(0);
+  bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!in) {
+    return std::nullopt;
+  }
+  return bytes;
 }
 
 // A path that stays inside the package folder: relative, without a drive and without "..".
@@ -237,12 +247,10 @@ DWORD DifxStore::CollectMembers(const DriverPackage& package, bool legacy,
   }
   for (const std::u16string& section :
        {std::u16string(u"SourceDisksFiles"), u"SourceDisksFiles." + architecture_}) {
-    const std::vector<InfLine>* lines = package.inf.Section(section);
-    for (const InfLine& line : lines ? *lines : std::vector<InfLine>{}) {
-      const std::u16string name =
-          line.key.empty() && !line.fields.empty() ? line.fields[0] : line.key;
-      const std::u16string subdir = line.fields.size() > 1 ? line.fields[1] : std::u16string();
-      const std::u16string member = subdir.empty() ? name : subdir + u"\\" + name;
+    for (const InfLine& line : package.inf.Lines(section)) {
+      const std::u16string name(line.key().empty() ? line.Field(0) : line.key());
+      const std::u16string_view subdir = line.Field(1);
+      const std::u16string member = subdir.empty() ? name : std::u16string(subdir) + u"\\" + name;
       // A file outside the package's folder is no part of it.
       const std::optional<fs::path> host =
           StaysInFolder(member) ? Host(packageFolder + u"\\" + member) : std::nullopt;

@@ -1,5 +1,7 @@
 #include "winsim/inf.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 #include "winsim/file_space.h"
 #include "winsim/reg_data.h"
@@ -9,19 +11,58 @@ namespace winsim {
 
 namespace {
 
-std::u16string Decode(std::string_view bytes) {
-  std::u16string text;
-  if (bytes.starts_with("\xFF\xFE")) {
-    return Utf16Units(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 2, bytes.size() - 2);
+// INF text a line at a time: UTF-16LE after its byte-order mark, UTF-8 after its own, else one
+// character per byte. Each line is decoded on its own, so that the file is never held a second
+// time as a whole text.
+class TextLines {
+ public:
+  explicit TextLines(std::string_view bytes) : rest_(bytes) {
+    if (bytes.starts_with("\xFF\xFE")) {
+      form_ = Form::kUtf16;
+      rest_ = bytes.substr(2, (bytes.size() - 2) / 2 * 2);  // a last odd byte is no character
+    } else if (bytes.starts_with("\xEF\xBB\xBF")) {
+      form_ = Form::kUtf8;
+      rest_ = bytes.substr(3);
+    }
   }
-  if (bytes.starts_with("\xEF\xBB\xBF")) {
-    return orv::Utf8ToUtf16(bytes.substr(3));
+
+  // At least as many as the characters left.
+  std::size_t MaxChars() const { return form_ == Form::kUtf16 ? rest_.size() / 2 : rest_.size(); }
+  bool AtEnd() const { return rest_.empty(); }
+
+  // The next line, without its line feed.
+  void Next(std::u16string& line) {
+    std::size_t end = 0;  // of the line with its line feed
+    if (form_ == Form::kUtf16) {
+      while (end < rest_.size() && Utf16UnitAt(rest_, end / 2) != u'\n') {
+        end += 2;
+      }
+      end = std::min(end + 2, rest_.size());
+    } else {
+      end = rest_.find('\n');
+      end = end == std::string_view::npos ? rest_.size() : end + 1;
+    }
+    // UTF-8 is decoded with its line feed, which ends any sequence cut short before it just as
+    // it would in the whole text.
+    const std::string_view bytes = rest_.substr(0, end);
+    rest_.remove_prefix(end);
+    if (form_ == Form::kUtf16) {
+      line = Utf16Units(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    } else if (form_ == Form::kUtf8) {
+      line = orv::Utf8ToUtf16(bytes);
+    } else {
+      line.assign(bytes.begin(), bytes.end());  // each byte as the character of its value
+    }
+    if (!line.empty() && line.back() == u'\n') {
+      line.pop_back();
+    }
   }
-  for (char c : bytes) {
-    text.push_back(static_cast<unsigned char>(c));
-  }
-  return text;
-}
+
+ private:
+  enum class Form { kBytes, kUtf16, kUtf8 };
+  std::string_view rest_;
+  Form form_ = Form::kBytes;
+};
 
 bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r';
@@ -37,78 +78,97 @@ std::u16string_view Trim(std::u16string_view text) {
   return text;
 }
 
-// One logical line split into pieces at ',' (and the first '=') outside quotes, up to a ';'
-// outside quotes. Quotes are removed; "" inside quotes is one quote character.
-struct RawLine {
-  std::u16string key;
-  bool hasKey = false;
-  std::vector<std::u16string> fields;
-};
+}  // namespace
 
-RawLine SplitLine(std::u16string_view line) {
-  RawLine raw;
-  std::u16string piece;
+std::u16string_view InfLine::key() const {
+  return inf_->Text(inf_->lines_[index_].key);
+}
+
+std::size_t InfLine::FieldCount() const {
+  return inf_->lines_[index_].fieldCount;
+}
+
+std::u16string_view InfLine::Field(std::size_t index) const {
+  const Inf::Line& line = inf_->lines_[index_];
+  return index < line.fieldCount ? inf_->Text(inf_->fields_[line.firstField + index])
+                                 : std::u16string_view();
+}
+
+// The line is split into pieces at ',' (and the first '=') outside quotes, up to a ';' outside
+// quotes. Quotes are removed; "" inside quotes is one quote character. Each piece is written
+// into chars_ as it is read.
+bool Inf::AddLine(std::u16string_view line) {
+  const std::size_t charsBefore = chars_.size();
+  const std::size_t fieldsBefore = fields_.size();
+  Line added{.key = {}, .firstField = static_cast<std::uint32_t>(fields_.size())};
+  bool hasKey = false;
   bool quoted = false;
-  std::size_t quotedEnd = 0;  // blanks before this index came from quotes and stay
+  std::size_t start = chars_.size();  // of the piece being read
+  std::size_t quotedEnd = start;      // blanks before this position came from quotes and stay
   auto finish = [&] {
-    std::u16string value = std::move(piece);
-    while (value.size() > quotedEnd && IsBlank(value.back())) {
-      value.pop_back();
+    std::size_t end = chars_.size();
+    while (end > quotedEnd && IsBlank(chars_[end - 1])) {
+      --end;
     }
-    piece.clear();
-    quotedEnd = 0;
-    return value;
+    chars_.resize(end);
+    const Piece piece{static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)};
+    start = quotedEnd = end;
+    return piece;
   };
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char16_t c = line[i];
     if (quoted) {
       if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') {
-        piece.push_back(u'"');
+        chars_.push_back(u'"');
         ++i;
       } else if (c == u'"') {
         quoted = false;
       } else {
-        piece.push_back(c);
+        chars_.push_back(c);
       }
-      quotedEnd = piece.size();
+      quotedEnd = chars_.size();
     } else if (c == u'"') {
       quoted = true;
-    } else if (IsBlank(c) && piece.empty()) {
+    } else if (IsBlank(c) && chars_.size() == start) {
       continue;  // leading blanks
     } else if (c == u';') {
       break;
-    } else if (c == u'=' && !raw.hasKey && raw.fields.empty()) {
-      raw.key = finish();
-      raw.hasKey = true;
+    } else if (c == u'=' && !hasKey && fields_.size() == fieldsBefore) {
+      added.key = finish();
+      hasKey = true;
     } else if (c == u',') {
-      raw.fields.push_back(finish());
+      fields_.push_back(finish());
     } else {
-      piece.push_back(c);
+      chars_.push_back(c);
     }
   }
-  std::u16string last = finish();
-  if (!last.empty() || !raw.fields.empty() || raw.hasKey) {
-    raw.fields.push_back(std::move(last));
+  const Piece last = finish();
+  if (last.size != 0 || fields_.size() != fieldsBefore || hasKey) {
+    fields_.push_back(last);
   }
-  return raw;
+  if (fields_.size() == fieldsBefore && !hasKey) {
+    chars_.resize(charsBefore);
+    return false;
+  }
+  added.fieldCount = static_cast<std::uint32_t>(fields_.size() - fieldsBefore);
+  lines_.push_back(added);
+  return true;
 }
 
-}  // namespace
-
 orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
-  const std::u16string text = Decode(bytes);
-  inf->sections_.clear();
-  inf->sectionIndex_.clear();
-  inf->strings_.clear();
-  std::vector<InfLine>* current = nullptr;
-  std::u16string_view rest = text;
+  TextLines lines(bytes);
+  *inf = Inf();
+  if (lines.MaxChars() > UINT32_MAX) {
+    return orv::ERROR_OUTOFMEMORY;  // beyond what the lists can index
+  }
+  inf->chars_.reserve(lines.MaxChars());  // the pieces never hold more than the text
+  std::u16string read;
   std::u16string logical;
-  while (!rest.empty()) {
-    const std::size_t cut = rest.find(u'\n');
-    std::u16string_view line = Trim(rest.substr(0, cut));
-    rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
+  while (!lines.AtEnd()) {
+    lines.Next(read);
+    const std::u16string_view line = Trim(read);
     // A line ending in a backslash goes on in the next one.
-    if (line.ends_with(u"\\") && !rest.empty()) {
+    if (line.ends_with(u"\\") && !lines.AtEnd()) {
       logical += line.substr(0, line.size() - 1);
       continue;
     }
@@ -119,25 +179,43 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
       if (close == std::u16string_view::npos) {
         return ERROR_GENERAL_SYNTAX;
       }
-      const std::u16string name(Trim(whole.substr(1, close - 1)));
-      const auto [entry, added] =
-          inf->sectionIndex_.try_emplace(FoldCase(name), inf->sections_.size());
-      if (added) {
-        inf->sections_.push_back(NamedSection{name, {}});
-      }
-      current = &inf->sections_[entry->second].lines;
-    } else if (current != nullptr && !whole.empty() && !whole.starts_with(u";")) {
-      RawLine raw = SplitLine(whole);
-      if (raw.hasKey || !raw.fields.empty()) {
-        current->push_back(InfLine{std::move(raw.key), std::move(raw.fields)});
-      }
+      const std::u16string_view name = Trim(whole.substr(1, close - 1));
+      inf->headers_.push_back({{static_cast<std::uint32_t>(inf->chars_.size()),
+                                static_cast<std::uint32_t>(name.size())},
+                               static_cast<std::uint32_t>(inf->lines_.size())});
+      inf->chars_ += name;
+    } else if (!inf->headers_.empty() && !whole.empty() && !whole.starts_with(u";") &&
+               inf->AddLine(whole)) {
+      ++inf->headers_.back().lineCount;
     }
     logical.clear();
   }
-  if (const std::vector<InfLine>* strings = inf->Section(u"Strings")) {
-    for (const InfLine& line : *strings) {
-      inf->strings_.try_emplace(FoldCase(line.key),
-                                line.fields.empty() ? std::u16string() : line.fields[0]);
+  // Sections of the same name are chained in file order, from the first.
+  const auto headerName = [inf](std::size_t header) {
+    return inf->Text(inf->headers_[header].name);
+  };
+  inf->sectionSlots_.assign(FoldedSlotCount(inf->headers_.size()), 0);
+  std::vector<std::uint32_t> lastOfName(inf->headers_.size());
+  for (std::uint32_t header = 0; header < inf->headers_.size(); ++header) {
+    std::uint32_t& slot =
+        inf->sectionSlots_[FoldedSlot(inf->sectionSlots_, headerName(header), headerName)];
+    if (slot == 0) {
+      slot = header + 1;
+      lastOfName[header] = header;
+    } else {
+      std::uint32_t& last = lastOfName[slot - 1];
+      inf->headers_[last].nextSameName = header + 1;
+      last = header;
+    }
+  }
+  std::vector<std::uint32_t> strings;
+  inf->ForEachLine(u"Strings", [&](std::uint32_t line) { strings.push_back(line); });
+  const auto keyOf = [inf](std::size_t line) { return inf->Text(inf->lines_[line].key); };
+  inf->stringSlots_.assign(FoldedSlotCount(strings.size()), 0);
+  for (std::uint32_t line : strings) {
+    std::uint32_t& slot = inf->stringSlots_[FoldedSlot(inf->stringSlots_, keyOf(line), keyOf)];
+    if (slot == 0) {
+      slot = line + 1;
     }
   }
   const std::optional<std::u16string> signature = inf->Value(u"Version", u"Signature");
@@ -149,21 +227,37 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
   return ERROR_WRONG_INF_STYLE;
 }
 
-const std::vector<InfLine>* Inf::Section(std::u16string_view name) const {
-  const auto found = sectionIndex_.find(FoldCase(name));
-  return found == sectionIndex_.end() ? nullptr : &sections_[found->second].lines;
+template <typename Visit>
+void Inf::ForEachLine(std::u16string_view section, Visit visit) const {
+  if (sectionSlots_.empty()) {
+    return;
+  }
+  const auto headerName = [this](std::size_t header) { return Text(headers_[header].name); };
+  for (std::uint32_t next = sectionSlots_[FoldedSlot(sectionSlots_, section, headerName)];
+       next != 0; next = headers_[next - 1].nextSameName) {
+    const Header& found = headers_[next - 1];
+    for (std::uint32_t line = found.firstLine; line < found.firstLine + found.lineCount; ++line) {
+      visit(line);
+    }
+  }
+}
+
+std::vector<InfLine> Inf::Lines(std::u16string_view section) const {
+  std::vector<InfLine> lines;
+  ForEachLine(section, [&](std::uint32_t line) { lines.push_back(InfLine(*this, line)); });
+  return lines;
 }
 
 std::optional<std::u16string> Inf::Value(std::u16string_view section,
                                          std::u16string_view key) const {
-  if (const std::vector<InfLine>* lines = Section(section)) {
-    for (const InfLine& line : *lines) {
-      if (SameName(line.key, key) && !line.key.empty()) {
-        return line.fields.empty() ? std::u16string() : Substitute(line.fields[0]);
-      }
+  std::optional<std::u16string> value;
+  ForEachLine(section, [&](std::uint32_t index) {
+    const InfLine line(*this, index);
+    if (!value && !line.key().empty() && SameName(line.key(), key)) {
+      value = Substitute(line.Field(0));
     }
-  }
-  return std::nullopt;
+  });
+  return value;
 }
 
 std::u16string Inf::Substitute(std::u16string_view field) const {
@@ -178,11 +272,15 @@ std::u16string Inf::Substitute(std::u16string_view field) const {
     }
     out += field.substr(at, open - at);
     const std::u16string_view name = field.substr(open + 1, close - open - 1);
-    const auto found = name.empty() ? strings_.end() : strings_.find(FoldCase(name));
+    const std::uint32_t found =
+        name.empty() || stringSlots_.empty()
+            ? 0
+            : stringSlots_[FoldedSlot(stringSlots_, name,
+                                      [this](std::size_t line) { return Text(lines_[line].key); })];
     if (name.empty()) {
       out += u'%';
-    } else if (found != strings_.end()) {
-      out += found->second;
+    } else if (found != 0) {
+      out += InfLine(*this, found - 1).Field(0);
     } else {
       out += field.substr(open, close - open + 1);
     }
@@ -193,29 +291,25 @@ std::u16string Inf::Substitute(std::u16string_view field) const {
 
 std::vector<std::u16string> Inf::DeviceIds() const {
   std::vector<std::u16string> ids;
-  const std::vector<InfLine>* manufacturers = Section(u"Manufacturer");
-  if (manufacturers == nullptr) {
-    return ids;
-  }
-  for (const InfLine& maker : *manufacturers) {
-    if (maker.fields.empty()) {
+  for (const InfLine& maker : Lines(u"Manufacturer")) {
+    if (maker.FieldCount() == 0) {
       continue;
     }
     // The models section itself and its decorated forms (Models.NTamd64, ...).
-    std::vector<std::u16string> names = {maker.fields[0]};
-    for (std::size_t i = 1; i < maker.fields.size(); ++i) {
-      names.push_back(maker.fields[0] + u"." + maker.fields[i]);
+    const std::u16string models(maker.Field(0));
+    std::vector<std::u16string> names = {models};
+    for (std::size_t i = 1; i < maker.FieldCount(); ++i) {
+      names.push_back(models + u"." + std::u16string(maker.Field(i)));
     }
     for (const std::u16string& name : names) {
-      if (const std::vector<InfLine>* models = Section(name)) {
-        for (const InfLine& model : *models) {
-          for (std::size_t i = 1; i < model.fields.size(); ++i) {
-            if (!model.fields[i].empty()) {
-              ids.push_back(Substitute(model.fields[i]));
-            }
+      ForEachLine(name, [&](std::uint32_t index) {
+        const InfLine model(*this, index);
+        for (std::size_t i = 1; i < model.FieldCount(); ++i) {
+          if (!model.Field(i).empty()) {
+            ids.push_back(Substitute(model.Field(i)));
           }
         }
-      }
+      });
     }
   }
   return ids;

@@ -3,10 +3,10 @@
 // [Strings].
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -17,9 +17,21 @@ namespace winsim {
 inline constexpr orv::DWORD ERROR_GENERAL_SYNTAX = 0xE0000003;   // a line is malformed
 inline constexpr orv::DWORD ERROR_WRONG_INF_STYLE = 0xE0000100;  // no [Version] signature
 
-struct InfLine {
-  std::u16string key;                  // empty when the line has no '='
-  std::vector<std::u16string> fields;  // quotes removed, not yet substituted
+class Inf;
+
+// One line of a section: an optional key and comma-separated fields, quotes removed, not yet
+// substituted. A view into its Inf, valid while that Inf is neither parsed again nor gone.
+class InfLine {
+ public:
+  std::u16string_view key() const;  // empty when the line has no '='
+  std::size_t FieldCount() const;
+  std::u16string_view Field(std::size_t index) const;  // empty past the last field
+
+ private:
+  friend class Inf;
+  InfLine(const Inf& inf, std::uint32_t index) : inf_(&inf), index_(index) {}
+  const Inf* inf_;
+  std::uint32_t index_;  // in Inf::lines_
 };
 
 class Inf {
@@ -30,8 +42,9 @@ class Inf {
   // "$Windows NT$", "$Chicago$", "$Windows 95$"; else 0.
   static orv::DWORD Parse(std::string_view bytes, Inf* inf);
 
-  // The lines of a section (sections of the same name are merged), or null.
-  const std::vector<InfLine>* Section(std::u16string_view name) const;
+  // The lines of a section in file order (sections of the same name are merged); none when
+  // there is no such section.
+  std::vector<InfLine> Lines(std::u16string_view section) const;
   // The first field of the first line with `key` in `section`, substituted; null when absent.
   std::optional<std::u16string> Value(std::u16string_view section, std::u16string_view key) const;
   // A field with its %strkey% references replaced from [Strings] ("%%" is one '%'); unknown
@@ -43,15 +56,43 @@ class Inf {
   std::vector<std::u16string> DeviceIds() const;
 
  private:
-  struct NamedSection {
-    std::u16string name;
-    std::vector<InfLine> lines;
+  friend class InfLine;
+  // The whole file is held in a few flat lists, without a block per section, line or field: an
+  // INF of many small sections then costs a few times its text, however many there are.
+  struct Piece {  // of chars_
+    std::uint32_t start = 0;
+    std::uint32_t size = 0;
   };
-  std::vector<NamedSection> sections_;
-  // The sections by case-folded name, and the first value of each [Strings] key by case-folded
-  // key, so that no look-up walks the whole file.
-  std::unordered_map<std::u16string, std::size_t> sectionIndex_;
-  std::unordered_map<std::u16string, std::u16string> strings_;
+  struct Line {
+    Piece key;
+    std::uint32_t firstField = 0;  // in fields_
+    std::uint32_t fieldCount = 0;
+  };
+  struct Header {  // a section header and the lines after it
+    Piece name;
+    std::uint32_t firstLine = 0;  // in lines_
+    std::uint32_t lineCount = 0;
+    std::uint32_t nextSameName = 0;  // position + 1 in headers_ of the next one of its name
+  };
+
+  std::u16string_view Text(Piece piece) const {
+    return std::u16string_view(chars_).substr(piece.start, piece.size);
+  }
+  // Calls visit(index in lines_) for each line of `section`, in file order.
+  template <typename Visit>
+  void ForEachLine(std::u16string_view section, Visit visit) const;
+  // Splits one logical line into lines_, fields_ and chars_; false (nothing kept) for a line
+  // that holds neither a key nor a field.
+  bool AddLine(std::u16string_view line);
+
+  std::u16string chars_;  // every section name, key and field, one after another
+  std::vector<Piece> fields_;
+  std::vector<Line> lines_;
+  std::vector<Header> headers_;  // in file order
+  // Tables by case-folded name (see FoldedSlot): of the first section of each name in headers_,
+  // and of the first line of each key of [Strings] in lines_ (the first value of a key counts).
+  std::vector<std::uint32_t> sectionSlots_;
+  std::vector<std::uint32_t> stringSlots_;
 };
 
 }  // namespace winsim

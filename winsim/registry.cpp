@@ -24,6 +24,8 @@ char16_t Fold(char16_t c) {
   return c;
 }
 
+}  // namespace
+
 bool EqualFolded(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) {
     return false;
@@ -44,7 +46,13 @@ std::size_t FoldedHash(std::u16string_view name) {
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
-}  // namespace
+std::size_t FoldedSlotCount(std::size_t entries) {
+  std::size_t size = 64;
+  while (size < entries * 2) {
+    size *= 2;
+  }
+  return size;
+}
 
 std::u16string FoldCase(std::u16string_view name) {
   std::u16string folded(name);
@@ -276,12 +284,7 @@ const RegValue* RegKey::FindValue(std::u16string_view name) const {
 }
 
 std::size_t RegKey::SlotOf(std::u16string_view name) const {
-  const std::size_t mask = valueSlots_.size() - 1;
-  std::size_t slot = FoldedHash(name) & mask;
-  while (valueSlots_[slot] != 0 && !EqualFolded(values_[valueSlots_[slot] - 1].name(), name)) {
-    slot = (slot + 1) & mask;
-  }
-  return slot;
+  return FoldedSlot(valueSlots_, name, [this](std::size_t entry) { return values_[entry].name(); });
 }
 
 std::size_t RegKey::SlotHolding(std::u16string_view name, std::uint32_t entry) const {
@@ -294,11 +297,7 @@ std::size_t RegKey::SlotHolding(std::u16string_view name, std::uint32_t entry) c
 }
 
 void RegKey::IndexValues() {
-  std::size_t size = 64;
-  while (size < values_.size() * 2) {
-    size *= 2;
-  }
-  valueSlots_.assign(size, 0);
+  valueSlots_.assign(FoldedSlotCount(values_.size()), 0);
   for (std::size_t i = 0; i < values_.size(); ++i) {
     valueSlots_[SlotOf(values_[i].name())] = static_cast<std::uint32_t>(i + 1);
   }

@@ -39,6 +39,25 @@ void ForEachKeyName(std::u16string_view path, Visit visit) {
 }
 // The order of FoldCase(a) and FoldCase(b) (<0, 0, >0), without building either.
 int CompareFolded(std::u16string_view a, std::u16string_view b);
+// Whether FoldCase(a) == FoldCase(b), and a hash of FoldCase(name), without building either.
+bool EqualFolded(std::u16string_view a, std::u16string_view b);
+std::size_t FoldedHash(std::u16string_view name);
+
+// A table of names without regard to case, by open addressing: `slots` holds entries + 1 (0 for
+// a free slot) in a power of two of slots at least twice the entries (FoldedSlotCount), so that
+// it costs a few bytes per name. FoldedSlot is the slot holding `name` (nameOf(entry) names an
+// entry), or the free one where it goes.
+std::size_t FoldedSlotCount(std::size_t entries);
+template <typename NameOf>
+std::size_t FoldedSlot(const std::vector<std::uint32_t>& slots, std::u16string_view name,
+                       NameOf nameOf) {
+  const std::size_t mask = slots.size() - 1;
+  std::size_t slot = FoldedHash(name) & mask;
+  while (slots[slot] != 0 && !EqualFolded(nameOf(slots[slot] - 1), name)) {
+    slot = (slot + 1) & mask;
+  }
+  return slot;
+}
 
 // A value: its name (empty for the default value), type and data. The name and the data share
 // one block, so that a small value costs its text and 24 bytes (a key may hold a million).

@@ -330,20 +330,13 @@ TEST(SimDifxTest, ArmedFaultsFailTheCallWithoutChangingTheStore) {
       std::vector<std::string>{"DriverPackageUninstallW(\"C:\\work\\p.inf\", 0x22) = 0xE0000300"});
 }
 
-TEST(SimDifxTest, InfReaderSectionsValuesAndDeviceIds) {
-  winsim::Inf inf;
-  const std::string text =
-      "; comment\n[Version]\nSignature = \"$WINDOWS NT$\" ; trailing\nProvider=%Mfg%\n"
-      "[Manufacturer]\n%Mfg%=Models,NTamd64\n"
-      "[Models]\n%Desc%=Install,ORVPCARD_ENUM\\ORVPCARD_SERP, *PNP0501\n"
-      "[models.ntamd64]\n\"Quoted, \"\"desc\"\"\"=Install, ORVPCARD_ENUM\\ORVPCARD_PARPECP\n"
-      "[Strings]\nMfg=\"ORVEK Co., Ltd.\"\nDesc=\"ORVEK COM Port\"\n"
-      "[Long]\nKey=first,\\\n  second\n";
-  ASSERT_EQ(winsim::Inf::Parse(text, &inf), 0u);
+void ExpectSampleInf(const winsim::Inf& inf) {
   EXPECT_EQ(Utf16ToUtf8(*inf.Value(u"version", u"SIGNATURE")), "$WINDOWS NT$");
   EXPECT_EQ(Utf16ToUtf8(*inf.Value(u"Version", u"Provider")), "ORVEK Co., Ltd.");
   EXPECT_FALSE(inf.Value(u"Version", u"CatalogFile"));
-  EXPECT_EQ(inf.Section(u"Long")->at(0).fields.size(), 2u);
+  ASSERT_EQ(inf.Lines(u"LONG").size(), 2u);  // both [Long] sections, in file order
+  EXPECT_EQ(inf.Lines(u"LONG")[0].FieldCount(), 2u);
+  EXPECT_EQ(Utf16ToUtf8(inf.Lines(u"LONG")[1].Field(0)), "later");
   EXPECT_EQ(Utf16ToUtf8(inf.Substitute(u"%Mfg% 100%% %Unknown%")),
             "ORVEK Co., Ltd. 100% %Unknown%");
   std::vector<std::string> ids;
@@ -352,7 +345,33 @@ TEST(SimDifxTest, InfReaderSectionsValuesAndDeviceIds) {
   }
   EXPECT_EQ(ids, (std::vector<std::string>{"ORVPCARD_ENUM\\ORVPCARD_SERP", "*PNP0501",
                                            "ORVPCARD_ENUM\\ORVPCARD_PARPECP"}));
-  EXPECT_EQ(Utf16ToUtf8(inf.Section(u"Models.NTamd64")->at(0).key), "Quoted, \"desc\"");
+  EXPECT_EQ(Utf16ToUtf8(inf.Lines(u"Models.NTamd64")[0].key()), "Quoted, \"desc\"");
+  EXPECT_TRUE(inf.Lines(u"Missing").empty());
+}
+
+TEST(SimDifxTest, InfReaderSectionsValuesAndDeviceIds) {
+  const std::string text =
+      "; comment\n[Version]\nSignature = \"$WINDOWS NT$\" ; trailing\nProvider=%Mfg%\n"
+      "[Manufacturer]\n%Mfg%=Models,NTamd64\n"
+      "[Models]\n%Desc%=Install,ORVPCARD_ENUM\\ORVPCARD_SERP, *PNP0501\n"
+      "[models.ntamd64]\n\"Quoted, \"\"desc\"\"\"=Install, ORVPCARD_ENUM\\ORVPCARD_PARPECP\n"
+      "[Strings]\nMfg=\"ORVEK Co., Ltd.\"\nDesc=\"ORVEK COM Port\"\n"
+      "[Long]\nKey=first,\\\n  second\n[Strings]\nMFG=\"not the first\"\n[long]\nlater\n";
+  // The same text in each form an INF may take: 8-bit, UTF-8 and UTF-16LE with CR LF.
+  std::string utf16 = "\xFF\xFE";
+  for (char c : text) {
+    utf16 += c == '\n' ? std::string("\r\0\n\0", 4) : std::string{c, '\0'};
+  }
+  for (const std::string& bytes : {text, "\xEF\xBB\xBF" + text, utf16}) {
+    SCOPED_TRACE(bytes.substr(0, 3));
+    winsim::Inf inf;
+    ASSERT_EQ(winsim::Inf::Parse(bytes, &inf), 0u);
+    ExpectSampleInf(inf);
+  }
+  winsim::Inf inf;
+  ASSERT_EQ(
+      winsim::Inf::Parse("\xEF\xBB\xBF[Version]\nSignature=$Chicago$\nName=Caf\xC3\xA9", &inf), 0u);
+  EXPECT_EQ(*inf.Value(u"Version", u"Name"), u"Caf\u00e9");
 }
 
 }  // namespace
