@@ -94,7 +94,7 @@ std::string ValueOfMegabytes(std::size_t n) {
 }
 
 constexpr Shape kShapes[] = {
-    {"sections in an INF file", 0x1, {15000, 30000, 60000}, NoText, InfOfSections},
+    {"sections in an INF file", 0x1, {60000, 120000, 240000}, NoText, InfOfSections},
     {"values in the uninstall record", 0x8, {25000, 50000, 100000}, RecordOfValues, NoText},
     {"values in one key", 0x4000, {250000, 500000, 1000000}, KeyOfValues, NoText},
     {"megabytes in one value", 0x4000, {25, 50, 100}, ValueOfMegabytes, NoText},

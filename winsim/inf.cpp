@@ -194,16 +194,16 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
   const auto headerName = [inf](std::size_t header) {
     return inf->Text(inf->headers_[header].name);
   };
-  inf->sectionSlots_.assign(FoldedSlotCount(inf->headers_.size()), 0);
+  inf->sections_.Reset(inf->headers_.size());
   std::vector<std::uint32_t> lastOfName(inf->headers_.size());
   for (std::uint32_t header = 0; header < inf->headers_.size(); ++header) {
-    std::uint32_t& slot =
-        inf->sectionSlots_[FoldedSlot(inf->sectionSlots_, headerName(header), headerName)];
-    if (slot == 0) {
-      slot = header + 1;
+    const std::size_t slot = inf->sections_.Find(headerName(header), headerName);
+    const std::uint32_t first = inf->sections_[slot].entry;
+    if (first == 0) {
+      inf->sections_.Put(slot, header + 1, headerName(header));
       lastOfName[header] = header;
     } else {
-      std::uint32_t& last = lastOfName[slot - 1];
+      std::uint32_t& last = lastOfName[first - 1];
       inf->headers_[last].nextSameName = header + 1;
       last = header;
     }
@@ -211,11 +211,11 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
   std::vector<std::uint32_t> strings;
   inf->ForEachLine(u"Strings", [&](std::uint32_t line) { strings.push_back(line); });
   const auto keyOf = [inf](std::size_t line) { return inf->Text(inf->lines_[line].key); };
-  inf->stringSlots_.assign(FoldedSlotCount(strings.size()), 0);
+  inf->strings_.Reset(strings.size());
   for (std::uint32_t line : strings) {
-    std::uint32_t& slot = inf->stringSlots_[FoldedSlot(inf->stringSlots_, keyOf(line), keyOf)];
-    if (slot == 0) {
-      slot = line + 1;
+    const std::size_t slot = inf->strings_.Find(keyOf(line), keyOf);
+    if (inf->strings_[slot].entry == 0) {
+      inf->strings_.Put(slot, line + 1, keyOf(line));
     }
   }
   const std::optional<std::u16string> signature = inf->Value(u"Version", u"Signature");
@@ -229,12 +229,12 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
 
 template <typename Visit>
 void Inf::ForEachLine(std::u16string_view section, Visit visit) const {
-  if (sectionSlots_.empty()) {
+  if (sections_.empty()) {
     return;
   }
   const auto headerName = [this](std::size_t header) { return Text(headers_[header].name); };
-  for (std::uint32_t next = sectionSlots_[FoldedSlot(sectionSlots_, section, headerName)];
-       next != 0; next = headers_[next - 1].nextSameName) {
+  for (std::uint32_t next = sections_[sections_.Find(section, headerName)].entry; next != 0;
+       next = headers_[next - 1].nextSameName) {
     const Header& found = headers_[next - 1];
     for (std::uint32_t line = found.firstLine; line < found.firstLine + found.lineCount; ++line) {
       visit(line);
@@ -272,11 +272,9 @@ std::u16string Inf::Substitute(std::u16string_view field) const {
     }
     out += field.substr(at, open - at);
     const std::u16string_view name = field.substr(open + 1, close - open - 1);
+    const auto keyOf = [this](std::size_t line) { return Text(lines_[line].key); };
     const std::uint32_t found =
-        name.empty() || stringSlots_.empty()
-            ? 0
-            : stringSlots_[FoldedSlot(stringSlots_, name,
-                                      [this](std::size_t line) { return Text(lines_[line].key); })];
+        name.empty() || strings_.empty() ? 0 : strings_[strings_.Find(name, keyOf)].entry;
     if (name.empty()) {
       out += u'%';
     } else if (found != 0) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/win_types.h"
+#include "winsim/registry.h"
 
 namespace winsim {
 
@@ -89,10 +90,10 @@ class Inf {
   std::vector<Piece> fields_;
   std::vector<Line> lines_;
   std::vector<Header> headers_;  // in file order
-  // Tables by case-folded name (see FoldedSlot): of the first section of each name in headers_,
-  // and of the first line of each key of [Strings] in lines_ (the first value of a key counts).
-  std::vector<std::uint32_t> sectionSlots_;
-  std::vector<std::uint32_t> stringSlots_;
+  // By case-folded name: the first section of each name in headers_, and the first line of each
+  // key of [Strings] in lines_ (the first value of a key counts).
+  NameTable sections_;
+  NameTable strings_;
 };
 
 }  // namespace winsim

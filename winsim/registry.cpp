@@ -46,12 +46,45 @@ std::size_t FoldedHash(std::u16string_view name) {
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
-std::size_t FoldedSlotCount(std::size_t entries) {
+void NameTable::Reset(std::size_t entries) {
   std::size_t size = 64;
   while (size < entries * 2) {
     size *= 2;
   }
-  return size;
+  slots_.assign(size, Slot{});
+}
+
+std::size_t NameTable::Holding(std::u16string_view name, std::uint32_t entry) const {
+  std::size_t slot = Hash(name) & Mask();
+  while (slots_[slot].entry != entry) {
+    slot = (slot + 1) & Mask();
+  }
+  return slot;
+}
+
+void NameTable::Put(std::size_t slot, std::uint32_t entry, std::u16string_view name) {
+  slots_[slot] = {entry, Hash(name)};
+}
+
+void NameTable::Put(std::uint32_t entry, std::uint32_t hash) {
+  std::size_t slot = hash & Mask();
+  while (slots_[slot].entry != 0) {
+    slot = (slot + 1) & Mask();
+  }
+  slots_[slot] = {entry, hash};
+}
+
+void NameTable::Free(std::size_t free) {
+  for (std::size_t next = (free + 1) & Mask(); slots_[next].entry != 0;
+       next = (next + 1) & Mask()) {
+    const std::size_t home = slots_[next].hash & Mask();
+    const bool stays = free <= next ? (home > free && home <= next) : (home > free || home <= next);
+    if (!stays) {
+      slots_[free] = slots_[next];
+      free = next;
+    }
+  }
+  slots_[free] = Slot{};
 }
 
 std::u16string FoldCase(std::u16string_view name) {
@@ -284,28 +317,29 @@ const RegValue* RegKey::FindValue(std::u16string_view name) const {
 }
 
 std::size_t RegKey::SlotOf(std::u16string_view name) const {
-  return FoldedSlot(valueSlots_, name, [this](std::size_t entry) { return values_[entry].name(); });
-}
-
-std::size_t RegKey::SlotHolding(std::u16string_view name, std::uint32_t entry) const {
-  const std::size_t mask = valueSlots_.size() - 1;
-  std::size_t slot = FoldedHash(name) & mask;
-  while (valueSlots_[slot] != entry) {
-    slot = (slot + 1) & mask;
-  }
-  return slot;
+  return valueIndex_.Find(name, [this](std::size_t entry) { return values_[entry].name(); });
 }
 
 void RegKey::IndexValues() {
-  valueSlots_.assign(FoldedSlotCount(values_.size()), 0);
-  for (std::size_t i = 0; i < values_.size(); ++i) {
-    valueSlots_[SlotOf(values_[i].name())] = static_cast<std::uint32_t>(i + 1);
+  valueIndex_.Reset(values_.size());
+  // The names differ, so each goes to the first free slot from its own without comparing; a
+  // group of them at a time, their slots brought in together.
+  std::uint32_t hashes[kIndexedValues];
+  for (std::size_t first = 0; first < values_.size(); first += kIndexedValues) {
+    const std::size_t count = std::min(kIndexedValues, values_.size() - first);
+    for (std::size_t i = 0; i < count; ++i) {
+      hashes[i] = NameTable::Hash(values_[first + i].name());
+      valueIndex_.Prefetch(hashes[i]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      valueIndex_.Put(static_cast<std::uint32_t>(first + i + 1), hashes[i]);
+    }
   }
 }
 
 std::size_t RegKey::ValueIndex(std::u16string_view name) const {
-  if (!valueSlots_.empty()) {
-    const std::uint32_t entry = valueSlots_[SlotOf(name)];
+  if (!valueIndex_.empty()) {
+    const std::uint32_t entry = valueIndex_[SlotOf(name)].entry;
     return entry == 0 ? values_.size() : entry - 1;
   }
   for (std::size_t i = 0; i < values_.size(); ++i) {
@@ -316,9 +350,14 @@ std::size_t RegKey::ValueIndex(std::u16string_view name) const {
   return values_.size();
 }
 
-void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
-                      std::span<const std::uint8_t> data) {
-  const std::size_t index = ValueIndex(name);
+template <typename Make>
+void RegKey::StoreValue(std::u16string_view name, std::uint32_t type,
+                        std::span<const std::uint8_t> data, Make make) {
+  // With an index, the slot found for the name is where a new value goes.
+  const std::size_t slot = valueIndex_.empty() ? 0 : SlotOf(name);
+  const std::size_t index = valueIndex_.empty()            ? ValueIndex(name)
+                            : valueIndex_[slot].entry == 0 ? values_.size()
+                                                           : valueIndex_[slot].entry - 1;
   if (index < values_.size()) {
     RegValue& value = values_[index];
     if (value.type() != type || !SameBytes(value.data(), data)) {
@@ -328,12 +367,17 @@ void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
     return;
   }
   NoteChange(false);
-  values_.emplace_back(name, type, data);
-  if (values_.size() * 2 > valueSlots_.size() && values_.size() > kIndexedValues) {
+  values_.push_back(make());
+  if (values_.size() * 2 > valueIndex_.size() && values_.size() > kIndexedValues) {
     IndexValues();
-  } else if (!valueSlots_.empty()) {
-    valueSlots_[SlotOf(name)] = static_cast<std::uint32_t>(values_.size());
+  } else if (!valueIndex_.empty()) {
+    valueIndex_.Put(slot, static_cast<std::uint32_t>(values_.size()), name);
   }
+}
+
+void RegKey::SetValue(std::u16string_view name, std::uint32_t type,
+                      std::span<const std::uint8_t> data) {
+  StoreValue(name, type, data, [&] { return RegValue(name, type, data); });
 }
 
 bool RegKey::EditValueData(std::u16string_view name,
@@ -348,15 +392,20 @@ bool RegKey::EditValueData(std::u16string_view name,
 }
 
 void RegKey::SetValues(std::vector<RegValue>& values) {
-  bool whole = values_.empty() && valueSlots_.empty() && values.size() <= kIndexedValues;
+  bool whole = values_.empty() && valueIndex_.empty() && values.size() <= kIndexedValues;
   for (std::size_t i = 0; whole && i < values.size(); ++i) {
     for (std::size_t j = 0; whole && j < i; ++j) {
       whole = !EqualFolded(values[i].name(), values[j].name());
     }
   }
   if (!whole) {
+    // With an index, the slots of the whole group are brought in together.
+    for (std::size_t i = 0; i < values.size() && !valueIndex_.empty(); ++i) {
+      valueIndex_.Prefetch(NameTable::Hash(values[i].name()));
+    }
+    // A new value is moved in (its name and data stay where they are).
     for (RegValue& value : values) {
-      SetValue(value.name(), value.type(), value.data());
+      StoreValue(value.name(), value.type(), value.data(), [&] { return std::move(value); });
     }
   } else if (!values.empty()) {
     NoteChange(false);
@@ -372,27 +421,14 @@ bool RegKey::DeleteValue(std::u16string_view name) {
     return false;
   }
   NoteChange(false);
-  if (!valueSlots_.empty()) {
-    // The slot is freed; the entries behind it in its run move back where their hash allows, so
-    // that every look-up still finds its value.
-    const std::size_t mask = valueSlots_.size() - 1;
-    std::size_t free = SlotOf(name);
-    for (std::size_t next = (free + 1) & mask; valueSlots_[next] != 0; next = (next + 1) & mask) {
-      const std::size_t home = FoldedHash(values_[valueSlots_[next] - 1].name()) & mask;
-      const bool stays =
-          free <= next ? (home > free && home <= next) : (home > free || home <= next);
-      if (!stays) {
-        valueSlots_[free] = valueSlots_[next];
-        free = next;
-      }
-    }
-    valueSlots_[free] = 0;
+  if (!valueIndex_.empty()) {
+    valueIndex_.Free(SlotOf(name));
   }
   values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(removed));
   // Only the values behind it move down: the last value goes at no cost beyond its own.
-  for (std::size_t i = removed; i < values_.size() && !valueSlots_.empty(); ++i) {
-    valueSlots_[SlotHolding(values_[i].name(), static_cast<std::uint32_t>(i + 2))] =
-        static_cast<std::uint32_t>(i + 1);
+  for (std::size_t i = removed; i < values_.size() && !valueIndex_.empty(); ++i) {
+    valueIndex_.Renumber(valueIndex_.Holding(values_[i].name(), static_cast<std::uint32_t>(i + 2)),
+                         static_cast<std::uint32_t>(i + 1));
   }
   return true;
 }

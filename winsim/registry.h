@@ -43,21 +43,60 @@ int CompareFolded(std::u16string_view a, std::u16string_view b);
 bool EqualFolded(std::u16string_view a, std::u16string_view b);
 std::size_t FoldedHash(std::u16string_view name);
 
-// A table of names without regard to case, by open addressing: `slots` holds entries + 1 (0 for
-// a free slot) in a power of two of slots at least twice the entries (FoldedSlotCount), so that
-// it costs a few bytes per name. FoldedSlot is the slot holding `name` (nameOf(entry) names an
-// entry), or the free one where it goes.
-std::size_t FoldedSlotCount(std::size_t entries);
-template <typename NameOf>
-std::size_t FoldedSlot(const std::vector<std::uint32_t>& slots, std::u16string_view name,
-                       NameOf nameOf) {
-  const std::size_t mask = slots.size() - 1;
-  std::size_t slot = FoldedHash(name) & mask;
-  while (slots[slot] != 0 && !EqualFolded(nameOf(slots[slot] - 1), name)) {
-    slot = (slot + 1) & mask;
+// A table of names without regard to case, by open addressing: each slot holds an entry (a
+// position in a list of the caller's) + 1, 0 when free, beside the hash of the entry's folded
+// name, in a power of two of slots at least twice the entries. With the hash at hand a look-up
+// reads no name but the one it seeks, and the table costs 16 to 32 bytes per name.
+class NameTable {
+ public:
+  struct Slot {
+    std::uint32_t entry = 0;  // + 1; 0 for a free slot
+    std::uint32_t hash = 0;
+  };
+
+  bool empty() const { return slots_.empty(); }
+  std::size_t size() const { return slots_.size(); }
+  // Empties the table and sizes it for `entries` names.
+  void Reset(std::size_t entries);
+  const Slot& operator[](std::size_t slot) const { return slots_[slot]; }
+
+  // The slot holding the entry named `name` (nameOf(entry) names an entry), or the free slot
+  // where it goes.
+  template <typename NameOf>
+  std::size_t Find(std::u16string_view name, NameOf nameOf) const {
+    return Find(name, Hash(name), nameOf);
   }
-  return slot;
-}
+  template <typename NameOf>
+  std::size_t Find(std::u16string_view name, std::uint32_t hash, NameOf nameOf) const {
+    std::size_t slot = hash & Mask();
+    while (slots_[slot].entry != 0 &&
+           (slots_[slot].hash != hash || !EqualFolded(nameOf(slots_[slot].entry - 1), name))) {
+      slot = (slot + 1) & Mask();
+    }
+    return slot;
+  }
+  // The slot holding `entry` + 1, whose name is `name`.
+  std::size_t Holding(std::u16string_view name, std::uint32_t entry) const;
+  // Puts `entry` + 1, named `name`, at `slot` (from Find); with no slot given, at the first free
+  // slot for a name the table does not hold yet.
+  void Put(std::size_t slot, std::uint32_t entry, std::u16string_view name);
+  void Put(std::uint32_t entry, std::uint32_t hash);
+  // The hash of a name, and a hint to bring in the slot where its look-up begins: a table much
+  // larger than the caches then costs its look-ups a memory access each, but not one after another.
+  static std::uint32_t Hash(std::u16string_view name) {
+    return static_cast<std::uint32_t>(FoldedHash(name));
+  }
+  void Prefetch(std::uint32_t hash) const { __builtin_prefetch(&slots_[hash & Mask()]); }
+  // Changes the entry at `slot` (its name stays).
+  void Renumber(std::size_t slot, std::uint32_t entry) { slots_[slot].entry = entry; }
+  // Frees `slot`; the entries behind it in its run move back where their hash allows, so that
+  // every look-up still finds its entry.
+  void Free(std::size_t slot);
+
+ private:
+  std::size_t Mask() const { return slots_.size() - 1; }
+  std::vector<Slot> slots_;
+};
 
 // A value: its name (empty for the default value), type and data. The name and the data share
 // one block, so that a small value costs its text and 24 bytes (a key may hold a million).
@@ -210,14 +249,14 @@ class RegKey {
   std::shared_ptr<RegKey> link_;
   bool linkWritten_ = false;
   std::vector<RegValue> values_;
-  // Index of the values by folded name, kept only for keys with many values: an open-addressing
-  // table of value positions + 1 (0 for a free slot), a power of two at least twice the values,
-  // so that it costs a few bytes per value.
-  std::vector<std::uint32_t> valueSlots_;
-  // The slot of the value `name`, or the free slot where it would go.
+  // Index of the values by folded name, kept only for keys with many values.
+  NameTable valueIndex_;
+  // Sets the value `name` as SetValue does; a new one is make().
+  template <typename Make>
+  void StoreValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data,
+                  Make make);
+  // The slot of the value `name` in valueIndex_, or the free slot where it would go.
   std::size_t SlotOf(std::u16string_view name) const;
-  // The slot holding the value position + 1 `entry` (whose name is `name`).
-  std::size_t SlotHolding(std::u16string_view name, std::uint32_t entry) const;
   void IndexValues();  // builds the table anew for values_
 };
 
