@@ -196,8 +196,9 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
   };
   inf->sections_.Reset(inf->headers_.size());
   std::vector<std::uint32_t> lastOfName(inf->headers_.size());
-  for (std::uint32_t header = 0; header < inf->headers_.size(); ++header) {
-    const std::size_t slot = inf->sections_.Find(headerName(header), headerName);
+  inf->sections_.InGroups(inf->headers_.size(), headerName, [&](std::size_t h, std::uint32_t hash) {
+    const auto header = static_cast<std::uint32_t>(h);
+    const std::size_t slot = inf->sections_.Find(headerName(header), hash, headerName);
     const std::uint32_t first = inf->sections_[slot].entry;
     if (first == 0) {
       inf->sections_.Put(slot, header + 1, headerName(header));
@@ -207,7 +208,7 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
       inf->headers_[last].nextSameName = header + 1;
       last = header;
     }
-  }
+  });
   std::vector<std::uint32_t> strings;
   inf->ForEachLine(u"Strings", [&](std::uint32_t line) { strings.push_back(line); });
   const auto keyOf = [inf](std::size_t line) { return inf->Text(inf->lines_[line].key); };

@@ -322,19 +322,12 @@ std::size_t RegKey::SlotOf(std::u16string_view name) const {
 
 void RegKey::IndexValues() {
   valueIndex_.Reset(values_.size());
-  // The names differ, so each goes to the first free slot from its own without comparing; a
-  // group of them at a time, their slots brought in together.
-  std::uint32_t hashes[kIndexedValues];
-  for (std::size_t first = 0; first < values_.size(); first += kIndexedValues) {
-    const std::size_t count = std::min(kIndexedValues, values_.size() - first);
-    for (std::size_t i = 0; i < count; ++i) {
-      hashes[i] = NameTable::Hash(values_[first + i].name());
-      valueIndex_.Prefetch(hashes[i]);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      valueIndex_.Put(static_cast<std::uint32_t>(first + i + 1), hashes[i]);
-    }
-  }
+  // The names differ, so each goes to the first free slot from its own without comparing.
+  valueIndex_.InGroups(
+      values_.size(), [this](std::size_t i) { return values_[i].name(); },
+      [this](std::size_t i, std::uint32_t hash) {
+        valueIndex_.Put(static_cast<std::uint32_t>(i + 1), hash);
+      });
 }
 
 std::size_t RegKey::ValueIndex(std::u16string_view name) const {
@@ -399,14 +392,13 @@ void RegKey::SetValues(std::vector<RegValue>& values) {
     }
   }
   if (!whole) {
-    // With an index, the slots of the whole group are brought in together.
-    for (std::size_t i = 0; i < values.size() && !valueIndex_.empty(); ++i) {
-      valueIndex_.Prefetch(NameTable::Hash(values[i].name()));
-    }
     // A new value is moved in (its name and data stay where they are).
-    for (RegValue& value : values) {
-      StoreValue(value.name(), value.type(), value.data(), [&] { return std::move(value); });
-    }
+    valueIndex_.InGroups(
+        values.size(), [&](std::size_t i) { return values[i].name(); },
+        [&](std::size_t i, std::uint32_t) {
+          RegValue& value = values[i];
+          StoreValue(value.name(), value.type(), value.data(), [&] { return std::move(value); });
+        });
   } else if (!values.empty()) {
     NoteChange(false);
     values_.reserve(values.size());

@@ -3,6 +3,7 @@
 // enumeration index); subkeys enumerate in case-insensitive name order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,12 +82,30 @@ class NameTable {
   // slot for a name the table does not hold yet.
   void Put(std::size_t slot, std::uint32_t entry, std::u16string_view name);
   void Put(std::uint32_t entry, std::uint32_t hash);
-  // The hash of a name, and a hint to bring in the slot where its look-up begins: a table much
-  // larger than the caches then costs its look-ups a memory access each, but not one after another.
   static std::uint32_t Hash(std::u16string_view name) {
     return static_cast<std::uint32_t>(FoldedHash(name));
   }
-  void Prefetch(std::uint32_t hash) const { __builtin_prefetch(&slots_[hash & Mask()]); }
+  // Calls each(entry, hash) for the entries 0 to count - 1 in order, with the hash of
+  // nameOf(entry), having asked for the slots where the look-ups of a group of them begin all
+  // at once: in a table much larger than the caches a group of look-ups then waits for memory
+  // about once rather than once each. `each` may change the table.
+  template <typename NameOf, typename Each>
+  void InGroups(std::size_t count, NameOf nameOf, Each each) const {
+    constexpr std::size_t kGroup = 32;
+    std::uint32_t hashes[kGroup];
+    for (std::size_t first = 0; first < count; first += kGroup) {
+      const std::size_t size = std::min(kGroup, count - first);
+      for (std::size_t i = 0; i < size; ++i) {
+        hashes[i] = Hash(nameOf(first + i));
+        if (!slots_.empty()) {
+          __builtin_prefetch(&slots_[hashes[i] & Mask()]);
+        }
+      }
+      for (std::size_t i = 0; i < size; ++i) {
+        each(first + i, hashes[i]);
+      }
+    }
+  }
   // Changes the entry at `slot` (its name stays).
   void Renumber(std::size_t slot, std::uint32_t entry) { slots_[slot].entry = entry; }
   // Frees `slot`; the entries behind it in its run move back where their hash allows, so that
