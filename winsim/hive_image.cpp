@@ -159,49 +159,75 @@ void HiveImage::Close() {
   }
 }
 
-void HiveImage::Read(std::size_t node, RegKey& key, Node& record) {
-  const auto fail = [&](const char* what) {
-    throw MachineError(
-        file_, 0, HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(key)));
+void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
+  // The keys still to read, the next one last; each with its level below the root key, which
+  // may not pass what Windows allows (a walk of its own, not one frame of the stack per level).
+  struct Pending {
+    std::size_t node;
+    RegKey* key;
+    Node* record;
+    std::size_t depth;
   };
-  Owned<hive_value_h> values(hivex_node_values(hive_, node));
-  if (values == nullptr) {
-    fail("the values");
+  std::size_t mountDepth = 0;
+  for (const RegKey* above = mount.parent(); above != nullptr; above = above->parent()) {
+    ++mountDepth;
   }
-  std::vector<RegValue> read;
-  for (const hive_value_h* value = values.get(); *value != 0; ++value) {
-    Owned<char> name(hivex_value_key(hive_, *value));
-    hive_type type{};
-    std::size_t size = 0;
-    Owned<char> data(hivex_value_value(hive_, *value, &type, &size));
-    if (name == nullptr || data == nullptr) {
-      fail("a value");
+  std::vector<Pending> pending = {{rootNode, &mount, &rootRecord, mountDepth}};
+  std::vector<Pending> children;
+  while (!pending.empty()) {
+    const auto [node, key, record, depth] = pending.back();
+    pending.pop_back();
+    const auto fail = [&](const char* what) {
+      throw MachineError(
+          file_, 0,
+          HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(*key)));
+    };
+    Owned<hive_value_h> values(hivex_node_values(hive_, node));
+    if (values == nullptr) {
+      fail("the values");
     }
-    read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), TypeBits(type),
-                            std::vector<std::uint8_t>(data.get(), data.get() + size)});
-  }
-  key.SetValues(read);
+    std::vector<RegValue> read;
+    for (const hive_value_h* value = values.get(); *value != 0; ++value) {
+      Owned<char> name(hivex_value_key(hive_, *value));
+      hive_type type{};
+      std::size_t size = 0;
+      Owned<char> data(hivex_value_value(hive_, *value, &type, &size));
+      if (name == nullptr || data == nullptr) {
+        fail("a value");
+      }
+      read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), TypeBits(type),
+                              std::span(reinterpret_cast<const std::uint8_t*>(data.get()), size)});
+    }
+    key->SetValues(read);
 
-  Owned<hive_node_h> children(hivex_node_children(hive_, node));
-  if (children == nullptr) {
-    fail("the subkeys");
-  }
-  record.node = node;
-  record.values = Digest(key);
-  for (const hive_node_h* child = children.get(); *child != 0; ++child) {
-    Owned<char> name(hivex_node_name(hive_, *child));
-    if (name == nullptr) {
-      fail("a subkey name");
+    Owned<hive_node_h> subkeys(hivex_node_children(hive_, node));
+    if (subkeys == nullptr) {
+      fail("the subkeys");
     }
-    const std::u16string subkeyName = orv::Utf8ToUtf16(name.get());
-    RegKey& subkey = key.CreateSubkey(subkeyName);
-    const auto [entry, added] = nodes_.try_emplace(&subkey);
-    if (!added) {
-      throw MachineError(file_, 0, "holds the key " + Utf8Path(subkey) + " twice");
+    record->node = node;
+    record->values = Digest(*key);
+    if (*subkeys.get() != 0 && depth == kMaxKeyDepth) {
+      throw MachineError(
+          file_, 0, "holds a key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
     }
-    entry->second.key = key.SharedSubkey(subkeyName);
-    record.subkeys.push_back(&subkey);
-    Read(*child, subkey, entry->second);
+    children.clear();
+    for (const hive_node_h* child = subkeys.get(); *child != 0; ++child) {
+      Owned<char> name(hivex_node_name(hive_, *child));
+      if (name == nullptr) {
+        fail("a subkey name");
+      }
+      const std::u16string subkeyName = orv::Utf8ToUtf16(name.get());
+      RegKey& subkey = key->CreateSubkey(subkeyName);
+      const auto [entry, added] = nodes_.try_emplace(&subkey);
+      if (!added) {
+        throw MachineError(file_, 0, "holds the key " + Utf8Path(subkey) + " twice");
+      }
+      entry->second.key = key->SharedSubkey(subkeyName);
+      record->subkeys.push_back(&subkey);
+      children.push_back({*child, &subkey, &entry->second, depth + 1});
+    }
+    // Read in the hive's order, each subkey's tree before the next subkey.
+    pending.insert(pending.end(), children.rbegin(), children.rend());
   }
 }
 
@@ -210,12 +236,20 @@ bool HiveImage::Update() {
     throw MachineError(file_, 0, "the key the hive is mounted at was deleted");
   }
   changed_ = false;
-  Sync(*mount_, nodes_.at(mount_), nullptr, 0);
+  // Key by key from the mount point down, each key's subkeys after it, the walk keeping its own
+  // list.
+  std::vector<SyncStep> pending = {{mount_, nullptr, 0}};
+  while (!pending.empty()) {
+    const SyncStep step = pending.back();
+    pending.pop_back();
+    Sync(step, pending);
+  }
   return changed_;
 }
 
-void HiveImage::Sync(const RegKey& key, Node& record, const RegKey* parent,
-                     std::size_t parentNode) {
+void HiveImage::Sync(const SyncStep& step, std::vector<SyncStep>& pending) {
+  const RegKey& key = *step.key;
+  Node& record = nodes_.at(&key);
   const std::uint64_t values = Digest(key);
   if (values != record.values) {
     WriteValues(record.node, key);
@@ -244,13 +278,13 @@ void HiveImage::Sync(const RegKey& key, Node& record, const RegKey* parent,
     }
     // hivex reads a key's whole subkey list for each deletion: a key that loses many subkeys
     // and keeps a few is written anew, when that keeps what the hive held of it.
-    if (parent != nullptr && gone.size() >= kRewriteWhenLosing &&
+    if (step.parent != nullptr && gone.size() >= kRewriteWhenLosing &&
         keeps.size() <= kRewriteWhenKeeping && CanRewrite(key, record, keeps)) {
       if (hivex_node_delete_child(hive_, record.node) != 0) {
         throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(key)));
       }
       Forget(&key);
-      Add(parentNode, *parent, key);
+      Add(step.parentNode, *step.parent, key);
       return;
     }
     for (const RegKey* old : gone) {
@@ -267,8 +301,8 @@ void HiveImage::Sync(const RegKey& key, Node& record, const RegKey* parent,
     }
     record.subkeys = std::move(now);
   }
-  for (const RegKey* subkey : record.subkeys) {
-    Sync(*subkey, nodes_.at(subkey), &key, record.node);
+  for (auto subkey = record.subkeys.rbegin(); subkey != record.subkeys.rend(); ++subkey) {
+    pending.push_back({*subkey, &key, record.node});
   }
 }
 
@@ -294,12 +328,21 @@ bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
                        stored->security == parentSecurity && stored->className == kNone;
     return plain ? stored : std::nullopt;
   };
-  const std::function<bool(const Node&, std::uint32_t)> plainTree = [&](const Node& at,
-                                                                        std::uint32_t security) {
-    const std::optional<Stored> stored = plainKey(at, security);
-    return stored && std::all_of(at.subkeys.begin(), at.subkeys.end(), [&](const RegKey* subkey) {
-             return plainTree(nodes_.at(subkey), stored->security);
-           });
+  // A tree of such keys, each with its parent's descriptor, walked with a list of its own.
+  const auto plainTree = [&](const Node& top, std::uint32_t topSecurity) {
+    std::vector<std::pair<const Node*, std::uint32_t>> pending = {{&top, topSecurity}};
+    while (!pending.empty()) {
+      const auto [at, security] = pending.back();
+      pending.pop_back();
+      const std::optional<Stored> stored = plainKey(*at, security);
+      if (!stored) {
+        return false;
+      }
+      for (const RegKey* subkey : at->subkeys) {
+        pending.emplace_back(&nodes_.at(subkey), stored->security);
+      }
+    }
+    return true;
   };
   const std::optional<Stored> parent = StoredKey(nodes_.at(key.parent()).node);
   const std::optional<Stored> stored = parent ? plainKey(record, parent->security) : std::nullopt;
@@ -329,33 +372,49 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
 }
 
 void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& key) {
-  const hive_node_h node =
-      hivex_node_add_child(hive_, parentNode, orv::Utf16ToUtf8(key.name()).c_str());
-  if (node == 0) {
-    throw MachineError(file_, 0, HivexProblem("hivex cannot add " + Utf8Path(key)));
-  }
-  changed_ = true;
-  Node& record = nodes_[&key];
-  record.key = parent.SharedSubkey(key.name());
-  record.node = node;
-  record.values = Digest(key);
-  if (!key.values().empty()) {
-    WriteValues(node, key);
-  }
-  key.ForEachSubkey([&](const RegKey& subkey) {
-    if (subkey.LinkTarget() == nullptr) {
-      record.subkeys.push_back(&subkey);
-      Add(node, key, subkey);
+  // The tree key by key, each key's subkeys after it in their order, with a list of its own.
+  struct Pending {
+    std::size_t parentNode;
+    const RegKey* parent;
+    const RegKey* key;
+  };
+  std::vector<Pending> pending = {{parentNode, &parent, &key}};
+  std::vector<Pending> children;
+  while (!pending.empty()) {
+    const Pending next = pending.back();
+    pending.pop_back();
+    const hive_node_h node =
+        hivex_node_add_child(hive_, next.parentNode, orv::Utf16ToUtf8(next.key->name()).c_str());
+    if (node == 0) {
+      throw MachineError(file_, 0, HivexProblem("hivex cannot add " + Utf8Path(*next.key)));
     }
-  });
+    changed_ = true;
+    Node& record = nodes_[next.key];
+    record.key = next.parent->SharedSubkey(next.key->name());
+    record.node = node;
+    record.values = Digest(*next.key);
+    if (!next.key->values().empty()) {
+      WriteValues(node, *next.key);
+    }
+    children.clear();
+    next.key->ForEachSubkey([&](const RegKey& subkey) {
+      if (subkey.LinkTarget() == nullptr) {
+        record.subkeys.push_back(&subkey);
+        children.push_back({node, next.key, &subkey});
+      }
+    });
+    pending.insert(pending.end(), children.rbegin(), children.rend());
+  }
 }
 
 void HiveImage::Forget(const RegKey* key) {
-  const auto it = nodes_.find(key);
-  for (const RegKey* subkey : it->second.subkeys) {
-    Forget(subkey);
+  std::vector<const RegKey*> pending = {key};
+  while (!pending.empty()) {
+    const auto it = nodes_.find(pending.back());
+    pending.pop_back();
+    pending.insert(pending.end(), it->second.subkeys.begin(), it->second.subkeys.end());
+    nodes_.erase(it);
   }
-  nodes_.erase(it);
 }
 
 fs::path HiveImage::WriteBeside() {

@@ -63,10 +63,20 @@ class HiveImage {
     std::uint32_t className;
   };
 
+  // A key whose hive content Update brings up to date, with its parent and the parent's node.
+  struct SyncStep {
+    const RegKey* key;
+    const RegKey* parent;  // null for the mount point
+    std::size_t parentNode;
+  };
+
   void Close();
-  // Reads the hive's key `node` into `key`, whose record is `record`.
-  void Read(std::size_t node, RegKey& key, Node& record);
-  void Sync(const RegKey& key, Node& record, const RegKey* parent, std::size_t parentNode);
+  // Reads the hive's tree from `node` into `mount`, whose record is `record`. A hive deeper than
+  // Windows allows (kMaxKeyDepth below the root key) is refused, and no walk of the tree, here or
+  // below, takes a frame of the stack per level.
+  void Read(std::size_t node, RegKey& mount, Node& record);
+  // Brings the hive in memory up to date with one key; adds its subkeys to `pending`.
+  void Sync(const SyncStep& step, std::vector<SyncStep>& pending);
   std::optional<Stored> StoredKey(std::size_t node) const;
   bool CanRewrite(const RegKey& key, const Node& record,
                   const std::vector<const RegKey*>& keeps) const;

@@ -162,6 +162,16 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
       {"not a hive", "SOFTWARE",
        [](const fs::path& hive) { std::ofstream(hive, std::ios::binary) << "not a hive"; },
        "hivex cannot read this hive"},
+      {"a key 600 levels deep", "SOFTWARE",
+       [](const fs::path& hive) {
+         winsim::RegKey root(u"SOFTWARE");
+         winsim::RegKey* key = &root;
+         for (int level = 0; level < 600; ++level) {
+           key = &key->CreateSubkey(u"Deeper");
+         }
+         testing_support::WriteCompactHive(hive, root);
+       },
+       "holds a key nested deeper than 512 levels\n"},
       {"locked by another run", nullptr,
        [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
        "machine is locked by another run"},
