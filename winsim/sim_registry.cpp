@@ -212,8 +212,8 @@ LONG SimRegistry::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserve
     call.status = ERROR_NOACCESS;
   }
   if (call.status == ERROR_SUCCESS) {
-    const BYTE* end = data == nullptr ? data : data + dataSize;
-    call.key->SetValue(TextOrEmpty(valueName), type, std::vector<std::uint8_t>(data, end));
+    call.key->SetValue(TextOrEmpty(valueName), type,
+                       std::span<const BYTE>(data, data == nullptr ? 0 : dataSize));
   }
   return sim_.tracer.TraceStatus("RegSetValueExW", args, call.status, call.device);
 }

@@ -371,7 +371,7 @@ BOOL SimSetupApi::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DAT
       call.member->instance->DeleteValue(known->value);
     } else {
       call.member->instance->SetValue(known->value, known->type,
-                                      std::vector<std::uint8_t>(buffer, buffer + bufferSize));
+                                      std::span<const BYTE>(buffer, bufferSize));
     }
   }
   return sim_.tracer.TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
