@@ -8,8 +8,8 @@
 #
 # The report goes to stdout and to build/release/bench/results.md, progress to stderr: first the
 # host and its load, then the README's table as it stands in the README, then the full tables.
-# The 100,000-node machine takes about 110 MB on disk and 340 MB of memory; the whole run took
-# 50 to 90 s on two shared cores.
+# The 100,000-node machine takes about 110 MB on disk and 260 MB of memory; the whole run took
+# 45 to 90 s on two shared cores.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset release >/dev/null
