@@ -175,8 +175,12 @@ void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
   std::vector<Pending> pending = {{rootNode, &mount, &rootRecord, mountDepth}};
   std::vector<Pending> children;
   while (!pending.empty()) {
-    const auto [node, key, record, depth] = pending.back();
+    const Pending next = pending.back();
     pending.pop_back();
+    const std::size_t node = next.node;
+    RegKey* const key = next.key;
+    Node* const record = next.record;
+    const std::size_t depth = next.depth;
     const auto fail = [&](const char* what) {
       throw MachineError(
           file_, 0,
