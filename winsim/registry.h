@@ -78,8 +78,8 @@ class NameTable {
   }
   // The slot holding `entry` + 1, whose name is `name`.
   std::size_t Holding(std::u16string_view name, std::uint32_t entry) const;
-  // Puts `entry` + 1, named `name`, at `slot` (from Find); with no slot given, at the first free
-  // slot for a name the table does not hold yet.
+  // Puts `entry` + 1, named `name`, at `slot` (from Find); or, for a name the table does not
+  // hold yet, whose hash is `hash`, at the first free slot from the name's own.
   void Put(std::size_t slot, std::uint32_t entry, std::u16string_view name);
   void Put(std::uint32_t entry, std::uint32_t hash);
   static std::uint32_t Hash(std::u16string_view name) {
