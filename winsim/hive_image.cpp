@@ -15,6 +15,7 @@
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
+#include "winsim/hive_format.h"
 #include "winsim/hivex_types.h"
 #include "winsim/machine.h"
 
@@ -24,12 +25,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kBaseBlockSize = 0x1000;
 // A key that loses at least this many subkeys and keeps at most that many is written anew.
 constexpr std::size_t kRewriteWhenLosing = 256;
 constexpr std::size_t kRewriteWhenKeeping = 16;
-constexpr std::uint16_t kCompressedName = 0x20;  // a key flag: one byte per character
-constexpr std::uint32_t kNone = 0xFFFFFFFF;      // an offset that points nowhere
 
 // Frees what hivex hands out.
 struct Free {
@@ -38,20 +36,16 @@ struct Free {
 template <typename T>
 using Owned = std::unique_ptr<T, Free>;
 
-std::uint32_t Read32(const unsigned char* at) {
-  return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
 // Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that Windows did not close
 // cleanly or that lost its end.
 void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
-  unsigned char base[0x30] = {};
-  if (::pread(fd, base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
-      std::memcmp(base, "regf", 4) != 0) {
+  hive::BaseBlock base{};
+  if (::pread(fd, &base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
+      std::memcmp(base.signature, "regf", 4) != 0) {
     return;  // not a hive at all: hivex says so
   }
-  const std::uint32_t first = Read32(base + 0x04);
-  const std::uint32_t second = Read32(base + 0x08);
+  const std::uint32_t first = base.primarySequence;
+  const std::uint32_t second = base.secondarySequence;
   if (first != second) {
     throw MachineError(file, 0,
                        "was not closed cleanly (sequence numbers " + std::to_string(first) +
@@ -59,7 +53,7 @@ void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
                            " differ): Windows was hibernated or stopped with changes still in "
                            "its logs; start it and shut it down fully first");
   }
-  const std::size_t expected = kBaseBlockSize + Read32(base + 0x28);
+  const std::size_t expected = hive::kBaseBlockSize + base.binsSize;
   if (size < expected) {
     throw MachineError(file, 0,
                        "is truncated: its base block gives " + std::to_string(expected) +
@@ -311,15 +305,15 @@ void HiveImage::Sync(const SyncStep& step, std::vector<SyncStep>& pending) {
 }
 
 std::optional<HiveImage::Stored> HiveImage::StoredKey(std::size_t node) const {
-  unsigned char nk[0x34];
+  // hivex's node handles are file offsets of the cells.
+  hive::KeyNode nk{};
   if (node + 4 + sizeof nk > size_ ||
-      ::pread(original_, nk, sizeof nk, static_cast<off_t>(node + 4)) !=
+      ::pread(original_, &nk, sizeof nk, static_cast<off_t>(node + 4)) !=
           static_cast<ssize_t>(sizeof nk) ||
-      std::memcmp(nk, "nk", 2) != 0) {
+      !hive::Is(nk.signature, "nk")) {
     return std::nullopt;  // not a key of the file as loaded
   }
-  return Stored{static_cast<std::uint16_t>(nk[2] | (nk[3] << 8)), Read32(nk + 0x2C),
-                Read32(nk + 0x30)};
+  return Stored{nk.flags, nk.security, nk.className};
 }
 
 bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
@@ -328,8 +322,8 @@ bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
   // the one of its name's form: the key and the trees it keeps must have just that.
   const auto plainKey = [&](const Node& at, std::uint32_t parentSecurity) {
     const std::optional<Stored> stored = StoredKey(at.node);
-    const bool plain = stored && (stored->flags & ~kCompressedName) == 0 &&
-                       stored->security == parentSecurity && stored->className == kNone;
+    const bool plain = stored && (stored->flags & ~hive::kKeyCompressedName) == 0 &&
+                       stored->security == parentSecurity && stored->className == hive::kNoCell;
     return plain ? stored : std::nullopt;
   };
   // A tree of such keys, each with its parent's descriptor, walked with a list of its own.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -13,41 +14,16 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "winsim/hive_format.h"
 #include "winsim/hivex_types.h"
 #include "winsim/reg_codec.h"
 
 namespace testing_support {
 
 namespace fs = std::filesystem;
+namespace hive = winsim::hive;
 
 namespace {
-
-constexpr std::size_t kBaseBlock = 0x1000;
-constexpr std::size_t kBin = 0x1000;
-
-void Put16(std::vector<std::uint8_t>& at, std::size_t offset, std::uint32_t number) {
-  at[offset] = static_cast<std::uint8_t>(number);
-  at[offset + 1] = static_cast<std::uint8_t>(number >> 8);
-}
-
-void Put32(std::vector<std::uint8_t>& at, std::size_t offset, std::uint32_t number) {
-  Put16(at, offset, number & 0xFFFF);
-  Put16(at, offset + 2, number >> 16);
-}
-
-std::uint32_t Get32(const std::vector<std::uint8_t>& at, std::size_t offset) {
-  return at[offset] | (at[offset + 1] << 8) | (at[offset + 2] << 16) |
-         (static_cast<std::uint32_t>(at[offset + 3]) << 24);
-}
-
-// The base block's checksum: the XOR of its first 127 double words.
-void MendChecksum(std::vector<std::uint8_t>& hive) {
-  std::uint32_t sum = 0;
-  for (std::size_t offset = 0; offset < 0x1FC; offset += 4) {
-    sum ^= Get32(hive, offset);
-  }
-  Put32(hive, 0x1FC, sum);
-}
 
 struct HiveCloser {
   void operator()(hive_h* hive) const { hivex_close(hive); }
@@ -118,37 +94,38 @@ namespace {
 // Lays out the cells of a hive in one bin, the base block before it.
 class CompactWriter {
  public:
-  CompactWriter() : hive_(kBaseBlock + 0x20, 0) {}
+  CompactWriter() : hive_(hive::kBaseBlockSize + sizeof(hive::BinHeader), 0) {}
 
   void Write(const fs::path& file, const winsim::RegKey& root) {
-    security_ = Cell(0x28);
-    Put(security_, "sk");
-    Put32(hive_, At(security_) + 0x04, security_);
-    Put32(hive_, At(security_) + 0x08, security_);
-    Put32(hive_, At(security_) + 0x10, 20);
-    hive_[At(security_) + 0x14] = 1;
-    Put16(hive_, At(security_) + 0x16, 0x8004);
-    const std::uint32_t rootCell = Key(root, 0xFFFFFFFF, 0x2C);
-    Put32(hive_, At(security_) + 0x0C, keys_);
+    security_ = Cell(sizeof(hive::SecurityKey) + 20);
+    const std::uint8_t descriptor[20] = {1, 0, 0x04, 0x80};  // self-relative, nothing in it
+    std::copy_n(descriptor, sizeof descriptor, Content(security_) + sizeof(hive::SecurityKey));
+    const std::uint32_t rootCell = Key(root, hive::kNoCell, hive::kKeyHiveEntry | 0x08);
+    Put(security_, hive::SecurityKey{{'s', 'k'}, 0, security_, security_, keys_, 20});
 
-    const std::size_t bin = (hive_.size() - kBaseBlock + kBin - 1) / kBin * kBin;
     const std::size_t end = hive_.size();
-    hive_.resize(kBaseBlock + bin, 0);
-    Put32(hive_, end, static_cast<std::uint32_t>(kBaseBlock + bin - end));  // a free cell
-    std::copy_n("hbin", 4, hive_.begin() + kBaseBlock);
-    Put32(hive_, kBaseBlock + 0x08, static_cast<std::uint32_t>(bin));
-    std::copy_n("regf", 4, hive_.begin());
-    for (const auto& [offset, number] : {std::pair<std::size_t, std::uint32_t>{0x04, 1},
-                                         {0x08, 1},
-                                         {0x14, 1},
-                                         {0x18, 3},
-                                         {0x20, 1},
-                                         {0x24, rootCell},
-                                         {0x28, static_cast<std::uint32_t>(bin)},
-                                         {0x2C, 1}}) {
-      Put32(hive_, offset, number);
+    const std::size_t bin = (end - hive::kBaseBlockSize + hive::kBinAlignment - 1) /
+                            hive::kBinAlignment * hive::kBinAlignment;
+    hive_.resize(hive::kBaseBlockSize + bin, 0);
+    if (hive_.size() > end) {  // the rest of the bin: one free cell
+      const std::int32_t free = static_cast<std::int32_t>(hive_.size() - end);
+      std::memcpy(&hive_[end], &free, 4);
     }
-    MendChecksum(hive_);
+    hive::BinHeader header{};
+    std::copy_n("hbin", 4, header.signature);
+    header.size = static_cast<std::uint32_t>(bin);
+    hive::Write(std::span(hive_), hive::kBaseBlockSize, header);
+    hive::BaseBlock base{};
+    std::copy_n("regf", 4, base.signature);
+    base.primarySequence = base.secondarySequence = 1;
+    base.majorVersion = 1;
+    base.minorVersion = 3;
+    base.fileFormat = 1;
+    base.rootCell = rootCell;
+    base.binsSize = static_cast<std::uint32_t>(bin);
+    base.clusteringFactor = 1;
+    base.checksum = hive::Checksum(base);
+    hive::Write(std::span(hive_), 0, base);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(hive_.data()),
               static_cast<std::streamsize>(hive_.size()));
@@ -163,12 +140,14 @@ class CompactWriter {
     const std::size_t total = (size + 4 + 7) / 8 * 8;
     const std::size_t offset = hive_.size();
     hive_.resize(offset + total, 0);
-    Put32(hive_, offset, static_cast<std::uint32_t>(-static_cast<std::int32_t>(total)));
-    return static_cast<std::uint32_t>(offset - kBaseBlock);
+    const std::int32_t allocated = -static_cast<std::int32_t>(total);
+    std::memcpy(&hive_[offset], &allocated, 4);
+    return static_cast<std::uint32_t>(offset - hive::kBaseBlockSize);
   }
-  std::size_t At(std::uint32_t cell) const { return kBaseBlock + cell + 4; }
-  void Put(std::uint32_t cell, const char* signature) {
-    std::copy_n(signature, 2, hive_.begin() + static_cast<std::ptrdiff_t>(At(cell)));
+  std::uint8_t* Content(std::uint32_t cell) { return &hive_[hive::ContentAt(cell)]; }
+  template <typename T>
+  void Put(std::uint32_t cell, const T& record) {
+    hive::Write(std::span(hive_), hive::ContentAt(cell), record);
   }
   // A name as a hive stores it: one byte per character when every one fits, else UTF-16LE.
   static std::vector<std::uint8_t> NameBytes(std::u16string_view name, bool* compressed) {
@@ -186,26 +165,23 @@ class CompactWriter {
   std::uint32_t Value(const winsim::RegValue& value) {
     bool compressed = false;
     const std::vector<std::uint8_t> name = NameBytes(value.name(), &compressed);
-    const std::uint32_t cell = Cell(0x14 + name.size());
-    Put(cell, "vk");
-    const std::size_t at = At(cell);
-    Put16(hive_, at + 0x02, static_cast<std::uint32_t>(name.size()));
-    const std::uint32_t size = static_cast<std::uint32_t>(value.data().size());
-    if (size <= 4) {  // the data in the offset field itself
-      Put32(hive_, at + 0x04, size | 0x80000000);
-      std::copy(value.data().begin(), value.data().end(),
-                hive_.begin() + static_cast<long>(at + 8));
+    const std::uint32_t cell = Cell(sizeof(hive::ValueKey) + name.size());
+    hive::ValueKey vk{{'v', 'k'},
+                      static_cast<std::uint16_t>(name.size()),
+                      static_cast<std::uint32_t>(value.data().size()),
+                      0,
+                      value.type(),
+                      static_cast<std::uint16_t>(compressed ? hive::kValueCompressedName : 0),
+                      0};
+    if (vk.dataSize <= 4) {  // the data in the offset field itself
+      std::memcpy(&vk.data, value.data().data(), value.data().size());
+      vk.dataSize |= hive::kDataInline;
     } else {
-      const std::uint32_t data = Cell(size);
-      std::copy(value.data().begin(), value.data().end(),
-                hive_.begin() + static_cast<std::ptrdiff_t>(At(data)));
-      Put32(hive_, At(cell) + 0x04, size);
-      Put32(hive_, At(cell) + 0x08, data);
+      vk.data = Cell(value.data().size());
+      std::copy(value.data().begin(), value.data().end(), Content(vk.data));
     }
-    Put32(hive_, At(cell) + 0x0C, value.type());
-    Put16(hive_, At(cell) + 0x10, compressed ? 1 : 0);
-    std::copy(name.begin(), name.end(),
-              hive_.begin() + static_cast<std::ptrdiff_t>(At(cell) + 0x14));
+    Put(cell, vk);
+    std::copy(name.begin(), name.end(), Content(cell) + sizeof vk);
     return cell;
   }
 
@@ -215,58 +191,53 @@ class CompactWriter {
     std::vector<std::uint32_t> lists;
     for (std::size_t first = 0; first < entries.size(); first += kPerList) {
       const std::size_t count = std::min(kPerList, entries.size() - first);
-      const std::uint32_t list = Cell(4 + 8 * count);
-      Put(list, "lf");
-      Put16(hive_, At(list) + 2, static_cast<std::uint32_t>(count));
+      const std::uint32_t list = Cell(sizeof(hive::ListHeader) + 8 * count);
+      Put(list, hive::ListHeader{{'l', 'f'}, static_cast<std::uint16_t>(count)});
       for (std::size_t i = 0; i < count; ++i) {
         const auto& [cell, name] = entries[first + i];
-        Put32(hive_, At(list) + 4 + 8 * i, cell);
+        hive::HashEntry entry{cell, 0};
+        std::uint8_t hint[4] = {};
         for (std::size_t c = 0; c < 4 && c < name.size(); ++c) {
-          hive_[At(list) + 8 + 8 * i + c] = static_cast<std::uint8_t>(name[c]);
+          hint[c] = static_cast<std::uint8_t>(name[c]);
         }
+        std::memcpy(&entry.hint, hint, 4);
+        hive::Write(std::span(hive_), hive::ContentAt(list) + sizeof(hive::ListHeader) + 8 * i,
+                    entry);
       }
       lists.push_back(list);
     }
     if (lists.size() == 1) {
       return lists.front();
     }
-    const std::uint32_t index = Cell(4 + 4 * lists.size());
-    Put(index, "ri");
-    Put16(hive_, At(index) + 2, static_cast<std::uint32_t>(lists.size()));
-    for (std::size_t i = 0; i < lists.size(); ++i) {
-      Put32(hive_, At(index) + 4 + 4 * i, lists[i]);
-    }
+    const std::uint32_t index = Cell(sizeof(hive::ListHeader) + 4 * lists.size());
+    Put(index, hive::ListHeader{{'r', 'i'}, static_cast<std::uint16_t>(lists.size())});
+    std::memcpy(Content(index) + sizeof(hive::ListHeader), lists.data(), 4 * lists.size());
     return index;
   }
 
-  std::uint32_t Key(const winsim::RegKey& key, std::uint32_t parent, std::uint32_t flags) {
+  std::uint32_t Key(const winsim::RegKey& key, std::uint32_t parent, std::uint16_t flags) {
     bool compressed = false;
     const std::vector<std::uint8_t> name = NameBytes(key.name(), &compressed);
-    const std::uint32_t cell = Cell(0x4C + name.size());
+    const std::uint32_t cell = Cell(sizeof(hive::KeyNode) + name.size());
     ++keys_;
-    Put(cell, "nk");
-    Put16(hive_, At(cell) + 0x02, flags | (compressed ? 0x20 : 0));
-    Put32(hive_, At(cell) + 0x10, parent);
-    Put32(hive_, At(cell) + 0x1C, 0xFFFFFFFF);
-    Put32(hive_, At(cell) + 0x20, 0xFFFFFFFF);
-    Put32(hive_, At(cell) + 0x28, 0xFFFFFFFF);
-    Put32(hive_, At(cell) + 0x2C, security_);
-    Put32(hive_, At(cell) + 0x30, 0xFFFFFFFF);
-    Put16(hive_, At(cell) + 0x48, static_cast<std::uint32_t>(name.size()));
-    std::copy(name.begin(), name.end(),
-              hive_.begin() + static_cast<std::ptrdiff_t>(At(cell) + 0x4C));
+    hive::KeyNode nk{};
+    nk.signature[0] = 'n';
+    nk.signature[1] = 'k';
+    nk.flags = static_cast<std::uint16_t>(flags | (compressed ? hive::kKeyCompressedName : 0));
+    nk.parent = parent;
+    nk.subkeyList = nk.volatileSubkeyList = nk.valueList = nk.className = hive::kNoCell;
+    nk.security = security_;
+    nk.nameLength = static_cast<std::uint16_t>(name.size());
+    std::copy(name.begin(), name.end(), Content(cell) + sizeof nk);
 
     std::vector<std::uint32_t> values;
     for (const winsim::RegValue& value : key.values()) {
       values.push_back(Value(value));
     }
     if (!values.empty()) {
-      const std::uint32_t list = Cell(4 * values.size());
-      for (std::size_t i = 0; i < values.size(); ++i) {
-        Put32(hive_, At(list) + 4 * i, values[i]);
-      }
-      Put32(hive_, At(cell) + 0x24, static_cast<std::uint32_t>(values.size()));
-      Put32(hive_, At(cell) + 0x28, list);
+      nk.valueCount = static_cast<std::uint32_t>(values.size());
+      nk.valueList = Cell(4 * values.size());
+      std::memcpy(Content(nk.valueList), values.data(), 4 * values.size());
     }
     std::vector<std::pair<std::uint32_t, std::u16string>> subkeys;
     key.ForEachSubkey([&](const winsim::RegKey& subkey) {
@@ -275,9 +246,10 @@ class CompactWriter {
       }
     });
     if (!subkeys.empty()) {
-      Put32(hive_, At(cell) + 0x14, static_cast<std::uint32_t>(subkeys.size()));
-      Put32(hive_, At(cell) + 0x1C, SubkeyList(subkeys));
+      nk.subkeyCount = static_cast<std::uint32_t>(subkeys.size());
+      nk.subkeyList = SubkeyList(subkeys);
     }
+    Put(cell, nk);
     return cell;
   }
 
@@ -376,12 +348,12 @@ std::string Dump(const winsim::RegKey& key) {
 
 void MakeHiveDirty(const fs::path& file) {
   std::fstream hive(file, std::ios::binary | std::ios::in | std::ios::out);
-  std::vector<std::uint8_t> base(0x200);
-  hive.read(reinterpret_cast<char*>(base.data()), static_cast<std::streamsize>(base.size()));
-  Put32(base, 0x08, Get32(base, 0x04) + 1);
-  MendChecksum(base);
+  hive::BaseBlock base{};
+  hive.read(reinterpret_cast<char*>(&base), sizeof base);
+  base.secondarySequence = base.primarySequence + 1;
+  base.checksum = hive::Checksum(base);
   hive.seekp(0);
-  hive.write(reinterpret_cast<const char*>(base.data()), static_cast<std::streamsize>(base.size()));
+  hive.write(reinterpret_cast<const char*>(&base), sizeof base);
 }
 
 }  // namespace testing_support
