@@ -9,32 +9,12 @@
 #include "platform/text.h"
 #include "platform/win_types.h"
 #include "winsim/reg_data.h"
-#include "winsim/show.h"
 
 namespace winsim {
 
 namespace {
 
 constexpr std::size_t kPieceBytes = 1 << 20;
-
-// A name or text on one line: line breaks and other control characters as escapes.
-std::string Printable(std::u16string_view text) {
-  std::string out;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] >= 0x20) {
-      continue;
-    }
-    out += orv::Utf16ToUtf8(text.substr(start, i - start));
-    if (i < text.size()) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(text[i]));
-      out += text[i] == u'\n' ? "\\n" : text[i] == u'\r' ? "\\r" : escape;
-    }
-    start = i + 1;
-  }
-  return out;
-}
 
 std::string HexBytes(std::span<const std::uint8_t> data) {
   if (data.empty()) {

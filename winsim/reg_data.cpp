@@ -1,5 +1,10 @@
 #include "winsim/reg_data.h"
 
+#include <cstdio>
+#include <iterator>
+
+#include "platform/text.h"
+
 namespace winsim {
 
 std::u16string Utf16Units(const std::uint8_t* data, std::size_t size) {
@@ -20,6 +25,46 @@ std::u16string TextOfData(const std::uint8_t* data, std::size_t size) {
     text.push_back(c);
   }
   return text;
+}
+
+std::string RegTypeName(std::uint32_t type) {
+  static constexpr const char* kNames[] = {"REG_NONE",
+                                           "REG_SZ",
+                                           "REG_EXPAND_SZ",
+                                           "REG_BINARY",
+                                           "REG_DWORD",
+                                           "REG_DWORD_BIG_ENDIAN",
+                                           "REG_LINK",
+                                           "REG_MULTI_SZ",
+                                           "REG_RESOURCE_LIST",
+                                           "REG_FULL_RESOURCE_DESCRIPTOR",
+                                           "REG_RESOURCE_REQUIREMENTS_LIST",
+                                           "REG_QWORD"};
+  if (type < std::size(kNames)) {
+    return kNames[type];
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "type 0x%x", type);
+  return text;
+}
+
+std::string Printable(std::u16string_view text) {
+  const auto control = [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); };
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && !control(text[i])) {
+      continue;
+    }
+    out += orv::Utf16ToUtf8(text.substr(start, i - start));
+    if (i < text.size()) {
+      const char16_t c = text[i];
+      const char escape[] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 0xF], 0};
+      out += c == u'\n' ? "\\n" : c == u'\r' ? "\\r" : escape;
+    }
+    start = i + 1;
+  }
+  return out;
 }
 
 std::vector<std::u16string> SplitAtNul(std::span<const std::uint8_t> data) {

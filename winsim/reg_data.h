@@ -39,6 +39,14 @@ std::uint32_t DwordOf(const std::uint8_t* fourBytes);
 
 // The value of a hex digit (either case), or -1.
 int HexDigit(char16_t c);
+// A value type as regedit names it (REG_SZ, ...), or "type 0xN" for a number it has no name for.
+std::string RegTypeName(std::uint32_t type);
+
+// `text` in UTF-8 on one line, safe for a terminal: line breaks as \n and \r, every other
+// control character (below U+0020, DEL and U+0080 to U+009F, among them ESC and CSI, which start
+// terminal sequences) as \xNN. For names and data shown to people (winsim show, winsim diff).
+std::string Printable(std::u16string_view text);
+
 // Lower-case hex digits by value.
 inline constexpr char kHexDigits[] = "0123456789abcdef";
 

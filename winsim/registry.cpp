@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/text.h"
 #include "platform/win_types.h"
 #include "winsim/reg_data.h"
 
@@ -512,11 +513,34 @@ std::u16string SelectedControlSet(const Registry& registry) {
     return {};
   }
   const std::uint32_t number = DwordOf(current->data().data());
+  if (number == 0) {
+    return {};
+  }
   char digits[16];
   std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
   std::u16string name = u"ControlSet";
   name.append(digits, digits + std::strlen(digits));
   return name;
+}
+
+std::string ControlSetSelectProblem(const Registry& registry) {
+  const RegKey* select = Registry::Open(registry.HKLM(), u"SYSTEM\\Select");
+  const RegValue* current = select == nullptr ? nullptr : select->FindValue(u"Current");
+  if (current == nullptr) {
+    return select == nullptr ? "no SYSTEM\\Select" : "SYSTEM\\Select holds no Current value";
+  }
+  if (current->type() != orv::REG_DWORD || current->data().size() != 4) {
+    return "SYSTEM\\Select\\Current is " + RegTypeName(current->type()) + " (" +
+           std::to_string(current->data().size()) + " bytes), not a 4-byte REG_DWORD";
+  }
+  const std::u16string name = SelectedControlSet(registry);
+  if (name.empty()) {
+    return "SYSTEM\\Select\\Current is 0, which names no control set";
+  }
+  if (Registry::Open(registry.HKLM(), u"SYSTEM\\" + name) == nullptr) {
+    return "SYSTEM\\Select names " + orv::Utf16ToUtf8(name) + ", which this image does not hold";
+  }
+  return {};
 }
 
 void Registry::LinkControlSet() {

@@ -325,9 +325,13 @@ class Registry {
   std::unique_ptr<RegKey::ChangeWatch> watch_;
 };
 
-// The name of the control set that SYSTEM\Select names (Current, a REG_DWORD N: ControlSet00N),
-// or empty when there is no such value.
+// The name of the control set that SYSTEM\Select names (Current, a REG_DWORD N from 1:
+// ControlSet00N), or empty when there is no such value.
 std::u16string SelectedControlSet(const Registry& registry);
+// What is wrong with SYSTEM\Select, in a few words ("no SYSTEM\Select", "SYSTEM\Select\Current
+// is REG_SZ (4 bytes), not a 4-byte REG_DWORD", ...), or empty when Current names a control set
+// that SYSTEM holds.
+std::string ControlSetSelectProblem(const Registry& registry);
 
 // The device instances under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum, in enumeration
 // order: visit(enumerator, device, instance) for each, the keys of the three levels of an

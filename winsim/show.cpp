@@ -47,7 +47,7 @@ std::string ValueText(const RegValue* value) {
     case orv::REG_SZ:
     case orv::REG_EXPAND_SZ: {
       const std::u16string text = SplitAtNul(data).front();
-      std::string shown = orv::Utf16ToUtf8(text);
+      std::string shown = Printable(text);
       if (data.size() != (text.size() + 1) * 2) {
         shown += " (" + RegTypeName(value->type()) + ", " + size + ")";
       } else if (value->type() == orv::REG_EXPAND_SZ) {
@@ -62,7 +62,7 @@ std::string ValueText(const RegValue* value) {
       }
       std::string shown;
       for (const std::u16string& text : texts) {
-        shown += (shown.empty() ? "" : "; ") + orv::Utf16ToUtf8(text);
+        shown += (shown.empty() ? "" : "; ") + Printable(text);
       }
       return shown;
     }
@@ -79,10 +79,6 @@ std::string ValueText(const RegValue* value) {
 
 std::string ValueText(const RegKey* key, std::u16string_view name) {
   return ValueText(key == nullptr ? nullptr : key->FindValue(name));
-}
-
-std::string Utf8(std::u16string_view text) {
-  return orv::Utf16ToUtf8(text);
 }
 
 void ShowWindows(const Registry& registry, std::string& out) {
@@ -117,19 +113,19 @@ void ShowWindows(const Registry& registry, std::string& out) {
 }
 
 void ShowDevices(const Registry& registry, std::string& out) {
-  out += "\nDevices (HKEY_LOCAL_MACHINE\\" + Utf8(kEnum) + ")\n";
+  out += "\nDevices (HKEY_LOCAL_MACHINE\\" + Printable(kEnum) + ")\n";
   const RegKey* devices = Registry::Open(registry.HKLM(), kEnum);
   if (devices == nullptr || devices->SubkeyCount() == 0) {
     out += "  (none)\n";
     return;
   }
   for (const RegKey* enumerator : devices->Subkeys()) {
-    out += "  " + Utf8(enumerator->name()) + "\n";
+    out += "  " + Printable(enumerator->name()) + "\n";
     for (const RegKey* device : enumerator->Subkeys()) {
       for (const RegKey* instance : device->Subkeys()) {
         const RegKey* control = instance->FindSubkey(u"Control");
         out += "    " +
-               Utf8(enumerator->name() + u"\\" + device->name() + u"\\" + instance->name()) +
+               Printable(enumerator->name() + u"\\" + device->name() + u"\\" + instance->name()) +
                (control != nullptr ? "  present\n" : "  not present\n");
         out += "      location:      " + ValueText(instance, u"LocationInformation") + "\n";
         out += "      PortName:      " +
@@ -145,14 +141,14 @@ void ShowDevices(const Registry& registry, std::string& out) {
 
 void ShowParallelPortMap(const Registry& registry, std::string& out) {
   constexpr std::u16string_view kMap = u"HARDWARE\\DEVICEMAP\\PARALLEL PORTS";
-  out += "\nParallel-port map (HKEY_LOCAL_MACHINE\\" + Utf8(kMap) + ")\n";
+  out += "\nParallel-port map (HKEY_LOCAL_MACHINE\\" + Printable(kMap) + ")\n";
   const RegKey* map = Registry::Open(registry.HKLM(), kMap);
   if (map == nullptr || map->values().empty()) {
     out += "  (none)\n";
     return;
   }
   for (const RegValue& value : map->values()) {
-    out += "  " + Utf8(value.name()) + " = " + ValueText(&value) + "\n";
+    out += "  " + Printable(value.name()) + " = " + ValueText(&value) + "\n";
   }
 }
 
@@ -177,7 +173,7 @@ void ShowComDatabase(const Registry& registry, std::string& out) {
 }
 
 void ShowUninstallRecord(const Registry& registry, std::string& out) {
-  out += "\nUninstall record (HKEY_LOCAL_MACHINE\\" + Utf8(kUninstallRecord) + ")\n";
+  out += "\nUninstall record (HKEY_LOCAL_MACHINE\\" + Printable(kUninstallRecord) + ")\n";
   const RegKey* record = Registry::Open(registry.HKLM(), kUninstallRecord);
   if (record == nullptr) {
     out += "  (none)\n";
@@ -187,8 +183,8 @@ void ShowUninstallRecord(const Registry& registry, std::string& out) {
     out += "  (no values)\n";
   }
   for (const RegValue& value : record->values()) {
-    out += "  " + (value.name().empty() ? std::string("(default)") : Utf8(value.name())) + " = " +
-           ValueText(&value) + "\n";
+    out += "  " + (value.name().empty() ? std::string("(default)") : Printable(value.name())) +
+           " = " + ValueText(&value) + "\n";
   }
 }
 
@@ -199,7 +195,7 @@ std::vector<std::string> ListFolder(const fs::path& folder, Wanted wanted) {
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (wanted(*it)) {
-      names.push_back(it->path().filename().string());
+      names.push_back(Printable(orv::Utf8ToUtf16(it->path().filename().string())));
     }
   }
   std::sort(names.begin(), names.end());
@@ -226,7 +222,8 @@ void ShowDriverStore(const fs::path& driveC, std::string& out) {
   out += "\nPublished INF files (C:\\Windows\\inf\\oem*.inf)\n";
   const std::vector<std::string> infs =
       ListFolder(driveC / "Windows" / "inf", [](const fs::directory_entry& entry) {
-        std::string name = Utf8(FoldCase(orv::Utf8ToUtf16(entry.path().filename().string())));
+        std::string name =
+            orv::Utf16ToUtf8(FoldCase(orv::Utf8ToUtf16(entry.path().filename().string())));
         return !entry.is_directory() && name.starts_with("OEM") && name.ends_with(".INF");
       });
   for (const std::string& inf : infs) {
@@ -239,39 +236,16 @@ void ShowDriverStore(const fs::path& driveC, std::string& out) {
 
 }  // namespace
 
-std::string RegTypeName(std::uint32_t type) {
-  static constexpr const char* kNames[] = {"REG_NONE",
-                                           "REG_SZ",
-                                           "REG_EXPAND_SZ",
-                                           "REG_BINARY",
-                                           "REG_DWORD",
-                                           "REG_DWORD_BIG_ENDIAN",
-                                           "REG_LINK",
-                                           "REG_MULTI_SZ",
-                                           "REG_RESOURCE_LIST",
-                                           "REG_FULL_RESOURCE_DESCRIPTOR",
-                                           "REG_RESOURCE_REQUIREMENTS_LIST",
-                                           "REG_QWORD"};
-  if (type < std::size(kNames)) {
-    return kNames[type];
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "type 0x%x", type);
-  return text;
-}
-
 std::string ReplaySummary(const Registry& registry) {
   std::string out = "Replay\n  control set:  ";
   const RegKey* system = registry.HKLM().FindSubkey(u"SYSTEM");
   const RegKey* current = system == nullptr ? nullptr : system->FindSubkey(u"CurrentControlSet");
-  const std::u16string selected = SelectedControlSet(registry);
-  const std::string selectedText = selected.empty() ? "no SYSTEM\\Select"
-                                                    : "SYSTEM\\Select names " + Utf8(selected) +
-                                                          ", which this image does not hold";
+  // What SYSTEM\Select holds when it names no control set of the image.
+  const std::string selectedText = ControlSetSelectProblem(registry);
   if (current == nullptr) {
     out += "none (no SYSTEM\\CurrentControlSet; " + selectedText + ")\n";
   } else if (CompareFolded(current->name(), u"CurrentControlSet") != 0) {
-    out += Utf8(current->name()) + " (SYSTEM\\Select), linked as CurrentControlSet\n";
+    out += Printable(current->name()) + " (SYSTEM\\Select), linked as CurrentControlSet\n";
   } else {
     out += "CurrentControlSet, a key of its own (" + selectedText + ")\n";
   }
@@ -286,7 +260,7 @@ std::string ReplaySummary(const Registry& registry) {
          std::to_string(present) + " present\n";
   if (nodes == 0) {
     out += "  note: orvcard finds no card here: nothing under HKEY_LOCAL_MACHINE\\" +
-           Utf8(kCardEnum) + "\n";
+           Printable(kCardEnum) + "\n";
   } else if (present == 0) {
     out +=
         "  note: no card device is present (none has a Control subkey, which Windows keeps for "

@@ -20,7 +20,4 @@ std::string ShowMachine(Machine& machine);
 // the tool will find nothing to do.
 std::string ReplaySummary(const Registry& registry);
 
-// A value type as regedit names it (REG_SZ, ...), or "type 0xN" for a number it has no name for.
-std::string RegTypeName(std::uint32_t type);
-
 }  // namespace winsim

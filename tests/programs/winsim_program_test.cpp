@@ -146,6 +146,14 @@ TEST_F(WinsimProgramTest, ReplaysEveryControlSetFormAsTheCurrentControlSet) {
          "Replay\n  control set:  none (no SYSTEM\\CurrentControlSet; no SYSTEM\\Select)\n"
          "  card devices: 0 device nodes under ORVPCARD_ENUM, 0 present\n"
          "  note: orvcard finds no card here: nothing under "
+         "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\n"},
+        {header +
+             "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001]\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]"
+             "\n\"Current\"=\"1\"\n",
+         "Replay\n  control set:  none (no SYSTEM\\CurrentControlSet; SYSTEM\\Select\\Current is "
+         "REG_SZ (4 bytes), not a 4-byte REG_DWORD)\n"
+         "  card devices: 0 device nodes under ORVPCARD_ENUM, 0 present\n"
+         "  note: orvcard finds no card here: nothing under "
          "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\n"}}) {
     const fs::path file = sandbox_.root() / "customer.reg";
     const fs::path machine = sandbox_.root() / ("m" + std::to_string(image.size()));
@@ -155,6 +163,19 @@ TEST_F(WinsimProgramTest, ReplaysEveryControlSetFormAsTheCurrentControlSet) {
     EXPECT_EQ(init.status, 0);
     EXPECT_EQ(init.err, summary);
   }
+}
+
+TEST_F(WinsimProgramTest, ShowEscapesControlCharactersInNamesAndData) {
+  fs::create_directories(sandbox_.machine() / "drive_c");
+  std::ofstream(sandbox_.machine() / "registry.reg", std::ios::binary)
+      << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows"
+         "\\CurrentVersion\\Uninstall\\ORVEK Multi-I/O Card Driver]\n"
+         "\"\x1b]0;owned\x07\"=\"a\\rb\x1b[2J\xc2\x9b\"\n";
+  const ProgramResult show = Winsim("show " + Machine());
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("  \\x1b]0;owned\\x07 = a\\rb\\x1b[2J\\x9b\n"), std::string::npos)
+      << show.out;
+  EXPECT_EQ(show.out.find_first_of("\x1b\r\x07"), std::string::npos);
 }
 
 TEST_F(WinsimProgramTest, DiffShowsEachChangeInRegeditTerms) {
