@@ -36,9 +36,18 @@ void ReadRegImage(std::string_view bytes, Registry& into);
 void ReadRegImage(std::istream& in, Registry& into);
 Registry ParseRegImage(std::string_view bytes);
 
+// Why a .reg file cannot hold `name` (a key name, or with `valueName` a value name), or null when
+// it can. A key name cannot be empty nor hold a backslash (which separates the names of a key
+// path), a line break or a NUL; a value name cannot hold a line break (regedit reads no escape for
+// one); no name can hold an unpaired surrogate, which UTF-8 cannot carry. The reader refuses such
+// names and the writers never write them.
+const char* RegNameProblem(std::u16string_view name, bool valueName);
+
 // Writes the canonical form: UTF-8 without BOM, the version 5 header, LF line ends, keys in tree
 // order (subkeys in name order), values in their order. A REG_SZ is written as "text" only when
-// its data is exactly the text and one terminator; every other value as hex or hex(N).
+// its data is exactly the text and one terminator; every other value as hex or hex(N). A registry
+// holding a name that the form cannot hold (RegNameProblem) is refused with RegFormatError (line
+// 0, naming the key) before anything is written.
 std::string WriteRegImage(const Registry& registry);
 // The same text handed to `sink` in pieces, in order, each of about a megabyte or less, so that
 // it can be written or compared without being held whole.

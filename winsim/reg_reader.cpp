@@ -170,17 +170,10 @@ class ImageReader {
     }
   }
 
-  // A key or value name must be text that the canonical UTF-8 image can hold: a UTF-16 image may
-  // carry an unpaired surrogate, which no UTF-8 can.
-  void CheckName(std::size_t pos, std::u16string_view name) const {
-    for (std::size_t i = 0; i < name.size(); ++i) {
-      const char16_t c = name[i];
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-          name[i + 1] <= 0xDFFF) {
-        ++i;
-      } else if (c >= 0xD800 && c <= 0xDFFF) {
-        Fail(pos, "unpaired surrogate in a name");
-      }
+  // A key or value name must be one that the image can hold as it is (RegNameProblem).
+  void CheckName(std::size_t pos, std::u16string_view name, bool valueName) const {
+    if (const char* problem = RegNameProblem(name, valueName)) {
+      Fail(pos, problem);
     }
   }
 
@@ -251,7 +244,7 @@ class ImageReader {
       if (names_.back().empty()) {
         Fail(pos, "empty key name in the key path");
       }
-      CheckName(pos, names_.back());
+      CheckName(pos, names_.back(), false);
       if (slash == std::u16string_view::npos) {
         break;
       }
@@ -362,7 +355,7 @@ class ImageReader {
     } else {
       Fail(pos, "expected a key line, a value line or a comment");
     }
-    CheckName(pos, name);
+    CheckName(pos, name, true);
     pos = SkipBlanks(pos);
     if (pos == line_.text.size() || line_.text[pos] != u'=') {
       Fail(pos, "expected '=' after the value name");
@@ -485,6 +478,30 @@ class ImageReader {
 };
 
 }  // namespace
+
+const char* RegNameProblem(std::u16string_view name, bool valueName) {
+  if (!valueName && name.empty()) {
+    return "empty key name";
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c == u'\n' || c == u'\r') {
+      return valueName ? "a value name holds a line break, which a .reg file cannot hold"
+                       : "a key name holds a line break, which a .reg file cannot hold";
+    }
+    if (!valueName && (c == u'\\' || c == 0)) {
+      return c == 0 ? "a key name holds a NUL character"
+                    : "a key name holds a backslash, which separates the keys of a path";
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
+        name[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return "unpaired surrogate in a name";
+    }
+  }
+  return nullptr;
+}
 
 void ReadRegImage(std::string_view bytes, Registry& into) {
   ImageLines lines(bytes);

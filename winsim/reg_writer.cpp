@@ -25,6 +25,7 @@ class ImageWriter {
       : out_(out), sink_(sink) {}
 
   void Write(const Registry& registry) {
+    CheckNames(registry);
     out_ += "Windows Registry Editor Version 5.00\n\n";
     for (const RegKey* root : registry.Roots()) {
       if (root->SubkeyCount() != 0 || !root->values().empty()) {
@@ -40,6 +41,38 @@ class ImageWriter {
   }
 
  private:
+  // Refuses, before anything is written, a registry holding a name that the image cannot hold:
+  // written, it would read back as something else (a key name with a line break can even read
+  // as a line that deletes a tree). The walk keeps its place at every level in a list of its own.
+  static void CheckNames(const Registry& registry) {
+    std::vector<std::pair<const RegKey*, std::size_t>> levels;
+    for (const RegKey* root : registry.Roots()) {
+      CheckValueNames(*root);
+      levels.emplace_back(root, 0);
+    }
+    while (!levels.empty()) {
+      const RegKey* subkey = levels.back().first->NextSubkey(levels.back().second);
+      if (subkey == nullptr) {
+        levels.pop_back();
+      } else if (const char* problem = RegNameProblem(subkey->name(), false)) {
+        throw RegFormatError(0,
+                             "cannot write the key " + Printable(subkey->Path()) + ": " + problem);
+      } else if (subkey->LinkTarget() == nullptr) {  // a link's target is checked as itself
+        CheckValueNames(*subkey);
+        levels.emplace_back(subkey, 0);
+      }
+    }
+  }
+
+  static void CheckValueNames(const RegKey& key) {
+    for (const RegValue& value : key.values()) {
+      if (const char* problem = RegNameProblem(value.name(), true)) {
+        throw RegFormatError(0, "cannot write the value \"" + Printable(value.name()) + "\" of " +
+                                    Printable(key.Path()) + ": " + problem);
+      }
+    }
+  }
+
   // The key's line, its values and a blank line, then the same for each key below it, in tree
   // order. The walk keeps its place at every level in a list of its own, not on the stack.
   void WriteKey(const RegKey& top) {
@@ -280,13 +313,11 @@ void WriteRegImage(const Registry& registry, const std::function<void(std::strin
 
 void WriteRegImageUtf16(const Registry& registry,
                         const std::function<void(std::string_view)>& sink) {
-  sink("\xFF\xFE");
-  std::string bytes;
+  std::string bytes = "\xFF\xFE";  // the byte-order mark goes with the first piece
   // The canonical text comes in whole characters, so each piece converts on its own.
   WriteRegImage(registry, [&](std::string_view piece) {
     const std::u16string text = orv::Utf8ToUtf16(piece);
-    bytes.clear();
-    bytes.reserve(text.size() * 2 + text.size() / 8);
+    bytes.reserve(bytes.size() + text.size() * 2 + text.size() / 8);
     for (char16_t c : text) {
       if (c == u'\n') {
         bytes += std::string_view("\r\0", 2);
@@ -295,6 +326,7 @@ void WriteRegImageUtf16(const Registry& registry,
       bytes.push_back(static_cast<char>(c >> 8));
     }
     sink(bytes);
+    bytes.clear();
   });
 }
 

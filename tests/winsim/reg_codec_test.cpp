@@ -117,7 +117,11 @@ std::vector<ValueCase> ValueCases() {
       {"binary, long", u"B1", orv::REG_BINARY, kilobyte, R"("B1"=hex:00,07,0e,15,)"},
       {"arbitrary type", u"T", 0x100000, {9}, R"("T"=hex(100000):09)"},
       {"largest type", u"Max", 0xffffffff, {9, 8}, R"("Max"=hex(ffffffff):09,08)"},
-      {"name with escapes", u"a\"b\\c\nd", orv::REG_BINARY, {1}, R"("a\"b\\c\nd"=hex:01)"},
+      {"name with escapes",
+       std::u16string(u"a\"b\\c\0d"sv),
+       orv::REG_BINARY,
+       {1},
+       R"("a\"b\\c\0d"=hex:01)"},
   };
 }
 
@@ -412,6 +416,8 @@ TEST(RegCodecTest, ReportsTheLineOfEachMalformedEntry) {
        6},
       {"continuation at the end", header + "\"a\"=hex:01,\\", 4},
       {"UTF-16 of odd length", std::string("\xFF\xFE\x57", 3), 0},
+      {"line break in a value name", header + "\"a\\nb\"=dword:1\n", 4},
+      {"NUL in a key name", header + "[HKEY_LOCAL_MACHINE\\a"s + '\0' + "b]\n", 4},
   };
   for (const Case& c : cases) {
     try {
@@ -421,6 +427,38 @@ TEST(RegCodecTest, ReportsTheLineOfEachMalformedEntry) {
       EXPECT_EQ(error.line(), c.line) << c.what << ": " << error.what();
       EXPECT_NE(std::string(error.what()), "") << c.what;
     }
+  }
+}
+
+// A name the image cannot hold (it would read back as something else, or not at all) is never
+// written: the writer refuses before it hands over any text.
+TEST(RegCodecTest, NamesTheImageCannotHoldAreNeverWritten) {
+  struct Case {
+    std::u16string key;    // below HKEY_LOCAL_MACHINE\SOFTWARE
+    std::u16string value;  // a value of that key
+    const char* problem;
+  };
+  const Case cases[] = {
+      {u"evil]\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\x", u"",
+       "key HKEY_LOCAL_MACHINE\\SOFTWARE\\evil]\\r\\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\\r\\n"},
+      {u"back\\slash", u"", "a backslash"},
+      {u"", u"", "empty key name"},
+      {u"a\0b"s, u"", "NUL"},
+      {u"fine", u"a\rb", "value \"a\\rb\" of HKEY_LOCAL_MACHINE\\SOFTWARE\\fine: a value name"},
+  };
+  for (const Case& c : cases) {
+    Registry registry;
+    RegKey& key = registry.HKLM().CreateSubkey(u"SOFTWARE").CreateSubkey(c.key);
+    key.SetValue(c.value, orv::REG_DWORD, DwordData(1));
+    std::string written;
+    try {
+      WriteRegImageUtf16(registry, [&](std::string_view piece) { written += piece; });
+      ADD_FAILURE() << c.problem << ": written";
+    } catch (const RegFormatError& error) {
+      EXPECT_NE(std::string(error.what()).find(c.problem), std::string::npos) << error.what();
+      EXPECT_EQ(std::string(error.what()).find_first_of("\r\n"), std::string::npos);
+    }
+    EXPECT_EQ(written, "") << c.problem;
   }
 }
 
