@@ -66,15 +66,15 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
     options.stdoutSink = stdout;
     options.stderrSink = stderr;
     options.keepTrace = false;  // a program run only writes the trace file, if asked
-    if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
-      options.traceFile = trace;
-    }
     options.x86Process = SimulatesX86Process();
     std::optional<winsim::SimWindows> api;
     {
       winsim::FileSpace probe(machine->driveC(), u"C:\\");
       options.currentDirectory = probe.WindowsPath(current);
       options.programFolder = ProgramFolder(probe);
+    }
+    if (const char* trace = std::getenv("ORVCARD_TRACE"); trace != nullptr && *trace != 0) {
+      options.traceFd = winsim::OpenTraceFile(trace, dir);  // the tracer closes it
     }
     api.emplace(*machine, options);
     WarnWhenUnderWow64(*api);

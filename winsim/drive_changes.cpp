@@ -174,6 +174,31 @@ int DriveChanges::Remove(const fs::path& path) {
   return 0;
 }
 
+int OpenForAppending(const fs::path& file, bool noFollow, int* fd, bool* created,
+                     struct stat* status) {
+  // What is there already must be a regular file (a FIFO nobody reads would not even open).
+  if ((noFollow ? ::lstat(file.c_str(), status) : ::stat(file.c_str(), status)) == 0 &&
+      !S_ISREG(status->st_mode)) {
+    return ENODEV;
+  }
+  const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0);
+  *created = false;
+  int opened = ::open(file.c_str(), flags);
+  if (opened < 0 && errno == ENOENT) {
+    opened = ::open(file.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    *created = opened >= 0;
+  }
+  if (opened < 0) {
+    return errno;
+  }
+  if (::fstat(opened, status) != 0 || !S_ISREG(status->st_mode)) {
+    ::close(opened);
+    return ENODEV;
+  }
+  *fd = opened;
+  return 0;
+}
+
 int DriveChanges::OpenAppend(const fs::path& file, int* fd) {
   // Inside the machine directory only drive C: takes a response file, never through a link
   // (appending to registry.reg would spoil the machine).
@@ -181,25 +206,11 @@ int DriveChanges::OpenAppend(const fs::path& file, int* fd) {
   if (inside && !Writable(file)) {
     return EACCES;
   }
-  // What is there already must be a regular file (a FIFO nobody reads would not even open).
   struct stat status {};
-  if ((inside ? ::lstat(file.c_str(), &status) : ::stat(file.c_str(), &status)) == 0 &&
-      !S_ISREG(status.st_mode)) {
-    return ENODEV;
-  }
-  const int flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | (inside ? O_NOFOLLOW : 0);
   bool created = false;
-  int opened = ::open(file.c_str(), flags);
-  if (opened < 0 && errno == ENOENT) {
-    opened = ::open(file.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    created = opened >= 0;
-  }
-  if (opened < 0) {
-    return errno;
-  }
-  if (::fstat(opened, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(opened);
-    return ENODEV;
+  int opened = -1;
+  if (const int error = OpenForAppending(file, inside, &opened, &created, &status); error != 0) {
+    return error;
   }
   Change change{Kind::kAppended, Normal(file), {}};
   change.fd = opened;

@@ -11,6 +11,7 @@
 // lie outside it) is refused.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -33,6 +34,14 @@ int WriteAll(int fd, std::string_view bytes);
 // Creates the new file `file` (never an existing name, never through a link) with `bytes`
 // (not flushed to the disk). Returns 0 or an errno value (EEXIST when the name is taken).
 int WriteNewFile(const std::filesystem::path& file, std::string_view bytes, mode_t mode = 0644);
+
+// Opens `file` for appending, creating it when missing (`*created` then), as the C runtime's
+// mode "a" does, but only a regular file: the open never blocks (a FIFO without a reader fails at
+// once), a FIFO, device or folder gives ENODEV, and so does, with `noFollow`, a link at the last
+// name.
+// Returns 0 with the descriptor in `*fd` and its status in `*status`, or an errno value.
+int OpenForAppending(const std::filesystem::path& file, bool noFollow, int* fd, bool* created,
+                     struct stat* status);
 
 class DriveChanges {
  public:

@@ -36,9 +36,10 @@ struct Free {
 template <typename T>
 using Owned = std::unique_ptr<T, Free>;
 
-// Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that Windows did not close
-// cleanly or that lost its end.
-void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
+// Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that lost its end, or that
+// Windows did not close cleanly unless it is only read (`dirtyNotice` is then told).
+void CheckBaseBlock(const fs::path& file, int fd, std::size_t size,
+                    const std::function<void(const std::string&)>& dirtyNotice) {
   hive::BaseBlock base{};
   if (::pread(fd, &base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
       std::memcmp(base.signature, "regf", 4) != 0) {
@@ -46,12 +47,15 @@ void CheckBaseBlock(const fs::path& file, int fd, std::size_t size) {
   }
   const std::uint32_t first = base.primarySequence;
   const std::uint32_t second = base.secondarySequence;
-  if (first != second) {
+  const std::string dirty = "was not closed cleanly (sequence numbers " + std::to_string(first) +
+                            " and " + std::to_string(second) + " differ)";
+  if (first != second && dirtyNotice) {
+    dirtyNotice(file.string() + ": " + dirty + ": changes still in its logs are not shown");
+  } else if (first != second) {
     throw MachineError(file, 0,
-                       "was not closed cleanly (sequence numbers " + std::to_string(first) +
-                           " and " + std::to_string(second) +
-                           " differ): Windows was hibernated or stopped with changes still in "
-                           "its logs; start it and shut it down fully first");
+                       dirty +
+                           ": Windows was hibernated or stopped with changes still in its logs; "
+                           "start it and shut it down fully first");
   }
   const std::size_t expected = hive::kBaseBlockSize + base.binsSize;
   if (size < expected) {
@@ -112,19 +116,28 @@ bool IsOfflineInstallation(const fs::path& dir) {
   return fs::is_directory(InstallationPath(dir, u"Windows\\System32\\config"), error);
 }
 
-HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mount_(&mount) {
-  original_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+HiveImage::HiveImage(fs::path file, RegKey& mount,
+                     const std::function<void(const std::string&)>& dirtyNotice)
+    : file_(std::move(file)), mount_(&mount) {
+  // The name itself, never a link (the hive is replaced by its name), and never blocking.
+  original_ = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   struct stat status {};
-  if (original_ < 0 || ::fstat(original_, &status) != 0) {
-    const std::string problem = errno == ENOENT ? "no such hive" : HivexProblem("cannot read");
+  if (original_ < 0 || ::fstat(original_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const std::string problem = original_ >= 0    ? "is not a regular file (a FIFO, a device or a "
+                                                    "folder), not read as a hive"
+                                : errno == ENOENT ? "no such hive"
+                                : errno == ELOOP  ? "is a symbolic link, not read as a hive"
+                                                  : HivexProblem("cannot read");
     Close();
     throw MachineError(file_, 0, problem);
   }
   mode_ = status.st_mode & 07777;
   size_ = static_cast<std::size_t>(status.st_size);
   try {
-    CheckBaseBlock(file_, original_, size_);
-    hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    CheckBaseBlock(file_, original_, size_, dirtyNotice);
+    // hivex reads the file this one checked, whatever its name leads to now.
+    const std::string self = "/proc/self/fd/" + std::to_string(original_);
+    hive_ = hivex_open(self.c_str(), HIVEX_OPEN_WRITE);
     if (hive_ == nullptr) {
       throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
     }
@@ -450,10 +463,28 @@ fs::path HiveImage::WriteBeside() {
   return written;
 }
 
+bool HiveImage::CheckBackup() const {
+  const fs::path backup = file_.string() + ".orvcard-backup";
+  struct stat status {};
+  if (::lstat(backup.c_str(), &status) != 0) {
+    if (errno != ENOENT) {
+      throw MachineError(backup, 0, HivexProblem("cannot look at the backup"));
+    }
+    return false;
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw MachineError(backup, 0,
+                       "is not a regular file (a link, a folder or a device), so the original "
+                       "hive could not be kept: nothing written; move it away first");
+  }
+  return true;
+}
+
 void HiveImage::Replace(const fs::path& written) {
   const fs::path backup = file_.string() + ".orvcard-backup";
-  // A hard link keeps the original as it is; an existing backup is never replaced.
-  if (::link(file_.c_str(), backup.c_str()) != 0 && errno != EEXIST) {
+  // A hard link (a new name, made exclusively) keeps the original as it is; an existing backup,
+  // a regular file, is never replaced.
+  if (::link(file_.c_str(), backup.c_str()) != 0 && (errno != EEXIST || !CheckBackup())) {
     throw MachineError(backup, 0, HivexProblem("cannot keep the original hive"));
   }
   if (::rename(written.c_str(), file_.c_str()) != 0) {
@@ -475,9 +506,12 @@ void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives) {
   try {
     for (const std::unique_ptr<HiveImage>& hive : hives) {
       if (hive->Update()) {
+        hive->CheckBackup();  // before any hive is written
         written.emplace_back(hive.get(), fs::path());
-        written.back().second = hive->WriteBeside();
       }
+    }
+    for (auto& [hive, file] : written) {
+      file = hive->WriteBeside();
     }
     for (auto& [hive, file] : written) {
       hive->Replace(file);

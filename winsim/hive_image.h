@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -30,9 +32,12 @@ bool IsOfflineInstallation(const std::filesystem::path& dir);
 class HiveImage {
  public:
   // Reads the hive `file` into `mount` (an empty key). Throws MachineError, naming the file, for
-  // a hive that was not closed cleanly (its two sequence numbers differ), that is shorter than
-  // its base block says, or that hivex cannot read.
-  HiveImage(std::filesystem::path file, RegKey& mount);
+  // a name that is no regular file (a link, a FIFO, a device, a folder), a hive that is shorter
+  // than its base block says or that hivex cannot read, and a hive that was not closed cleanly
+  // (its two sequence numbers differ) unless `dirtyNotice` is given: the hive is then only read
+  // (to be shown) and the notice is told, in one line, that changes in its logs are not shown.
+  HiveImage(std::filesystem::path file, RegKey& mount,
+            const std::function<void(const std::string&)>& dirtyNotice = {});
   ~HiveImage();
   HiveImage(const HiveImage&) = delete;
   HiveImage& operator=(const HiveImage&) = delete;
@@ -43,6 +48,9 @@ class HiveImage {
   // Writes the hive in memory to a new file of an unpredictable name beside the hive (created
   // exclusively, so never through a link), flushed to the disk; returns its path.
   std::filesystem::path WriteBeside();
+  // Whether FILE.orvcard-backup exists; throws MachineError when the name is taken by anything
+  // but a regular file (a link, a folder, a device), where the original could not be kept.
+  bool CheckBackup() const;
   // Keeps the hive file as FILE.orvcard-backup unless a backup is there already, then renames
   // `written` into its place.
   void Replace(const std::filesystem::path& written);

@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kImageName = "registry.reg";
 // Temporary images are this name and six random characters.
 constexpr std::string_view kTemporaryPrefix = "registry.reg.tmp";
+constexpr const char* kNotRegular = "is not a regular file (a FIFO or a device), not read";
 
 std::string Describe(const fs::path& file, int line, const std::string& problem) {
   std::string text = file.string();
@@ -126,9 +127,15 @@ void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
   if (replace) {
     RemoveStaleTemporaries(dir);
   }
-  const fs::path temporary = WriteTemporary(
-      dir, existed ? before.st_mode & 07777 : 0644 & ~mask, existed ? &before : nullptr,
-      [&](const Sink& sink) { WriteRegImage(registry, sink); });
+  const fs::path temporary =
+      WriteTemporary(dir, existed ? before.st_mode & 07777 : 0644 & ~mask,
+                     existed ? &before : nullptr, [&](const Sink& sink) {
+                       try {
+                         WriteRegImage(registry, sink);
+                       } catch (const RegFormatError& error) {  // a name the image cannot hold
+                         throw MachineError(image, 0, error.what());
+                       }
+                     });
   // rename and link replace or make the name itself: a link named registry.reg is replaced,
   // never written through.
   if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
@@ -159,14 +166,30 @@ bool IsOffline(const fs::path& dir) {
   return !fs::exists(dir / kImageName, ignored) && IsOfflineInstallation(dir);
 }
 
+// Refuses a SYSTEM hive (`file`, mounted in `registry`) whose current control set is not the
+// one SYSTEM\Select names: one stored as a key (Windows keeps CurrentControlSet as the running
+// system's link, never in a hive: the run would take its copy for the real set), or a Select
+// that names none the hive holds (the run would find nothing and say that all went well).
+void CheckControlSets(const fs::path& file, const Registry& registry) {
+  if (Registry::Open(registry.HKLM(), u"SYSTEM\\CurrentControlSet") != nullptr) {
+    throw MachineError(file, 0,
+                       "holds a stored CurrentControlSet key, which Windows never writes into a "
+                       "hive (it is the running system's link to the current control set)");
+  }
+  if (const std::string problem = ControlSetSelectProblem(registry); !problem.empty()) {
+    throw MachineError(file, 0, problem + ": no current control set");
+  }
+}
+
 // Mounts the SYSTEM and SOFTWARE hives of the offline installation in `root`.
 void ReadHives(const fs::path& root, Registry& registry,
-               std::vector<std::unique_ptr<HiveImage>>& hives) {
+               std::vector<std::unique_ptr<HiveImage>>& hives, const ReadNotice& readOnly) {
   for (const char16_t* name : {u"SYSTEM", u"SOFTWARE"}) {
     hives.push_back(std::make_unique<HiveImage>(
         InstallationPath(root, u"Windows\\System32\\config\\" + std::u16string(name)),
-        registry.HKLM().CreateSubkey(name)));
+        registry.HKLM().CreateSubkey(name), readOnly));
   }
+  CheckControlSets(InstallationPath(root, u"Windows\\System32\\config\\SYSTEM"), registry);
   registry.LinkControlSet();
 }
 
@@ -192,6 +215,9 @@ void CheckMachineDir(const fs::path& dir) {
   if (fs::is_directory(image)) {
     throw MachineError(dir / kImageName, 0, "is a directory, not a file");
   }
+  if (!fs::is_regular_file(image)) {
+    throw MachineError(dir / kImageName, 0, kNotRegular);
+  }
 }
 
 void CreateMachineDir(const fs::path& dir, const Registry& registry) {
@@ -214,27 +240,61 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
 }  // namespace
 
 void ReadImageFile(const fs::path& file, Registry& registry) {
-  std::error_code ignored;
-  if (fs::is_directory(file, ignored)) {
-    throw MachineError(file, 0, "is a directory, not a file");
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
+  // Only a regular file is read: a FIFO or a device could block the run or never end. The open
+  // itself never blocks, and the stream reads the very file checked.
+  FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat status {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
     throw MachineError(file, 0,
                        errno == ENOENT ? "no such file" : "cannot read: " + ErrnoText(errno));
   }
+  if (S_ISDIR(status.st_mode)) {
+    throw MachineError(file, 0, "is a directory, not a file");
+  }
+  if (!S_ISREG(status.st_mode)) {
+    throw MachineError(file, 0, kNotRegular);
+  }
+  std::ifstream in("/proc/self/fd/" + std::to_string(fd.get()), std::ios::binary);
+  if (!in) {
+    throw MachineError(file, 0, "cannot read: " + ErrnoText(errno));
+  }
   try {
-    if (fs::is_regular_file(file, ignored)) {
-      ReadRegImage(in, registry);  // a piece at a time
-    } else {
-      // A pipe cannot go back to where it was, as deciding the encoding may need: read it whole.
-      const std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-      ReadRegImage(bytes, registry);
-    }
+    ReadRegImage(in, registry);  // a piece at a time
   } catch (const RegFormatError& error) {
     throw MachineError(file, error.line(), error.what());
   }
+}
+
+int OpenTraceFile(const fs::path& file, const fs::path& machineDir) {
+  std::error_code ignored;
+  const fs::path dir = fs::weakly_canonical(machineDir, ignored);
+  const auto inside = [&](const fs::path& path) {
+    const fs::path relative = fs::weakly_canonical(path, ignored).lexically_relative(dir);
+    return !relative.empty() && *relative.begin() != "..";
+  };
+  const std::string what = "the trace file (ORVCARD_TRACE) ";
+  if (inside(file)) {
+    throw MachineError(file, 0, what + "lies in the machine folder (or installation)");
+  }
+  int opened = -1;
+  bool created = false;
+  struct stat status {};
+  if (const int error = OpenForAppending(file, true, &opened, &created, &status); error != 0) {
+    throw MachineError(file, 0,
+                       error == ENODEV ? what + "is not a regular file (a link, a FIFO, a device)"
+                                       : what + "cannot be opened: " + ErrnoText(error));
+  }
+  FileDescriptor fd(opened);
+  // Where it really is (a folder on the way may have been a link), and no other name of a file
+  // the run reads, such as a hard link to registry.reg or a hive.
+  if (inside(fs::read_symlink("/proc/self/fd/" + std::to_string(fd.get()), ignored)) ||
+      status.st_nlink != 1) {
+    if (created) {
+      ::unlink(file.c_str());
+    }
+    throw MachineError(file, 0, what + "lies in the machine folder or has other names");
+  }
+  return fd.Release();
 }
 
 MachineError::MachineError(fs::path file, int line, const std::string& problem)
@@ -278,12 +338,12 @@ MachineLock::~MachineLock() {
 
 Machine::~Machine() = default;
 
-std::unique_ptr<Machine> Machine::Load(const fs::path& dir) {
+std::unique_ptr<Machine> Machine::Load(const fs::path& dir, const ReadNotice& readOnly) {
   CheckMachineDir(dir);
   std::unique_ptr<Machine> machine(new Machine());
   const bool offline = IsOffline(dir);
   if (offline) {
-    ReadHives(dir, machine->registry_, machine->hives_);
+    ReadHives(dir, machine->registry_, machine->hives_, readOnly);
   } else {
     ReadImageFile(dir / kImageName, machine->registry_);
   }
@@ -313,20 +373,21 @@ void Machine::CreateSample(const fs::path& dir) {
   CreateMachineDir(dir, ParseRegImage(SampleMachineImage()));
 }
 
-Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile) {
+Registry Machine::CreateFromImage(const fs::path& dir, const fs::path& regFile,
+                                  const ReadNotice& notice) {
   Registry registry;
-  ReadRegistry(regFile, registry);
+  ReadRegistry(regFile, registry, notice);
   CreateMachineDir(dir, registry);
   return registry;
 }
 
-void ReadRegistry(const fs::path& machineOrFile, Registry& registry) {
+void ReadRegistry(const fs::path& machineOrFile, Registry& registry, const ReadNotice& notice) {
   std::error_code ignored;
   if (!fs::is_directory(machineOrFile, ignored)) {
     ReadImageFile(machineOrFile, registry);
   } else if (IsOffline(machineOrFile)) {
     std::vector<std::unique_ptr<HiveImage>> hives;
-    ReadHives(machineOrFile, registry, hives);
+    ReadHives(machineOrFile, registry, hives, notice);
   } else {
     ReadImageFile(machineOrFile / kImageName, registry);
   }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,10 @@
 namespace winsim {
 
 class HiveImage;
+
+// Told, one line at a time, of what a load that only reads takes as it is: a hive that Windows
+// did not close cleanly, whose logs may hold changes that are then not shown.
+using ReadNotice = std::function<void(const std::string&)>;
 
 // A machine that cannot be used: the file, the line (0 when not about one line) and the problem.
 // what() is the one-line message "FILE:LINE: problem" (or "FILE: problem").
@@ -48,9 +53,13 @@ class Machine {
   ~Machine();
   // Loads DIR/registry.reg, or the hives of an offline installation in DIR (mounted as
   // HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE; no HARDWARE tree). Throws MachineError for a missing
-  // directory or image, a file in place of the directory, a malformed image (with its line), or a
-  // hive that was not closed cleanly or cannot be read.
-  static std::unique_ptr<Machine> Load(const std::filesystem::path& dir);
+  // directory or image, a file in place of the directory, an image or hive that is no regular
+  // file, a malformed image (with its line), a hive that cannot be read, a SYSTEM hive whose
+  // current control set is unclear (a stored CurrentControlSet, a SYSTEM\Select that names no
+  // control set it holds), and a hive that was not closed cleanly, unless `readOnly` is given: a
+  // load only to read (winsim show, export) reads that hive as it is and tells `readOnly` so.
+  static std::unique_ptr<Machine> Load(const std::filesystem::path& dir,
+                                       const ReadNotice& readOnly = {});
   // A machine held only in memory (tests): the registry from an image text, drive C: in
   // `driveC` (created if missing). Save() writes nothing.
   static std::unique_ptr<Machine> FromImage(std::string_view image,
@@ -60,7 +69,8 @@ class Machine {
   // an offline installation (and returns the registry it holds).
   static void CreateSample(const std::filesystem::path& dir);
   static Registry CreateFromImage(const std::filesystem::path& dir,
-                                  const std::filesystem::path& regFile);
+                                  const std::filesystem::path& regFile,
+                                  const ReadNotice& notice = {});
 
   Registry& registry() { return registry_; }
   const Registry& registry() const { return registry_; }
@@ -93,11 +103,21 @@ class Machine {
 };
 
 // Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
-// Throws MachineError for a file that cannot be read or is malformed (with its line).
+// Throws MachineError for a file that cannot be read, is no regular file (a FIFO, a device, a
+// folder: never read) or is malformed (with its line).
 void ReadImageFile(const std::filesystem::path& file, Registry& registry);
 // Reads the registry of a machine folder (its image, or the hives of an offline installation),
-// or of a .reg file, into `registry`, as ReadImageFile does.
-void ReadRegistry(const std::filesystem::path& machineOrFile, Registry& registry);
+// or of a .reg file, into `registry`, as ReadImageFile and Machine::Load do; with `notice`, as a
+// load only to read.
+void ReadRegistry(const std::filesystem::path& machineOrFile, Registry& registry,
+                  const ReadNotice& notice = {});
+
+// Opens the trace file of a run on the machine in `machineDir` (ORVCARD_TRACE) for appending, as
+// a response file is opened: created when missing, never through a link at its name, never
+// blocking, a regular file only; and never one inside the machine folder or installation (its
+// registry image, its hives, its drive C:) nor one of several names (a hard link). Returns the
+// descriptor; throws MachineError before anything is written.
+int OpenTraceFile(const std::filesystem::path& file, const std::filesystem::path& machineDir);
 
 // Creates the folders and program files of drive C: that every machine has (Windows\inf, the
 // driver store, System32\cmd.exe, Program Files\ORVEK\DPInst.exe); existing entries are kept,

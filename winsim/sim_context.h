@@ -18,8 +18,8 @@ struct SimOptions {
   std::u16string currentDirectory = u"C:\\";  // full Windows path
   std::FILE* stdoutSink = nullptr;            // where console text also goes (null: kept only)
   std::FILE* stderrSink = nullptr;  // where the machine's notices go (a refused response file)
-  std::string traceFile;            // ORVCARD_TRACE: appended one line per call
-  bool keepTrace = true;            // keep the trace in memory for trace()
+  int traceFd = -1;       // ORVCARD_TRACE (OpenTraceFile): one line per call; the tracer closes it
+  bool keepTrace = true;  // keep the trace in memory for trace()
   // The process is the x86 build. On a 64-bit machine it then runs under WOW64, with Windows'
   // rules there (see SimSystemInfo::Wow64()); on a 32-bit machine it is the native build.
   bool x86Process = false;
@@ -33,7 +33,7 @@ struct SimContext {
       : machine(machine),
         options(std::move(options)),
         files(machine.driveC(), this->options.currentDirectory),
-        tracer(this->options.traceFile, this->options.keepTrace, handles, lastError) {}
+        tracer(this->options.traceFd, this->options.keepTrace, handles, lastError) {}
   SimContext(const SimContext&) = delete;
   SimContext& operator=(const SimContext&) = delete;
 

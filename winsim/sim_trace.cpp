@@ -1,6 +1,11 @@
 #include "winsim/sim_trace.h"
 
+#include <unistd.h>
+
+#include <cstring>
+
 #include "platform/text.h"
+#include "winsim/drive_changes.h"
 #include "winsim/reg_data.h"
 
 namespace winsim {
@@ -15,30 +20,24 @@ std::string TraceEntry::Line() const {
   return line;
 }
 
-SimTracer::SimTracer(std::string traceFile, bool keep, const HandleNumbers& handles,
-                     DWORD& lastError)
-    : traceFile_(std::move(traceFile)), keep_(keep), handles_(handles), lastError_(lastError) {}
+SimTracer::SimTracer(int traceFd, bool keep, const HandleNumbers& handles, DWORD& lastError)
+    : traceFd_(traceFd), keep_(keep), handles_(handles), lastError_(lastError) {}
 
 SimTracer::~SimTracer() {
-  if (out_ != nullptr) {
-    std::fclose(out_);
+  if (traceFd_ >= 0) {
+    ::close(traceFd_);
   }
 }
 
 void SimTracer::Trace(std::string api, std::string args, std::string result, std::string device) {
   TraceEntry entry{std::move(api), std::move(args), std::move(result), std::move(device)};
-  if (!traceFile_.empty() && !outFailed_) {
-    if (out_ == nullptr) {
-      out_ = std::fopen(traceFile_.c_str(), "a");
-      if (out_ == nullptr) {
-        outFailed_ = true;
-        std::fprintf(stderr, "winsim: cannot append to the trace file %s\n", traceFile_.c_str());
-      }
-    }
-    if (out_ != nullptr) {
-      const std::string line = entry.Line() + "\n";
-      std::fwrite(line.data(), 1, line.size(), out_);
-      std::fflush(out_);
+  if (traceFd_ >= 0) {
+    if (const int error = WriteAll(traceFd_, entry.Line() + "\n"); error != 0) {
+      // Said once; the run goes on without its trace.
+      std::fprintf(stderr, "orvcard: the trace file (ORVCARD_TRACE) cannot be written: %s\n",
+                   std::strerror(error));
+      ::close(traceFd_);
+      traceFd_ = -1;
     }
   }
   if (keep_) {

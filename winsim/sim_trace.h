@@ -40,9 +40,10 @@ class HandleNumbers {
 
 class SimTracer {
  public:
-  // `traceFile`: appended one line per call, opened on the first (none when empty); `keep`:
-  // the entries are kept for entries(). Failed calls set `lastError`; `handles` names handles.
-  SimTracer(std::string traceFile, bool keep, const HandleNumbers& handles, orv::DWORD& lastError);
+  // `traceFd`: a file open for appending (OpenTraceFile), one line per call, closed here (-1:
+  // none); `keep`: the entries are kept for entries(). Failed calls set `lastError`; `handles`
+  // names handles.
+  SimTracer(int traceFd, bool keep, const HandleNumbers& handles, orv::DWORD& lastError);
   ~SimTracer();
   SimTracer(const SimTracer&) = delete;
   SimTracer& operator=(const SimTracer&) = delete;
@@ -68,13 +69,11 @@ class SimTracer {
   std::string HandleText(const char* kind, const void* handle) const;
 
  private:
-  std::string traceFile_;
+  int traceFd_;
   bool keep_;
   const HandleNumbers& handles_;
   orv::DWORD& lastError_;
   std::vector<TraceEntry> entries_;
-  std::FILE* out_ = nullptr;
-  bool outFailed_ = false;
 };
 
 // Text helpers for the trace and the tests.

@@ -99,18 +99,30 @@ Arguments ParseArguments(const std::vector<std::string>& args) {
 
 using Sink = std::function<void(std::string_view)>;
 
-// Hands `produce` a sink that writes to `file` (stdout when there is none); false when a write
-// fails (errno tells why).
+// Hands `produce` a sink that writes to `file` (stdout when there is none), opened at the first
+// piece, so that a `produce` that fails before handing over anything leaves no file; false when
+// a write fails (errno tells why).
 bool WriteOutput(const std::optional<std::string>& file,
                  const std::function<void(const Sink&)>& produce) {
-  std::FILE* out = file ? std::fopen(file->c_str(), "wb") : stdout;
-  if (out == nullptr) {
-    return false;
-  }
+  std::FILE* out = file ? nullptr : stdout;
   bool written = true;
-  produce([&](std::string_view bytes) {
-    written = written && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  });
+  try {
+    produce([&](std::string_view bytes) {
+      if (out == nullptr && written) {
+        out = std::fopen(file->c_str(), "wb");
+        written = out != nullptr;
+      }
+      written = written && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    });
+  } catch (...) {
+    if (file && out != nullptr) {
+      std::fclose(out);
+    }
+    throw;
+  }
+  if (out == nullptr) {
+    return written;
+  }
   written = std::fflush(out) == 0 && written;
   if (file && std::fclose(out) != 0) {
     written = false;
@@ -118,17 +130,24 @@ bool WriteOutput(const std::optional<std::string>& file,
   return written;
 }
 
+// Every command here only reads: a hive that Windows did not close cleanly is read as it is,
+// with one line on stderr.
+void Notice(const std::string& line) {
+  std::fprintf(stderr, "winsim: %s\n", line.c_str());
+}
+
 // The registry of a machine directory (or offline installation), or of a .reg file.
 winsim::Registry LoadRegistry(const std::string& path) {
   winsim::Registry registry;
-  winsim::ReadRegistry(path, registry);
+  winsim::ReadRegistry(path, registry, Notice);
   return registry;
 }
 
 int Run(const Arguments& args) {
   if (args.command == "init") {
     if (args.from) {
-      const winsim::Registry registry = winsim::Machine::CreateFromImage(args.dir, *args.from);
+      const winsim::Registry registry =
+          winsim::Machine::CreateFromImage(args.dir, *args.from, Notice);
       std::printf("winsim: created a machine in %s from %s\n", args.dir.c_str(),
                   args.from->c_str());
       std::fflush(stdout);
@@ -166,7 +185,7 @@ int Run(const Arguments& args) {
       std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
     }
   }
-  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
+  const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir, Notice);
   if (args.command == "show") {
     produce = [&](const Sink& sink) { sink(winsim::ShowMachine(*machine)); };
   } else if (args.utf8) {

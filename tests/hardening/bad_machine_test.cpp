@@ -3,6 +3,8 @@
 // A machine that reads but holds what no sound Windows would (values of the wrong type or size,
 // missing keys, far too many ports, texts longer than every buffer) goes through every
 // operation without a crash, with every handle closed and a registry that still reads back.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -145,6 +147,12 @@ TEST(BadMachines, AMachineDirectoryThatIsNoMachineStopsTheRunAndGetsNothingWritt
        "/registry.reg: is a directory, not a file"},
       {"machine is a file", [](const fs::path& m) { std::ofstream(m) << "not a folder\n"; },
        ": is a file, not a machine folder"},
+      {"image is a FIFO",
+       [](const fs::path& m) {
+         fs::create_directories(m / "drive_c");
+         ASSERT_EQ(::mkfifo((m / "registry.reg").c_str(), 0644), 0);
+       },
+       "/registry.reg: is not a regular file (a FIFO or a device), not read"},
   };
   for (const Case& bad : cases) {
     SCOPED_TRACE(bad.name);

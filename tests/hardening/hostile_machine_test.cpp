@@ -246,6 +246,9 @@ TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
   SampleWithPackages(box);
   ASSERT_EQ(::mkfifo((box.work() / "fifo").c_str(), 0644), 0);
   fs::create_directories(box.work() / "folder");
+  fs::create_symlink("target.log", box.work() / "link");
+  const std::string image = (box.machine() / "registry.reg").string();
+  constexpr const char* kNotRegular = "is not a regular file (a FIFO or a device), not read";
   const fs::path backslash = box.work() / "a\\..";
   fs::create_directories(backslash);
   fs::copy(box.work() / "orvser.inf", backslash / "orvser.inf");
@@ -278,17 +281,51 @@ TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
        {ORVCARD_OP_BIN, "0x11", "-f2result.ini"},
        125,
        "backslash"},
+      // Inputs that are no regular files are never read; the trace file is opened as the
+      // response file is, and never one the machine holds.
+      {"the trace a FIFO",
+       box.work(),
+       {"/usr/bin/env", "ORVCARD_TRACE=fifo", ORVCARD_OP_BIN, "0x10"},
+       125,
+       "fifo: the trace file (ORVCARD_TRACE) is not a regular file"},
+      {"the trace a link",
+       box.work(),
+       {"/usr/bin/env", "ORVCARD_TRACE=link", ORVCARD_OP_BIN, "0x10"},
+       125,
+       "link: the trace file (ORVCARD_TRACE) is not a regular file"},
+      {"the trace the registry image",
+       box.work(),
+       {"/usr/bin/env", "ORVCARD_TRACE=" + image, ORVCARD_OP_BIN, "0x10"},
+       125,
+       "registry.reg: the trace file (ORVCARD_TRACE) lies in the machine folder"},
+      {"diff of a FIFO", box.work(), {WINSIM_BIN, "diff", "fifo", image}, 125, kNotRegular},
+      {"diff of a folder", box.work(), {WINSIM_BIN, "diff", image, "folder"}, 125, "no such file"},
+      {"diff of /dev/zero", box.work(), {WINSIM_BIN, "diff", "/dev/zero", image}, 125, kNotRegular},
+      {"init from a FIFO",
+       box.work(),
+       {WINSIM_BIN, "init", "copy", "--from", "fifo"},
+       125,
+       kNotRegular},
+      {"init from a folder",
+       box.work(),
+       {WINSIM_BIN, "init", "copy", "--from", "folder"},
+       125,
+       "no such file"},
   };
   const std::map<std::string, std::string> machine = FolderSnapshot(box.machine());
   for (const Case& hostile : cases) {
     SCOPED_TRACE(hostile.name);
+    const auto start = std::chrono::steady_clock::now();
     const ProgramResult result = RunIn(box, hostile.folder, hostile.argv);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(result.status, hostile.status) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find(hostile.err), std::string::npos) << result.err;
   }
   EXPECT_TRUE(fs::is_empty(box.work() / "folder"));
   EXPECT_FALSE(fs::exists(box.work() / "result.ini"));
+  EXPECT_FALSE(fs::exists(box.work() / "target.log"));  // the link's target
+  EXPECT_FALSE(fs::exists(box.work() / "copy"));
   EXPECT_FALSE(fs::exists(backslash / "result.ini"));
   // Nothing was installed from the folder with the backslash (and the uninstall found nothing).
   std::map<std::string, std::string> after = FolderSnapshot(box.machine());

@@ -1,16 +1,21 @@
 // The programs against an offline installation (hive files made through hivex), compared with the
 // same runs against the same registry as a .reg image.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
 #include <memory>
 
+#include "platform/win_types.h"
 #include "tests/programs/program_runner.h"
 #include "tests/support/hive_files.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
+#include "winsim/reg_data.h"
 
 namespace {
 
@@ -116,11 +121,17 @@ TEST_F(OfflineProgramTest, EachRunLeavesTheHivesAsTheSameRunLeavesTheImage) {
 
 TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
   MakeMachines(OfflineImage(2));
+  // A hive not closed cleanly is read as it is, with one line saying so, by what only reads.
+  testing_support::MakeHiveDirty(Hive("SYSTEM"));
+  const std::string dirty = "winsim: " + Hive("SYSTEM").string() +
+                            ": was not closed cleanly (sequence numbers 2 and 3 differ): changes "
+                            "still in its logs are not shown\n";
   const std::string winsim = WINSIM_BIN;
   for (const char* command : {"show", "export --utf8", "export"}) {
     const ProgramResult offline =
         offline_.Run(winsim, std::string(command) + " " + Quoted(offline_));
     EXPECT_EQ(offline.status, 0) << command << offline.err;
+    EXPECT_EQ(offline.err, dirty);
     EXPECT_EQ(offline.out, image_.Run(winsim, std::string(command) + " " + Quoted(image_)).out)
         << command;
   }
@@ -128,11 +139,13 @@ TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
       offline_.Run(winsim, "diff " + Quoted(offline_) + " " + Quoted(image_));
   EXPECT_EQ(diff.status, 0) << diff.out << diff.err;
   EXPECT_EQ(diff.out, "");
+  EXPECT_EQ(diff.err, dirty);
 
   const fs::path copy = offline_.root() / "copy";
   const ProgramResult init =
       offline_.Run(winsim, "init '" + copy.string() + "' --from " + Quoted(offline_));
   ASSERT_EQ(init.status, 0) << init.err;
+  EXPECT_TRUE(init.err.starts_with(dirty)) << init.err;
   EXPECT_EQ(offline_.ReadFile(copy / "registry.reg"),
             image_.ReadFile(image_.machine() / "registry.reg"));
   EXPECT_FALSE(fs::exists(Hive("SYSTEM.orvcard-backup")));
@@ -144,16 +157,66 @@ TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
             "winsim: " + offline_.machine().string() +
                 ": is an offline Windows installation, which the programs use as it is\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()), 1);
+
+  // A key name that a .reg file cannot hold never reaches an export (as a line it would delete
+  // HKEY_LOCAL_MACHINE\SOFTWARE on import): nothing is written, not even the file.
+  winsim::RegKey software(u"SOFTWARE");
+  software.CreateSubkey(
+      u"evil]\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\x");
+  testing_support::WriteHive(Hive("SOFTWARE"), software);
+  const fs::path out = offline_.root() / "out.reg";
+  const ProgramResult evil =
+      offline_.Run(winsim, "export " + Quoted(offline_) + " -o " + out.string());
+  EXPECT_EQ(evil.status, 125);
+  EXPECT_TRUE(evil.err.starts_with(dirty)) << evil.err;  // and one line more, naming the key:
+  EXPECT_NE(evil.err.find("evil]\\r\\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\\r\\n"), std::string::npos);
+  EXPECT_EQ(std::count(evil.err.begin(), evil.err.end(), '\n'), 2) << evil.err;
+  EXPECT_FALSE(fs::exists(out));
+}
+
+// Writes the SYSTEM hive of the sample installation with `extra` (.reg text) read over it and
+// SYSTEM\Select\Current as `current` says (none when null), as it is: nothing is linked.
+void WriteSystemHive(const fs::path& hive, const std::string& extra,
+                     const winsim::RegValue* current) {
+  Registry registry = winsim::ParseRegImage(
+      OfflineImage(1) + "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\n\"Current\"=-\n\n" + extra);
+  winsim::RegKey& select = Registry::Create(registry.HKLM(), u"SYSTEM\\Select");
+  if (current != nullptr) {
+    select.SetValue(u"Current", current->type(), current->data());
+  }
+  testing_support::WriteHive(hive, *registry.HKLM().FindSubkey(u"SYSTEM"));
+}
+
+// A spoiler that writes the SYSTEM hive with Current of `type` and `data`.
+std::function<void(const fs::path&)> Current(std::uint32_t type, std::vector<std::uint8_t> data) {
+  return [=](const fs::path& hive) {
+    const winsim::RegValue current(u"Current", type, data);
+    WriteSystemHive(hive, "", &current);
+  };
+}
+
+std::vector<std::string> Entries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
   struct Case {
     const char* name;
-    const char* hive;  // null: the installation as a whole
+    const char* hive;  // the file the message names; null: the installation as a whole
     std::function<void(const fs::path&)> spoil;
     const char* problem;
+    std::string environment = {};  // of the run
   };
   std::unique_ptr<winsim::MachineLock> lock;  // the other run's, which takes no lock file
+  const auto fifo = [](const fs::path& file) {
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+  };
   const Case kCases[] = {
       {"dirty", "SYSTEM", testing_support::MakeHiveDirty,
        "was not closed cleanly (sequence numbers 2 and 3 differ)"},
@@ -175,6 +238,37 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
       {"locked by another run", nullptr,
        [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
        "machine is locked by another run"},
+      {"no Current", "SYSTEM", [](const fs::path& hive) { WriteSystemHive(hive, "", nullptr); },
+       "SYSTEM\\Select holds no Current value: no current control set"},
+      {"Current 0", "SYSTEM", Current(orv::REG_DWORD, winsim::DwordData(0)),
+       "SYSTEM\\Select\\Current is 0, which names no control set"},
+      {"Current 999", "SYSTEM", Current(orv::REG_DWORD, winsim::DwordData(999)),
+       "SYSTEM\\Select names ControlSet999, which this image does not hold"},
+      {"Current a string", "SYSTEM", Current(orv::REG_SZ, winsim::StringData(u"1")),
+       "SYSTEM\\Select\\Current is REG_SZ (4 bytes), not a 4-byte REG_DWORD"},
+      {"Current a QWORD", "SYSTEM", Current(orv::REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}),
+       "SYSTEM\\Select\\Current is REG_QWORD (8 bytes), not a 4-byte REG_DWORD"},
+      {"Current of two bytes", "SYSTEM", Current(orv::REG_DWORD, {1, 0}),
+       "SYSTEM\\Select\\Current is REG_DWORD (2 bytes), not a 4-byte REG_DWORD"},
+
+      {"a stored CurrentControlSet", "SYSTEM",
+       [](const fs::path& hive) {
+         const winsim::RegValue one(u"Current", orv::REG_DWORD, winsim::DwordData(1));
+         WriteSystemHive(hive,
+                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\"
+                         "COM Name Arbiter]\n\"ComDB\"=hex:ff\n\n",
+                         &one);
+       },
+       "holds a stored CurrentControlSet key"},
+      {"the backup a dangling link", "SYSTEM.orvcard-backup",
+       [](const fs::path& backup) { fs::create_symlink("nowhere", backup); },
+       "is not a regular file (a link, a folder or a device)"},
+      {"the backup a folder", "SYSTEM.orvcard-backup",
+       [](const fs::path& backup) { fs::create_directory(backup); }, "is not a regular file"},
+      {"a FIFO hive", "SYSTEM", fifo, "is not a regular file"},
+      {"the trace a hive", "SOFTWARE", [](const fs::path&) {},
+       "the trace file (ORVCARD_TRACE) lies in the machine folder",
+       "ORVCARD_TRACE='" + Hive("SOFTWARE").string() + "'"},
   };
   for (const Case& row : kCases) {
     SCOPED_TRACE(row.name);
@@ -182,19 +276,24 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
     MakeMachines(OfflineImage(1));
     const fs::path file = row.hive == nullptr ? offline_.machine() : Hive(row.hive);
     row.spoil(file);
-    const std::string system = offline_.ReadFile(Hive("SYSTEM"));
-    const std::string software = offline_.ReadFile(Hive("SOFTWARE"));
+    const auto bytes = [&](const char* hive) {  // a FIFO is never opened
+      return fs::is_regular_file(Hive(hive)) ? offline_.ReadFile(Hive(hive)) : "(no file)";
+    };
+    const std::string system = bytes("SYSTEM");
+    const std::string software = bytes("SOFTWARE");
+    const std::vector<std::string> entries = Entries(Hive(""));
 
-    const ProgramResult run = offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode");
+    const auto start = std::chrono::steady_clock::now();
+    const ProgramResult run = offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode", true, row.environment);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(run.status, 125);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": " + row.problem)) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(offline_.ReadFile(Hive("SYSTEM")), system);
-    EXPECT_EQ(offline_.ReadFile(Hive("SOFTWARE")), software);
-    EXPECT_EQ(std::distance(fs::directory_iterator(Hive("")), fs::directory_iterator()), 2);
-    EXPECT_EQ(std::distance(fs::directory_iterator(offline_.machine()), fs::directory_iterator()),
-              1);  // Windows alone
+    EXPECT_EQ(bytes("SYSTEM"), system);
+    EXPECT_EQ(bytes("SOFTWARE"), software);
+    EXPECT_EQ(Entries(Hive("")), entries);  // no backup, no hive written beside
+    EXPECT_EQ(Entries(offline_.machine()), std::vector<std::string>{"Windows"});
   }
 }
 

@@ -38,7 +38,8 @@ ProgramResult ProgramSandbox::Run(const std::string& program, const std::string&
                                   bool useMachine, const std::string& extraEnvironment) const {
   const std::filesystem::path out = root_ / "stdout.txt";
   const std::filesystem::path err = root_ / "stderr.txt";
-  std::string command = "cd '" + work().string() + "' && env ";
+  // A run that blocks is killed, so that it fails its test rather than hang it.
+  std::string command = "cd '" + work().string() + "' && timeout -s KILL 60 env ";
   if (useMachine) {
     command += "ORVCARD_MACHINE='" + machine().string() + "' ";
   } else {

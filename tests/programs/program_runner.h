@@ -27,7 +27,8 @@ class ProgramSandbox {
   std::string ReadFile(const std::filesystem::path& path) const;
 
   // Runs `program arguments...` in work/ with ORVCARD_MACHINE set to machine/ (unless
-  // `useMachine` is false) and `extraEnvironment` (e.g. "ORVCARD_TRACE=t.log").
+  // `useMachine` is false) and `extraEnvironment` (e.g. "ORVCARD_TRACE=t.log"); killed after 60 s
+  // (status 137).
   ProgramResult Run(const std::string& program, const std::string& arguments,
                     bool useMachine = true, const std::string& extraEnvironment = "") const;
 

@@ -1,5 +1,7 @@
 // The core of the simulated platform: version, product type and processor read from the
 // machine, its environment, the console, the trace, faults and handle counting.
+#include <fcntl.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -231,7 +233,7 @@ TEST(SimCoreTest, TraceFileGetsOneLinePerCall) {
   std::ofstream(file) << "earlier run\n";
   {
     SimOptions options;
-    options.traceFile = file.string();
+    options.traceFd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     SimWindows api(sim.machine(), options);
     HKEY key = nullptr;
     api.RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\Nothing", 0, KEY_READ, &key);
