@@ -10,7 +10,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <utility>
 
 #include "winsim/hive_image.h"

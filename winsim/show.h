@@ -1,7 +1,6 @@
 // A readable summary of a simulated machine, for `winsim show`: what the tool reads and changes.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 #include "winsim/machine.h"
