@@ -91,6 +91,21 @@ std::wstring ProgramFolder() {
   return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
+// Libraries, and the libraries they depend on, are taken from the system directory and the
+// program's own folder only, never from the current directory, which holds the packages being
+// installed. Process-wide; SetDefaultDllDirectories is looked up at run time, since Windows
+// before 8 (7 and Vista without update KB2533623, XP, 2000) lacks it, and there it is skipped.
+void RestrictLibrarySearch() {
+  using Function = ::BOOL(WINAPI*)(::DWORD);
+  const ::HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const ::FARPROC procedure =
+      kernel != nullptr ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (procedure != nullptr) {
+    FunctionCast<Function>(procedure)(LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                      LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+  }
+}
+
 }  // namespace
 
 // A library loaded on first use, by full path, from the folders given; it stays loaded for the
@@ -144,7 +159,9 @@ class Win32Windows::RuntimeLibrary {
 
 Win32Windows::Win32Windows(const Win32Libraries& libraries)
     : comDatabase_(std::make_unique<RuntimeLibrary>(libraries.comDatabase, false)),
-      driverPackages_(std::make_unique<RuntimeLibrary>(libraries.driverPackages, true)) {}
+      driverPackages_(std::make_unique<RuntimeLibrary>(libraries.driverPackages, true)) {
+  RestrictLibrarySearch();
+}
 
 Win32Windows::~Win32Windows() = default;
 
@@ -385,12 +402,6 @@ DWORD Win32Windows::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath
 
 DWORD Win32Windows::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) {
   return ::GetEnvironmentVariableW(Wide(name), Wide(buffer), bufferChars);
-}
-
-DWORD Win32Windows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                                DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
-  return ::SearchPathW(Wide(path), Wide(fileName), Wide(extension), bufferChars, Wide(buffer),
-                       Wide(filePart));
 }
 
 BOOL Win32Windows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,

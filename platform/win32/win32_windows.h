@@ -96,8 +96,6 @@ class Win32Windows final : public WindowsApi {
                               DWORD* storePathChars) override;
 
   DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) override;
-  DWORD SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                    DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) override;
   BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
                       PROCESS_INFORMATION* info) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;

@@ -28,7 +28,8 @@
 # Covered here, with both builds:
 # - the command-line forms, the exact bytes they print (CR LF) and their exit codes; the
 #   response file (appended, CR LF, first -f2/-F2 argument only); the usage error of orvcard-op;
-# - the backend itself (win32_backend_check.exe): a missing msports.dll/DIFxAPI.dll or function
+# - the backend itself (win32_backend_check.exe): no library loaded from the current directory
+#   once the backend exists (SetDefaultDllDirectories); a missing msports.dll/DIFxAPI.dll or function
 #   gives 127 without a crash; registry sizes handed back; version and system information; the
 #   response-file stream; file search and full paths; process start, wait and exit code;
 # - the platform code under every version winecfg can set in the prefix (64-bit: winxp64,
@@ -375,6 +376,8 @@ INVALID='\r\n Invalid command line option.'
 case_backend() {
   start_case backend -
   cp "$HELPERS/win32_backend_check.exe" "$DRIVE_C/orvek/"
+  # A library in the current directory only, which the backend must never load.
+  cp "$HELPERS/msports.dll" orv-planted.dll
   if wine 'C:\orvek\win32_backend_check.exe' >"$CASE_DIR/check.out" 2>&1; then
     pass "win32_backend_check: $(grep -c '^ok' "$CASE_DIR/check.out") checks"
   else
