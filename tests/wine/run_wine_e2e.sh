@@ -229,14 +229,16 @@ import_fixture() {
 }
 
 # tool PROGRAM [ARGS...]: runs orvcard or orvcard-op in the current directory; its stdout goes
-# to $OUT, its exit status to $RC. The step is remembered for the differential check.
+# to $OUT, its exit status to $RC, its platform trace (ORVCARD_TRACE) is appended to
+# $CASE_DIR/wine.trace. The step is remembered for the differential check.
 tool() {
   local program=$1
   shift
   CASE_STEPS+=("$(printf '%q ' "$program" "$@")")
   OUT=$CASE_DIR/stdout.${#CASE_STEPS[@]}
+  local trace="Z:$CASE_DIR/wine.trace"
   set +e
-  wine "C:\\orvek\\$program.exe" "$@" >"$OUT" 2>"$OUT.err"
+  ORVCARD_TRACE=${trace//\//\\} wine "C:\\orvek\\$program.exe" "$@" >"$OUT" 2>"$OUT.err"
   RC=$?
   set -e
   echo "$RC" >"$CASE_DIR/status.${#CASE_STEPS[@]}"
@@ -345,7 +347,8 @@ differential() {
     local program=$1
     shift
     set +e
-    output=$(cd "$scratch" && ORVCARD_MACHINE=$machine "$LINUX_DIR/$program" "$@" 2>/dev/null)
+    output=$(cd "$scratch" && ORVCARD_MACHINE=$machine ORVCARD_TRACE=$CASE_DIR/sim.trace \
+      "$LINUX_DIR/$program" "$@" 2>/dev/null)
     status=$?
     set -e
     local wine_status wine_output
@@ -366,6 +369,17 @@ differential() {
   fi
   if [[ $differences -eq 0 ]]; then
     pass "differential: same end state and results on the simulated machine"
+  fi
+  # The calls themselves: the Wine run's trace against the simulated machine's, apart from the
+  # differences trace_compare.py lists with their reasons.
+  local compared
+  local windows_scratch="Z:$scratch"
+  if compared=$(python3 "$HERE/trace_compare.py" "$CASE_DIR/sim.trace" "$CASE_DIR/wine.trace" \
+    "${windows_scratch//\//\\}" 'C:\run' 2>&1); then
+    pass "differential: the same platform calls on both ($compared, apart from the listed differences)"
+  else
+    fail "differential: the platform calls differ (- simulated machine, + Wine):"
+    sed 's/^/  /' <<<"$compared" | head -60
   fi
 }
 
@@ -497,6 +511,21 @@ case_command_line() {
   tool orvcard-op 0x4x
   expect_run "orvcard-op with a code that is not a number" 64 ''
   differential
+
+  # A trace file that is not a regular file (a folder, a device) stops the run at once.
+  local target status
+  for target in 'C:\run' 'NUL'; do
+    set +e
+    ORVCARD_TRACE=$target wine 'C:\orvek\orvcard.exe' >"$CASE_DIR/refused.out" 2>"$CASE_DIR/refused.err"
+    status=$?
+    set -e
+    if [[ $status == 125 && ! -s $CASE_DIR/refused.out ]] &&
+      grep -q '^orvcard: ORVCARD_TRACE ' "$CASE_DIR/refused.err"; then
+      pass "ORVCARD_TRACE=$target refused: $(tr -d '\r' <"$CASE_DIR/refused.err")"
+    else
+      fail "ORVCARD_TRACE=$target: exit status $status, stderr $(head -c 200 "$CASE_DIR/refused.err")"
+    fi
+  done
 
   # --- port devices ----------------------------------------------------------------------------
 }
@@ -676,7 +705,7 @@ case_package_record_other_value() {
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_amd64_0c1d2e3f4a5b6c7d\\orvekpar.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_amd64_3f2a1b0c9d8e7f60\\orvekser.inf]\n'
   expect_registry "recorded values deleted, the other value keeps the key" "$RECORD" <<'EXPECTED'
 key software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver
-value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | displayname | sz "ORVEK Multi-I/O Card Driver" 56
+value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | publisher | sz "ORVEK Co., Ltd." 32
 EXPECTED
   differential
 
