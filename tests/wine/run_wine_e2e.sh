@@ -50,6 +50,13 @@
 #   and key deleted), the maker's INF files found in C:\windows\inf and uninstalled, mapped and
 #   raw results.
 #
+# - the contract suite (tests/contract/): every seam call's documented results, last errors and
+#   sizes written back, against the Win32 backend from the suite's fixture (ComDB and DIFx
+#   excepted: here they are our own stand-ins); the differences Wine has are listed in the suite;
+# - the platform trace: every step of a case with a differential check runs with ORVCARD_TRACE
+#   under Wine and on the simulated machine, and trace_compare.py compares the two traces call by
+#   call (function, arguments, results, order), apart from the differences it lists;
+#
 # Not covered here, and why:
 # - WOW64 (the x86 build on 64-bit Windows): a 64-bit Wine prefix runs 32-bit programs only
 #   with the host's wine32, which this machine cannot have beside wine64 (see above); the
@@ -85,7 +92,8 @@ for tool in python3 iconv; do
   command -v "$tool" >/dev/null || { echo "error: $tool is needed" >&2; exit 2; }
 done
 for file in orvcard.exe orvcard-op.exe tests/wine/fake_dpinst.exe tests/wine/msports.dll \
-  tests/wine/DIFxAPI.dll tests/wine/reg_dump.exe tests/wine/win32_backend_check.exe; do
+  tests/wine/DIFxAPI.dll tests/wine/reg_dump.exe tests/wine/win32_backend_check.exe \
+  tests/wine/contract_check.exe; do
   [[ -f $WIN_DIR/$file ]] || { echo "error: $WIN_DIR/$file is missing" >&2; exit 2; }
 done
 if [[ -n $LINUX_DIR ]]; then
@@ -757,6 +765,24 @@ Uninstall 0x00000022 C:\\packages\\orvekser.inf
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_fake\\orvekser.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_fake\\orvekpar.inf]\n'
 }
 
+# --- the contract suite ---------------------------------------------------------------------
+
+# The contract suite (tests/contract/) against the Win32 backend, from the suite's fixture, the
+# same starting state the simulated machine's run in ctest has; the suite's own table lists the
+# cases where Wine differs from Windows' documented behaviour, each with its reason.
+case_contract() {
+  start_case contract -
+  import_fixture "$HERE/../contract/contract_fixture.reg"
+  cp "$HELPERS/contract_check.exe" "$DRIVE_C/orvek/"
+  local out=$CASE_DIR/contract.out
+  if wine 'C:\orvek\contract_check.exe' >"$out" 2>&1; then
+    pass "contract suite: $(grep -c '^ok' "$out") cases as documented, $(grep -c '^differs as listed' "$out") differ as listed"
+  else
+    fail "contract suite ($(grep -c '^ok' "$out") cases as documented):"
+    grep -v '^ok' "$out" | tr -d '\r' | sed 's/^/  /'
+  fi
+}
+
 # --- replaying a customer's machine ----------------------------------------------------------
 
 # Every kind of value goes through winsim init --from and winsim export and imports back into
@@ -817,7 +843,7 @@ case_replay() {
 }
 
 # The cases, in order; ORV_WINE_CASES="name ..." runs only those.
-CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
+CASES=(backend contract command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
 if [[ $ARCH == x86 ]]; then
   CASES+=(windows-2000)
 fi
