@@ -61,13 +61,12 @@ bool IsPlainArgument(const WCHAR* text) {
 
 // The uninstall command line has the interpreter expand %SystemDrive%, so the variable's value
 // becomes part of an elevated command: anything but a plain drive (a letter and a colon) could
-// carry operators and further commands. Unset, it expands to nothing harmful.
+// carry operators and further commands. Unset (or empty), it is not plain either: the
+// interpreter leaves an unset %SystemDrive% as literal text, which would make the installer's
+// path relative to the current folder, where the packages were unpacked.
 bool SystemDriveIsPlain(WindowsApi& api) {
   WCHAR drive[kDriveChars] = {};
   const DWORD chars = api.GetEnvironmentVariableW(u"SystemDrive", drive, kDriveChars);
-  if (chars == 0) {
-    return true;
-  }
   const bool letter =
       (drive[0] >= u'A' && drive[0] <= u'Z') || (drive[0] >= u'a' && drive[0] <= u'z');
   return chars == 2 && letter && drive[1] == u':';

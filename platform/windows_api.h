@@ -91,8 +91,6 @@ class WindowsApi {
   // from the command line) with that command line, inheriting the console and standard handles,
   // in the current directory and environment.
   virtual DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) = 0;
-  virtual DWORD SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                            DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) = 0;
   virtual BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
                               PROCESS_INFORMATION* info) = 0;
   virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) = 0;

@@ -171,46 +171,6 @@ DWORD SimProcesses::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DW
   return traced(length, " -> " + Quoted(*value));
 }
 
-DWORD SimProcesses::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                                DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
-  const std::string args = Quoted(path) + ", " + Quoted(fileName) + ", " + Quoted(extension) +
-                           ", " + std::to_string(bufferChars);
-  auto fail = [&](DWORD status) {
-    sim_.tracer.TraceError("SearchPathW", args, "0", status);
-    return DWORD{0};
-  };
-  if (fileName == nullptr || *fileName == 0) {
-    return fail(ERROR_INVALID_PARAMETER);
-  }
-  if (std::optional<DWORD> fault = sim_.faults.For("SearchPathW", args, {})) {
-    return fail(*fault);
-  }
-  std::u16string name = fileName;
-  if (extension != nullptr && !HasExtension(name)) {
-    name += extension;
-  }
-  // A name with a folder is looked up only there (relative to the current directory).
-  const std::vector<std::u16string> folders =
-      HasFolder(name)   ? std::vector<std::u16string>{sim_.files.currentDirectory()}
-      : path != nullptr ? SplitList(path)
-                        : SearchFolders(true);
-  const std::optional<std::u16string> found = FindFile(name, folders);
-  if (!found) {
-    return fail(ERROR_FILE_NOT_FOUND);
-  }
-  const auto length = static_cast<DWORD>(found->size());
-  if (buffer == nullptr || bufferChars <= length) {
-    sim_.tracer.Trace("SearchPathW", args, std::to_string(length + 1) + " -> too small");
-    return length + 1;
-  }
-  std::memcpy(buffer, found->c_str(), (found->size() + 1) * sizeof(WCHAR));
-  if (filePart != nullptr) {
-    *filePart = buffer + (found->find_last_of(u'\\') + 1);
-  }
-  sim_.tracer.Trace("SearchPathW", args, std::to_string(length) + " -> " + Quoted(*found));
-  return length;
-}
-
 // The program: the application name as given (no search, no extension added), else the first
 // token of the command line, with ".exe" when it has no extension, searched for.
 std::optional<std::u16string> SimProcesses::ProgramOf(const WCHAR* applicationName,

@@ -24,9 +24,6 @@ class SimProcesses {
 
   orv::DWORD GetEnvironmentVariableW(const orv::WCHAR* name, orv::WCHAR* buffer,
                                      orv::DWORD bufferChars);
-  orv::DWORD SearchPathW(const orv::WCHAR* path, const orv::WCHAR* fileName,
-                         const orv::WCHAR* extension, orv::DWORD bufferChars, orv::WCHAR* buffer,
-                         orv::WCHAR** filePart);
   orv::BOOL CreateProcessW(const orv::WCHAR* applicationName, orv::WCHAR* commandLine,
                            orv::PROCESS_INFORMATION* info);
   orv::DWORD WaitForSingleObject(orv::HANDLE handle, orv::DWORD milliseconds);

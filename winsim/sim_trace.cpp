@@ -13,11 +13,7 @@ namespace winsim {
 using namespace orv;
 
 std::string TraceEntry::Line() const {
-  std::string line = api + "(" + args + ") = " + result;
-  if (!device.empty()) {
-    line += " [" + device + "]";
-  }
-  return line;
+  return TraceLine(api, args, result, device);
 }
 
 SimTracer::SimTracer(int traceFd, bool keep, const HandleNumbers& handles, DWORD& lastError)
@@ -76,83 +72,7 @@ void SimTracer::TraceError(std::string api, std::string args, std::string_view r
 }
 
 std::string SimTracer::HandleText(const char* kind, const void* handle) const {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  if (handle == nullptr) {
-    return "null";
-  }
-  if (handle == INVALID_HANDLE_VALUE) {
-    return "INVALID_HANDLE_VALUE";
-  }
-  if (handle == static_cast<const void*>(HKEY_LOCAL_MACHINE)) {
-    return "HKLM";
-  }
-  if (const std::uintptr_t rank = handles_.Rank(value); rank != 0) {
-    return std::string(kind) + "#" + std::to_string(rank);
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
-std::string Narrow(const WCHAR* text) {
-  return text == nullptr ? "null" : Utf16ToUtf8(text);
-}
-
-std::string Hex(DWORD value) {
-  if (value == 0) {
-    return "0";
-  }
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", value);
-  return text;
-}
-
-std::string Quoted(const WCHAR* text) {
-  return text == nullptr ? "null" : Quoted(std::u16string_view(text));
-}
-
-std::string Quoted(std::u16string_view text) {
-  std::string quoted = "\"";
-  for (char c : Utf16ToUtf8(text)) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"') {
-      quoted += "\\\"";
-    } else if (c == '\n') {
-      quoted += "\\n";
-    } else if (c == '\r') {
-      quoted += "\\r";
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02X", u);
-      quoted += escape;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
-
-std::string DataText(DWORD type, const BYTE* data, DWORD size) {
-  std::string text;
-  if (data == nullptr) {
-    text = "null";
-  } else if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
-    text = Quoted(TextOfData(data, size));
-  } else if (type == REG_DWORD && size == 4) {
-    text = Hex(DwordOf(data));
-  } else {
-    constexpr DWORD kShown = 16;
-    text = "hex:";
-    for (DWORD i = 0; i < size && i < kShown; ++i) {
-      char byte[4];
-      std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : ",%02X", data[i]);
-      text += byte;
-    }
-    if (size > kShown) {
-      text += ",...";
-    }
-  }
-  return text + ", " + std::to_string(size);
+  return orv::HandleText(kind, handle, handles_.Rank(reinterpret_cast<std::uintptr_t>(handle)));
 }
 
 }  // namespace winsim

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/trace_text.h"
 #include "platform/win_types.h"
 
 namespace winsim {
@@ -76,15 +77,10 @@ class SimTracer {
   std::vector<TraceEntry> entries_;
 };
 
-// Text helpers for the trace and the tests.
-std::string Narrow(const orv::WCHAR* text);  // UTF-8 of a NUL-terminated text ("null" for null)
-std::string Hex(orv::DWORD value);           // 0x12
-// Trace text of a text argument: the UTF-8 text in double quotes (control characters and quotes
-// escaped), or null.
-std::string Quoted(const orv::WCHAR* text);
-std::string Quoted(std::u16string_view text);
-// Trace text of registry data: the text up to its first NUL for the string types, the number for
-// a 4-byte REG_DWORD, else hex bytes; then ", " and the byte count.
-std::string DataText(orv::DWORD type, const orv::BYTE* data, orv::DWORD size);
+// Text helpers for the trace and the tests (platform/trace_text.h).
+using orv::DataText;
+using orv::Hex;
+using orv::Narrow;
+using orv::Quoted;
 
 }  // namespace winsim

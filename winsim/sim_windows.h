@@ -198,11 +198,6 @@ class SimWindows : public orv::WindowsApi {
                                      orv::DWORD bufferChars) override {
     return processes_.GetEnvironmentVariableW(name, buffer, bufferChars);
   }
-  orv::DWORD SearchPathW(const orv::WCHAR* path, const orv::WCHAR* fileName,
-                         const orv::WCHAR* extension, orv::DWORD bufferChars, orv::WCHAR* buffer,
-                         orv::WCHAR** filePart) override {
-    return processes_.SearchPathW(path, fileName, extension, bufferChars, buffer, filePart);
-  }
   orv::BOOL CreateProcessW(const orv::WCHAR* applicationName, orv::WCHAR* commandLine,
                            orv::PROCESS_INFORMATION* info) override {
     return processes_.CreateProcessW(applicationName, commandLine, info);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/text.h"
+
 // The Windows headers come after ours: from here on TRUE, MAX_PATH, INVALID_HANDLE_VALUE,
 // ERROR_* and the like are the macros of <windows.h>, with the same values as our constants.
 // Inside namespace orv the unqualified type names (DWORD, HKEY, WCHAR, ...) are still ours; the
@@ -91,6 +93,21 @@ std::wstring ProgramFolder() {
   return file.substr(0, file.find_last_of(L'\\') + 1);
 }
 
+// Libraries, and the libraries they depend on, are taken from the system directory and the
+// program's own folder only, never from the current directory, which holds the packages being
+// installed. Process-wide; SetDefaultDllDirectories is looked up at run time, since Windows
+// before 8 (7 and Vista without update KB2533623, XP, 2000) lacks it, and there it is skipped.
+void RestrictLibrarySearch() {
+  using Function = ::BOOL(WINAPI*)(::DWORD);
+  const ::HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  const ::FARPROC procedure =
+      kernel != nullptr ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (procedure != nullptr) {
+    FunctionCast<Function>(procedure)(LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                                      LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
+  }
+}
+
 }  // namespace
 
 // A library loaded on first use, by full path, from the folders given; it stays loaded for the
@@ -144,7 +161,9 @@ class Win32Windows::RuntimeLibrary {
 
 Win32Windows::Win32Windows(const Win32Libraries& libraries)
     : comDatabase_(std::make_unique<RuntimeLibrary>(libraries.comDatabase, false)),
-      driverPackages_(std::make_unique<RuntimeLibrary>(libraries.driverPackages, true)) {}
+      driverPackages_(std::make_unique<RuntimeLibrary>(libraries.driverPackages, true)) {
+  RestrictLibrarySearch();
+}
 
 Win32Windows::~Win32Windows() = default;
 
@@ -387,12 +406,6 @@ DWORD Win32Windows::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DW
   return ::GetEnvironmentVariableW(Wide(name), Wide(buffer), bufferChars);
 }
 
-DWORD Win32Windows::SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                                DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) {
-  return ::SearchPathW(Wide(path), Wide(fileName), Wide(extension), bufferChars, Wide(buffer),
-                       Wide(filePart));
-}
-
 BOOL Win32Windows::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
                                   PROCESS_INFORMATION* info) {
   ::STARTUPINFOW startup = {};
@@ -436,6 +449,51 @@ int Win32Windows::CrtWriteText(void* file, const WCHAR* text) {
 
 int Win32Windows::CrtClose(void* file) {
   return std::fclose(static_cast<std::FILE*>(file));
+}
+
+std::string Win32Windows::DeviceInstancePath(HDEVINFO set, SP_DEVINFO_DATA* device) {
+  // Instance IDs are at most MAX_DEVICE_ID_LEN (200) characters.
+  wchar_t id[201] = {};
+  ::DWORD chars = 0;
+  if (!::SetupDiGetDeviceInstanceIdW(set, Device(device), id, 201, &chars)) {
+    return {};
+  }
+  return Utf16ToUtf8(std::u16string_view(reinterpret_cast<const WCHAR*>(id)));
+}
+
+std::unique_ptr<Win32TraceFile> Win32TraceFile::Open(const WCHAR* path, std::string* error) {
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, which is then refused below; a device or
+  // pipe name opens without waiting and is refused as not a disk file. Shared for reading and
+  // writing, so that a support engineer can watch it grow.
+  ::HANDLE file =
+      ::CreateFileW(Wide(path), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot be opened (error " + std::to_string(::GetLastError()) + ")";
+    return nullptr;
+  }
+  ::BY_HANDLE_FILE_INFORMATION information = {};
+  const bool regular =
+      ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &information) &&
+      (information.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
+  if (!regular) {
+    ::CloseHandle(file);
+    *error = "is not a regular file";
+    return nullptr;
+  }
+  return std::unique_ptr<Win32TraceFile>(new Win32TraceFile(file));
+}
+
+Win32TraceFile::~Win32TraceFile() {
+  ::CloseHandle(static_cast<::HANDLE>(handle_));
+}
+
+void Win32TraceFile::Append(const std::string& line) {
+  const std::string text = line + "\n";
+  ::DWORD written = 0;
+  ::WriteFile(static_cast<::HANDLE>(handle_), text.data(), static_cast<::DWORD>(text.size()),
+              &written, nullptr);
 }
 
 }  // namespace orv

@@ -7,7 +7,9 @@
 // ERROR_*, HKEY_LOCAL_MACHINE, ...) would clash with the names of platform/win_types.h.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/windows_api.h"
 
@@ -96,8 +98,6 @@ class Win32Windows final : public WindowsApi {
                               DWORD* storePathChars) override;
 
   DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) override;
-  DWORD SearchPathW(const WCHAR* path, const WCHAR* fileName, const WCHAR* extension,
-                    DWORD bufferChars, WCHAR* buffer, WCHAR** filePart) override;
   BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
                       PROCESS_INFORMATION* info) override;
   DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
@@ -109,10 +109,33 @@ class Win32Windows final : public WindowsApi {
   int CrtWriteText(void* file, const WCHAR* text) override;
   int CrtClose(void* file) override;
 
+  // Not a seam call: the instance path of a member of a device set, for the trace; empty when
+  // it cannot be had.
+  std::string DeviceInstancePath(HDEVINFO set, SP_DEVINFO_DATA* device);
+
  private:
   class RuntimeLibrary;
   std::unique_ptr<RuntimeLibrary> comDatabase_;
   std::unique_ptr<RuntimeLibrary> driverPackages_;
+};
+
+// A file that trace lines are appended to, opened as the simulated machine opens files named by
+// the environment: created when missing, its final component never followed when it is a link
+// (a symbolic link or junction is refused), a regular disk file only (no device, pipe or
+// console), and never waited for. Each line is written with its "\n" at once.
+class Win32TraceFile {
+ public:
+  // The open file, or null with `error` saying why.
+  static std::unique_ptr<Win32TraceFile> Open(const WCHAR* path, std::string* error);
+  ~Win32TraceFile();
+  Win32TraceFile(const Win32TraceFile&) = delete;
+  Win32TraceFile& operator=(const Win32TraceFile&) = delete;
+
+  void Append(const std::string& line);
+
+ private:
+  explicit Win32TraceFile(void* handle) : handle_(handle) {}
+  void* handle_;
 };
 
 }  // namespace orv

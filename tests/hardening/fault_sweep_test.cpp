@@ -40,7 +40,6 @@ const std::map<std::string, DWORD> kNaturalFailures = {
     {"DriverPackageInstallW", 0x800B0100},  // TRUST_E_NOSIGNATURE
     {"DriverPackageUninstallW", orv::ERROR_DRIVER_PACKAGE_NOT_IN_STORE},
     {"GetEnvironmentVariableW", 203},  // ERROR_ENVVAR_NOT_FOUND
-    {"SearchPathW", orv::ERROR_FILE_NOT_FOUND},
     {"CreateProcessW", orv::ERROR_FILE_NOT_FOUND},
 };
 

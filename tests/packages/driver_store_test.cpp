@@ -326,10 +326,11 @@ TEST(UninstallRecordedPackages, RunsNothingWhileSystemDriveIsNotAPlainDrive) {
     const char* systemDrive;  // null: not set
     bool runs;
   } cases[] = {
-      {.systemDrive = "D:", .runs = true},      {.systemDrive = "c:", .runs = true},
-      {.systemDrive = nullptr, .runs = true},   {.systemDrive = "C: & calc", .runs = false},
-      {.systemDrive = "C:\\\\", .runs = false}, {.systemDrive = "1:", .runs = false},
-      {.systemDrive = "C", .runs = false},      {.systemDrive = "CD:", .runs = false},
+      {.systemDrive = "D:", .runs = true},     {.systemDrive = "c:", .runs = true},
+      {.systemDrive = nullptr, .runs = false}, {.systemDrive = "C: & calc", .runs = false},
+      {.systemDrive = "", .runs = false},      {.systemDrive = "C:\\\\", .runs = false},
+      {.systemDrive = "1:", .runs = false},    {.systemDrive = "C", .runs = false},
+      {.systemDrive = "CD:", .runs = false},
   };
   for (const Case& c : cases) {
     std::string image = ProductKeyImage({{"DriverStorePath0", Utf16Bytes("C:\\store\\a.inf")}}) +

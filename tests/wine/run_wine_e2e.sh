@@ -28,7 +28,8 @@
 # Covered here, with both builds:
 # - the command-line forms, the exact bytes they print (CR LF) and their exit codes; the
 #   response file (appended, CR LF, first -f2/-F2 argument only); the usage error of orvcard-op;
-# - the backend itself (win32_backend_check.exe): a missing msports.dll/DIFxAPI.dll or function
+# - the backend itself (win32_backend_check.exe): no library loaded from the current directory
+#   once the backend exists (SetDefaultDllDirectories); a missing msports.dll/DIFxAPI.dll or function
 #   gives 127 without a crash; registry sizes handed back; version and system information; the
 #   response-file stream; file search and full paths; process start, wait and exit code;
 # - the platform code under every version winecfg can set in the prefix (64-bit: winxp64,
@@ -48,6 +49,13 @@
 #   "%SystemDrive%\Program Files\ORVEK\DPInst.exe" (arguments "/s /u PATH", newest first, values
 #   and key deleted), the maker's INF files found in C:\windows\inf and uninstalled, mapped and
 #   raw results.
+#
+# - the contract suite (tests/contract/): every seam call's documented results, last errors and
+#   sizes written back, against the Win32 backend from the suite's fixture (ComDB and DIFx
+#   excepted: here they are our own stand-ins); the differences Wine has are listed in the suite;
+# - the platform trace: every step of a case with a differential check runs with ORVCARD_TRACE
+#   under Wine and on the simulated machine, and trace_compare.py compares the two traces call by
+#   call (function, arguments, results, order), apart from the differences it lists;
 #
 # Not covered here, and why:
 # - WOW64 (the x86 build on 64-bit Windows): a 64-bit Wine prefix runs 32-bit programs only
@@ -84,7 +92,8 @@ for tool in python3 iconv; do
   command -v "$tool" >/dev/null || { echo "error: $tool is needed" >&2; exit 2; }
 done
 for file in orvcard.exe orvcard-op.exe tests/wine/fake_dpinst.exe tests/wine/msports.dll \
-  tests/wine/DIFxAPI.dll tests/wine/reg_dump.exe tests/wine/win32_backend_check.exe; do
+  tests/wine/DIFxAPI.dll tests/wine/reg_dump.exe tests/wine/win32_backend_check.exe \
+  tests/wine/contract_check.exe; do
   [[ -f $WIN_DIR/$file ]] || { echo "error: $WIN_DIR/$file is missing" >&2; exit 2; }
 done
 if [[ -n $LINUX_DIR ]]; then
@@ -228,14 +237,16 @@ import_fixture() {
 }
 
 # tool PROGRAM [ARGS...]: runs orvcard or orvcard-op in the current directory; its stdout goes
-# to $OUT, its exit status to $RC. The step is remembered for the differential check.
+# to $OUT, its exit status to $RC, its platform trace (ORVCARD_TRACE) is appended to
+# $CASE_DIR/wine.trace. The step is remembered for the differential check.
 tool() {
   local program=$1
   shift
   CASE_STEPS+=("$(printf '%q ' "$program" "$@")")
   OUT=$CASE_DIR/stdout.${#CASE_STEPS[@]}
+  local trace="Z:$CASE_DIR/wine.trace"
   set +e
-  wine "C:\\orvek\\$program.exe" "$@" >"$OUT" 2>"$OUT.err"
+  ORVCARD_TRACE=${trace//\//\\} wine "C:\\orvek\\$program.exe" "$@" >"$OUT" 2>"$OUT.err"
   RC=$?
   set -e
   echo "$RC" >"$CASE_DIR/status.${#CASE_STEPS[@]}"
@@ -344,7 +355,8 @@ differential() {
     local program=$1
     shift
     set +e
-    output=$(cd "$scratch" && ORVCARD_MACHINE=$machine "$LINUX_DIR/$program" "$@" 2>/dev/null)
+    output=$(cd "$scratch" && ORVCARD_MACHINE=$machine ORVCARD_TRACE=$CASE_DIR/sim.trace \
+      "$LINUX_DIR/$program" "$@" 2>/dev/null)
     status=$?
     set -e
     local wine_status wine_output
@@ -366,6 +378,17 @@ differential() {
   if [[ $differences -eq 0 ]]; then
     pass "differential: same end state and results on the simulated machine"
   fi
+  # The calls themselves: the Wine run's trace against the simulated machine's, apart from the
+  # differences trace_compare.py lists with their reasons.
+  local compared
+  local windows_scratch="Z:$scratch"
+  if compared=$(python3 "$HERE/trace_compare.py" "$CASE_DIR/sim.trace" "$CASE_DIR/wine.trace" \
+    "${windows_scratch//\//\\}" 'C:\run' 2>&1); then
+    pass "differential: the same platform calls on both ($compared, apart from the listed differences)"
+  else
+    fail "differential: the platform calls differ (- simulated machine, + Wine):"
+    sed 's/^/  /' <<<"$compared" | head -60
+  fi
 }
 
 INVALID='\r\n Invalid command line option.'
@@ -375,6 +398,8 @@ INVALID='\r\n Invalid command line option.'
 case_backend() {
   start_case backend -
   cp "$HELPERS/win32_backend_check.exe" "$DRIVE_C/orvek/"
+  # A library in the current directory only, which the backend must never load.
+  cp "$HELPERS/msports.dll" orv-planted.dll
   if wine 'C:\orvek\win32_backend_check.exe' >"$CASE_DIR/check.out" 2>&1; then
     pass "win32_backend_check: $(grep -c '^ok' "$CASE_DIR/check.out") checks"
   else
@@ -494,6 +519,21 @@ case_command_line() {
   tool orvcard-op 0x4x
   expect_run "orvcard-op with a code that is not a number" 64 ''
   differential
+
+  # A trace file that is not a regular file (a folder, a device) stops the run at once.
+  local target status
+  for target in 'C:\run' 'NUL'; do
+    set +e
+    ORVCARD_TRACE=$target wine 'C:\orvek\orvcard.exe' >"$CASE_DIR/refused.out" 2>"$CASE_DIR/refused.err"
+    status=$?
+    set -e
+    if [[ $status == 125 && ! -s $CASE_DIR/refused.out ]] &&
+      grep -q '^orvcard: ORVCARD_TRACE ' "$CASE_DIR/refused.err"; then
+      pass "ORVCARD_TRACE=$target refused: $(tr -d '\r' <"$CASE_DIR/refused.err")"
+    else
+      fail "ORVCARD_TRACE=$target: exit status $status, stderr $(head -c 200 "$CASE_DIR/refused.err")"
+    fi
+  done
 
   # --- port devices ----------------------------------------------------------------------------
 }
@@ -673,7 +713,7 @@ case_package_record_other_value() {
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_amd64_0c1d2e3f4a5b6c7d\\orvekpar.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_amd64_3f2a1b0c9d8e7f60\\orvekser.inf]\n'
   expect_registry "recorded values deleted, the other value keeps the key" "$RECORD" <<'EXPECTED'
 key software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver
-value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | displayname | sz "ORVEK Multi-I/O Card Driver" 56
+value software\microsoft\windows\currentversion\uninstall\orvek multi-i/o card driver | publisher | sz "ORVEK Co., Ltd." 32
 EXPECTED
   differential
 
@@ -723,6 +763,24 @@ Uninstall 0x00000022 C:\\packages\\orvekser.inf
 '
   expect_file "the recorded packages went to DPInst.exe" "$DRIVE_C/Program Files/ORVEK/dpinst-calls.log" \
     'DPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekser.inf_fake\\orvekser.inf]\nDPInst.exe [/s] [/u] [C:\\Windows\\System32\\DriverStore\\FileRepository\\orvekpar.inf_fake\\orvekpar.inf]\n'
+}
+
+# --- the contract suite ---------------------------------------------------------------------
+
+# The contract suite (tests/contract/) against the Win32 backend, from the suite's fixture, the
+# same starting state the simulated machine's run in ctest has; the suite's own table lists the
+# cases where Wine differs from Windows' documented behaviour, each with its reason.
+case_contract() {
+  start_case contract -
+  import_fixture "$HERE/../contract/contract_fixture.reg"
+  cp "$HELPERS/contract_check.exe" "$DRIVE_C/orvek/"
+  local out=$CASE_DIR/contract.out
+  if wine 'C:\orvek\contract_check.exe' >"$out" 2>&1; then
+    pass "contract suite: $(grep -c '^ok' "$out") cases as documented, $(grep -c '^differs as listed' "$out") differ as listed"
+  else
+    fail "contract suite ($(grep -c '^ok' "$out") cases as documented):"
+    grep -v '^ok' "$out" | tr -d '\r' | sed 's/^/  /'
+  fi
 }
 
 # --- replaying a customer's machine ----------------------------------------------------------
@@ -785,7 +843,7 @@ case_replay() {
 }
 
 # The cases, in order; ORV_WINE_CASES="name ..." runs only those.
-CASES=(backend command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
+CASES=(backend contract command-line parallel-ports card-removal serial-ports package-record package-record-other-value packages replay)
 if [[ $ARCH == x86 ]]; then
   CASES+=(windows-2000)
 fi

@@ -13,6 +13,9 @@
 #include "platform/text.h"
 #include "platform/win32/win32_windows.h"
 
+// library_search_check.cpp
+std::string CheckLibrarySearch(const wchar_t* planted);
+
 namespace {
 
 using namespace orv;
@@ -216,10 +219,7 @@ std::string CheckProcesses() {
   if (api.GetEnvironmentVariableW(u"COMSPEC", comspec, 260) == 0) {
     return "COMSPEC is not set";
   }
-  WCHAR searched[260] = {};
-  std::string failure =
-      Expect(api.SearchPathW(nullptr, u"cmd.exe", nullptr, 260, searched, nullptr) > 0,
-             "SearchPathW did not find cmd.exe");
+  std::string failure;
   std::u16string line = std::u16string(comspec) + u" /c exit 7";
   PROCESS_INFORMATION process = {};
   if (api.CreateProcessW(comspec, line.data(), &process) != TRUE) {
@@ -256,6 +256,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   const Check checks[] = {
+      // First: the search the backend sets up holds for the rest of the process.
+      {"libraries are not loaded from the current directory",
+       [] { return CheckLibrarySearch(L"orv-planted.dll"); }},
       {"missing libraries give ERROR_PROC_NOT_FOUND",
        [] {
          return CheckLibrary({u"orv-no-such-library.dll", u"orv-no-such-library.dll"});

@@ -226,44 +226,6 @@ TEST(SimProcessTest, LinesSplitAtCommandOperators) {
   }
 }
 
-// --- Search path ---
-
-TEST(SimProcessTest, SearchPathLooksInTheCurrentDirectoryThenTheSystemThenPath) {
-  SimMachine sim(kEnvironmentImage);
-  AddPrograms(sim);
-  sim.WriteFile("Tools/tool.exe", "#winsim-program cmd\n");
-  WindowsApi& api = sim.api();
-  WCHAR buffer[MAX_PATH];
-  WCHAR* filePart = nullptr;
-
-  EXPECT_EQ(api.SearchPathW(nullptr, u"CMD.EXE", nullptr, MAX_PATH, buffer, &filePart), 27u);
-  EXPECT_EQ(Utf8(buffer), "C:\\Windows\\System32\\CMD.EXE");
-  EXPECT_EQ(Utf8(filePart), "CMD.EXE");
-  // The extension is added only to a name without one.
-  EXPECT_EQ(api.SearchPathW(nullptr, u"cmd", u".exe", MAX_PATH, buffer, nullptr), 27u);
-  EXPECT_EQ(api.SearchPathW(nullptr, u"cmd.exe", u".com", MAX_PATH, buffer, nullptr), 27u);
-  // Path entries, quotes removed.
-  EXPECT_EQ(api.SearchPathW(nullptr, u"tool.exe", nullptr, MAX_PATH, buffer, nullptr), 17u);
-  EXPECT_EQ(Utf8(buffer), "C:\\Tools\\tool.exe");
-  // A copy in the current directory comes first.
-  sim.WriteFile("work/cmd.exe", "#winsim-program cmd\n");
-  EXPECT_EQ(api.SearchPathW(nullptr, u"cmd.exe", nullptr, MAX_PATH, buffer, nullptr), 15u);
-  EXPECT_EQ(Utf8(buffer), "C:\\work\\cmd.exe");
-  // An explicit search path replaces the standard order.
-  EXPECT_EQ(api.SearchPathW(u"C:\\Tools;C:\\Windows\\System32", u"cmd.exe", nullptr, MAX_PATH,
-                            buffer, nullptr),
-            27u);
-  // Too small: the size needed with the terminator.
-  EXPECT_EQ(api.SearchPathW(nullptr, u"cmd.exe", nullptr, 15, buffer, nullptr), 16u);
-  // Folders do not count.
-  fs::create_directories(sim.driveC() / "work" / "folder.exe");
-  EXPECT_EQ(api.SearchPathW(nullptr, u"folder.exe", nullptr, MAX_PATH, buffer, nullptr), 0u);
-  EXPECT_EQ(api.GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(api.SearchPathW(nullptr, u"C:\\Tools\\none.exe", nullptr, MAX_PATH, buffer, nullptr),
-            0u);
-  EXPECT_EQ(api.GetLastError(), ERROR_FILE_NOT_FOUND);
-}
-
 // --- Processes ---
 
 TEST(SimProcessTest, ProcessesRunToTheirEndInsideCreateProcess) {

@@ -1,0 +1,144 @@
+// A WindowsApi that forwards every call to another one and writes one trace line per call, in
+// the text of the simulated machine's trace (platform/trace_text.h): the same arguments, results
+// and outputs, handles named kind#n in the order the seam handed them out, device sets' members
+// by their index in the set. The Windows builds wrap their backend in it when ORVCARD_TRACE
+// names a file.
+//
+// What it cannot see it leaves out: the exit status of a started program (the simulated machine
+// has it when CreateProcessW returns; here GetExitCodeProcess shows it), and the device instance
+// of a call unless a DeviceNamer is given. The member count after SetupDiGetClassDevsW is found
+// by enumerating the new set through the wrapped API, untraced.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "platform/windows_api.h"
+
+namespace orv {
+
+class TracingWindows final : public WindowsApi {
+ public:
+  using Sink = std::function<void(const std::string& line)>;  // one line, without its "\n"
+  // The instance path of a device (e.g. ORVPCARD_ENUM\ORVPCARD_SERP\0000), or empty.
+  using DeviceNamer = std::function<std::string(HDEVINFO set, SP_DEVINFO_DATA* device)>;
+
+  TracingWindows(WindowsApi& inner, Sink sink, DeviceNamer deviceNamer = {});
+
+  LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
+                     HKEY* result) override;
+  LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
+                       DWORD options, REGSAM sam, const void* security, HKEY* result,
+                       DWORD* disposition) override;
+  LONG RegCloseKey(HKEY key) override;
+  LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
+                        DWORD* dataSize) override;
+  LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
+                      const BYTE* data, DWORD dataSize) override;
+  LONG RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
+                     DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) override;
+  LONG RegDeleteValueW(HKEY key, const WCHAR* valueName) override;
+  LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) override;
+
+  HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent,
+                                DWORD flags) override;
+  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
+  HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
+                            DWORD keyType, REGSAM sam) override;
+  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
+                                         DWORD* type, BYTE* buffer, DWORD bufferSize,
+                                         DWORD* requiredSize) override;
+  BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
+                                         const BYTE* buffer, DWORD bufferSize) override;
+  BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
+                                     const SP_CLASSINSTALL_HEADER* params,
+                                     DWORD paramsSize) override;
+  BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
+                                 SP_DEVINFO_DATA* device) override;
+  BOOL SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) override;
+  BOOL SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
+                              DWORD keyType) override;
+  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
+
+  LONG ComDBOpen(HCOMDB* database) override;
+  LONG ComDBReleasePort(HCOMDB database, DWORD comNumber) override;
+  LONG ComDBClose(HCOMDB database) override;
+
+  BOOL GetVersionExW(OSVERSIONINFOEXW* info) override;
+  BOOL GetNativeSystemInfo(SYSTEM_INFO* info) override;
+  void GetSystemInfo(SYSTEM_INFO* info) override;
+  BOOL IsWow64Process(HANDLE process, BOOL* wow64) override;
+
+  DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
+                         WCHAR** filePart) override;
+  HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) override;
+  BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) override;
+  BOOL FindClose(HANDLE search) override;
+  UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) override;
+  UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) override;
+  HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode, const void* security,
+                     DWORD disposition, DWORD flags, HANDLE templateFile) override;
+  BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
+                void* overlapped) override;
+  BOOL CloseHandle(HANDLE handle) override;
+
+  DWORD DriverPackageInstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
+                              BOOL* needReboot) override;
+  DWORD DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
+                                BOOL* needReboot) override;
+  DWORD DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
+                              DWORD* storePathChars) override;
+
+  DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) override;
+  BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
+                      PROCESS_INFORMATION* info) override;
+  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
+  BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
+  DWORD GetLastError() override;
+
+  void CrtWriteStdout(const WCHAR* text) override;
+  void* CrtOpenAppend(const WCHAR* path) override;
+  int CrtWriteText(void* file, const WCHAR* text) override;
+  int CrtClose(void* file) override;
+
+ private:
+  void Write(std::string_view api, std::string_view args, std::string_view result,
+             std::string_view device = {});
+  // The result of a call that returns a BOOL: "TRUE", then " -> outputs" when there are any,
+  // or "FALSE (last error)".
+  std::string BoolResult(BOOL ok, const std::string& outputs = {});
+  // The result of a call that returns a status: Hex(status), then " -> outputs" when it
+  // succeeded and there are any.
+  static std::string StatusResult(DWORD status, const std::string& outputs = {});
+  // Names a handle the wrapped API has just handed out.
+  void Created(const void* handle, const char* kind);
+  std::string Handle(const char* kind, const void* handle) const;
+  const char* KindOf(const void* handle, const char* otherwise) const;
+  // set#n[index] of a member, set#n[?] of an unknown one, set#n, null without one.
+  std::string Member(HDEVINFO set, const SP_DEVINFO_DATA* device) const;
+  std::string DeviceOf(HDEVINFO set, const SP_DEVINFO_DATA* device) const;
+  std::string DeviceOfKey(HKEY key) const;
+  // A successful key open: the new key lies in the instance of its parent, if any.
+  void KeyOpened(HKEY parent, HKEY opened, const std::string& device);
+
+  WindowsApi& inner_;
+  Sink sink_;
+  DeviceNamer deviceNamer_;
+  std::uintptr_t nextRank_ = 1;
+  struct Named {
+    std::uintptr_t rank;
+    const char* kind;
+  };
+  std::map<std::uintptr_t, Named> handles_;
+  struct SetMember {
+    DWORD index;
+    std::string device;
+  };
+  std::map<std::pair<std::uintptr_t, DWORD>, SetMember> members_;  // (set, DevInst)
+  std::map<std::uintptr_t, std::string> keyDevices_;
+};
+
+}  // namespace orv
