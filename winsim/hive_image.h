@@ -30,8 +30,8 @@ bool IsOfflineInstallation(const std::filesystem::path& dir);
 class HiveImage {
  public:
   // Reads the hive `file` into `mount` (an empty key). Throws MachineError, naming the file, for
-  // a hive that was not closed cleanly (its two sequence numbers differ), that is shorter than
-  // its base block says, or that hivex cannot read.
+  // a hive that was not closed cleanly (its two sequence numbers differ), that fails CheckHive
+  // (winsim/hive_check.h: checked before hivex sees it) or that hivex cannot read.
   HiveImage(std::filesystem::path file, RegKey& mount);
   ~HiveImage();
   HiveImage(const HiveImage&) = delete;
@@ -71,9 +71,9 @@ class HiveImage {
   };
 
   void Close();
-  // Reads the hive's tree from `node` into `mount`, whose record is `record`. A hive deeper than
-  // Windows allows (kMaxKeyDepth below the root key) is refused, and no walk of the tree, here or
-  // below, takes a frame of the stack per level.
+  // Reads the hive's tree from `node` into `mount`, whose record is `record` (CheckHive has
+  // refused a tree deeper than Windows allows). No walk of the tree, here or below, takes a frame
+  // of the stack per level.
   void Read(std::size_t node, RegKey& mount, Node& record);
   // Brings the hive in memory up to date with one key; adds its subkeys to `pending`.
   void Sync(const SyncStep& step, std::vector<SyncStep>& pending);

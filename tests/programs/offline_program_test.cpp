@@ -161,7 +161,7 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
        "is truncated"},
       {"not a hive", "SOFTWARE",
        [](const fs::path& hive) { std::ofstream(hive, std::ios::binary) << "not a hive"; },
-       "hivex cannot read this hive"},
+       "is not a hive file"},
       {"a key 600 levels deep", "SOFTWARE",
        [](const fs::path& hive) {
          winsim::RegKey root(u"SOFTWARE");
@@ -171,7 +171,7 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
          }
          testing_support::WriteCompactHive(hive, root);
        },
-       "holds a key nested deeper than 512 levels\n"},
+       "the hive holds a key nested deeper than 512 levels below a root key\n"},
       {"locked by another run", nullptr,
        [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
        "machine is locked by another run"},
@@ -188,7 +188,8 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
     const ProgramResult run = offline_.Run(ORVCARD_BIN, "-RemoveDeviceNode");
     EXPECT_EQ(run.status, 125);
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": " + row.problem)) << run.err;
+    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": ")) << run.err;
+    EXPECT_NE(run.err.find(row.problem), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(offline_.ReadFile(Hive("SYSTEM")), system);
     EXPECT_EQ(offline_.ReadFile(Hive("SOFTWARE")), software);
