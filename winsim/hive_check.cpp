@@ -40,15 +40,13 @@ std::string Cell(std::uint64_t cell) {
 // A name as a one-line message shows it: control characters as \xNN.
 std::string Printable(std::u16string_view name) {
   std::string out;
-  std::size_t run = 0;  // where the characters not yet written begin
-  for (std::size_t i = 0; i <= name.size(); ++i) {
+  for (std::size_t i = 0, run = 0; i <= name.size(); ++i) {  // `run`: not yet written from here
     if (i == name.size() || name[i] < 0x20 || name[i] == 0x7F) {
-      out += orv::Utf16ToUtf8(name.substr(run, i - run));
+      char escape[8] = "";
       if (i < name.size()) {
-        char escape[8];
         std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(name[i]));
-        out += escape;
       }
+      out += orv::Utf16ToUtf8(name.substr(run, i - run)) + escape;
       run = i + 1;
     }
   }
@@ -151,14 +149,10 @@ std::string Checker::Owner(std::uint32_t key) const {
   if (key == root_) {
     return "the root key";
   }
-  std::vector<std::u16string> names;
-  for (std::uint32_t at = key; at != root_ && names.size() <= kMaxKeyDepth;
-       at = Record<hive::KeyNode>(hive::ContentAt(at)).parent) {
-    names.push_back(KeyName(at));
-  }
   std::u16string path;
-  for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    path += u'\\' + *name;
+  for (std::uint32_t at = key, level = 0; at != root_ && level <= kMaxKeyDepth; ++level) {
+    path = u'\\' + KeyName(at) + path;
+    at = Record<hive::KeyNode>(hive::ContentAt(at)).parent;
   }
   return "key " + Printable(path);
 }
@@ -187,9 +181,7 @@ void Checker::CheckBaseBlock() {
   }
   if (base->majorVersion != 1 || base->minorVersion < 3 || base->minorVersion > 6 ||
       base->fileType != 0 || base->fileFormat != 1 || base->clusteringFactor != 1) {
-    Fail("base block: not a primary hive file of version 1.3 to 1.6 (version " +
-         std::to_string(base->majorVersion) + "." + std::to_string(base->minorVersion) + ", type " +
-         std::to_string(base->fileType) + ", format " + std::to_string(base->fileFormat) + ")");
+    Fail("base block: not a primary hive file of version 1.3 to 1.6");
   }
   const std::size_t expected = hive::kBaseBlockSize + base->binsSize;
   if (bytes_.size() < expected) {
@@ -209,11 +201,8 @@ void Checker::CheckBins() {
   for (std::uint64_t bin = 0; bin < bins_;) {
     const auto header = Record<hive::BinHeader>(hive::kBaseBlockSize + bin);
     const std::string where = "bin " + Hex(bin) + ": ";
-    if (std::memcmp(header.signature, "hbin", 4) != 0) {
-      Fail(where + "no bin header (\"hbin\") where the bins go on");
-    }
-    if (header.offset != bin) {
-      Fail(where + "the bin gives its offset as " + Hex(header.offset));
+    if (std::memcmp(header.signature, "hbin", 4) != 0 || header.offset != bin) {
+      Fail(where + "no bin header (\"hbin\" and this offset) where the bins go on");
     }
     if (header.size == 0 || header.size % hive::kBinAlignment != 0 || header.size > bins_ - bin) {
       Fail(where + "a bin of " + std::to_string(header.size) +
