@@ -134,7 +134,8 @@ HiveImage::HiveImage(fs::path file, RegKey& mount) : file_(std::move(file)), mou
       CheckClosedCleanly(file_, bytes);
       CheckHive(file_, bytes);  // before hivex, which trusts what it reads
     }
-    hive_ = hivex_open(file_.c_str(), HIVEX_OPEN_WRITE);
+    // hivex opens by name: this one is the file just read and checked, whatever its name is now.
+    hive_ = hivex_open(("/proc/self/fd/" + std::to_string(original_)).c_str(), HIVEX_OPEN_WRITE);
     if (hive_ == nullptr) {
       throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
     }
