@@ -14,7 +14,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(reg_image port_number inf_reader inf_vendor command_line cmd_line)
+  targets=(reg_image port_number inf_reader inf_vendor command_line cmd_line hive)
 fi
 build=${ORVCARD_FUZZ_BUILD:-build/fuzz}
 

@@ -15,6 +15,7 @@
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
+#include "winsim/hive_check.h"
 #include "winsim/hive_format.h"
 #include "winsim/hivex_types.h"
 #include "winsim/machine.h"
@@ -36,17 +37,16 @@ struct Free {
 template <typename T>
 using Owned = std::unique_ptr<T, Free>;
 
-// Refuses, before hivex reads it, a hive (open as `fd`, `size` bytes) that lost its end, or that
-// Windows did not close cleanly unless it is only read (`dirtyNotice` is then told).
-void CheckBaseBlock(const fs::path& file, int fd, std::size_t size,
-                    const std::function<void(const std::string&)>& dirtyNotice) {
-  hive::BaseBlock base{};
-  if (::pread(fd, &base, sizeof base, 0) != static_cast<ssize_t>(sizeof base) ||
-      std::memcmp(base.signature, "regf", 4) != 0) {
-    return;  // not a hive at all: hivex says so
+// Refuses a hive that Windows did not close cleanly (changes are still in its logs), unless it
+// is only read (`dirtyNotice` is then told).
+void CheckClosedCleanly(const fs::path& file, std::span<const std::uint8_t> bytes,
+                        const std::function<void(const std::string&)>& dirtyNotice) {
+  const std::optional<hive::BaseBlock> base = hive::Read<hive::BaseBlock>(bytes, 0);
+  if (!base || std::memcmp(base->signature, "regf", 4) != 0) {
+    return;  // not a hive at all: the check says so
   }
-  const std::uint32_t first = base.primarySequence;
-  const std::uint32_t second = base.secondarySequence;
+  const std::uint32_t first = base->primarySequence;
+  const std::uint32_t second = base->secondarySequence;
   const std::string dirty = "was not closed cleanly (sequence numbers " + std::to_string(first) +
                             " and " + std::to_string(second) + " differ)";
   if (first != second && dirtyNotice) {
@@ -57,12 +57,19 @@ void CheckBaseBlock(const fs::path& file, int fd, std::size_t size,
                            ": Windows was hibernated or stopped with changes still in its logs; "
                            "start it and shut it down fully first");
   }
-  const std::size_t expected = hive::kBaseBlockSize + base.binsSize;
-  if (size < expected) {
-    throw MachineError(file, 0,
-                       "is truncated: its base block gives " + std::to_string(expected) +
-                           " bytes, the file holds " + std::to_string(size));
+}
+
+// The `size` bytes of the file open as `fd`.
+std::vector<std::uint8_t> ReadAll(const fs::path& file, int fd, std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t got = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
+    if (got <= 0) {
+      throw MachineError(file, 0, got == 0 ? "is shorter than it was" : std::strerror(errno));
+    }
+    done += static_cast<std::size_t>(got);
   }
+  return bytes;
 }
 
 // A digest of a key's values: names, types, sizes and data, in order, eight bytes at a time.
@@ -134,10 +141,13 @@ HiveImage::HiveImage(fs::path file, RegKey& mount,
   mode_ = status.st_mode & 07777;
   size_ = static_cast<std::size_t>(status.st_size);
   try {
-    CheckBaseBlock(file_, original_, size_, dirtyNotice);
-    // hivex reads the file this one checked, whatever its name leads to now.
-    const std::string self = "/proc/self/fd/" + std::to_string(original_);
-    hive_ = hivex_open(self.c_str(), HIVEX_OPEN_WRITE);
+    {
+      const std::vector<std::uint8_t> bytes = ReadAll(file_, original_, size_);
+      CheckClosedCleanly(file_, bytes, dirtyNotice);
+      CheckHive(file_, bytes);  // before hivex, which trusts what it reads
+    }
+    // hivex opens by name: this one is the file just read and checked, whatever its name is now.
+    hive_ = hivex_open(("/proc/self/fd/" + std::to_string(original_)).c_str(), HIVEX_OPEN_WRITE);
     if (hive_ == nullptr) {
       throw MachineError(file_, 0, HivexProblem("hivex cannot read this hive"));
     }
@@ -167,19 +177,14 @@ void HiveImage::Close() {
 }
 
 void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
-  // The keys still to read, the next one last; each with its level below the root key, which
-  // may not pass what Windows allows (a walk of its own, not one frame of the stack per level).
+  // The keys still to read, the next one last (a walk of its own, not one frame of the stack per
+  // level).
   struct Pending {
     std::size_t node;
     RegKey* key;
     Node* record;
-    std::size_t depth;
   };
-  std::size_t mountDepth = 0;
-  for (const RegKey* above = mount.parent(); above != nullptr; above = above->parent()) {
-    ++mountDepth;
-  }
-  std::vector<Pending> pending = {{rootNode, &mount, &rootRecord, mountDepth}};
+  std::vector<Pending> pending = {{rootNode, &mount, &rootRecord}};
   std::vector<Pending> children;
   while (!pending.empty()) {
     const Pending next = pending.back();
@@ -187,7 +192,6 @@ void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
     const std::size_t node = next.node;
     RegKey* const key = next.key;
     Node* const record = next.record;
-    const std::size_t depth = next.depth;
     const auto fail = [&](const char* what) {
       throw MachineError(
           file_, 0,
@@ -217,10 +221,6 @@ void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
     }
     record->node = node;
     record->values = Digest(*key);
-    if (*subkeys.get() != 0 && depth == kMaxKeyDepth) {
-      throw MachineError(
-          file_, 0, "holds a key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
-    }
     children.clear();
     for (const hive_node_h* child = subkeys.get(); *child != 0; ++child) {
       Owned<char> name(hivex_node_name(hive_, *child));
@@ -235,7 +235,7 @@ void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
       }
       entry->second.key = key->SharedSubkey(subkeyName);
       record->subkeys.push_back(&subkey);
-      children.push_back({*child, &subkey, &entry->second, depth + 1});
+      children.push_back({*child, &subkey, &entry->second});
     }
     // Read in the hive's order, each subkey's tree before the next subkey.
     pending.insert(pending.end(), children.rbegin(), children.rend());

@@ -32,10 +32,11 @@ bool IsOfflineInstallation(const std::filesystem::path& dir);
 class HiveImage {
  public:
   // Reads the hive `file` into `mount` (an empty key). Throws MachineError, naming the file, for
-  // a name that is no regular file (a link, a FIFO, a device, a folder), a hive that is shorter
-  // than its base block says or that hivex cannot read, and a hive that was not closed cleanly
-  // (its two sequence numbers differ) unless `dirtyNotice` is given: the hive is then only read
-  // (to be shown) and the notice is told, in one line, that changes in its logs are not shown.
+  // a name that is no regular file (a link, a FIFO, a device, a folder), a hive that fails
+  // CheckHive (winsim/hive_check.h: checked before hivex sees it) or that hivex cannot read, and
+  // a hive that was not closed cleanly (its two sequence numbers differ) unless `dirtyNotice` is
+  // given: the hive is then only read (to be shown) and the notice is told, in one line, that
+  // changes in its logs are not shown.
   HiveImage(std::filesystem::path file, RegKey& mount,
             const std::function<void(const std::string&)>& dirtyNotice = {});
   ~HiveImage();
@@ -79,9 +80,9 @@ class HiveImage {
   };
 
   void Close();
-  // Reads the hive's tree from `node` into `mount`, whose record is `record`. A hive deeper than
-  // Windows allows (kMaxKeyDepth below the root key) is refused, and no walk of the tree, here or
-  // below, takes a frame of the stack per level.
+  // Reads the hive's tree from `node` into `mount`, whose record is `record` (CheckHive has
+  // refused a tree deeper than Windows allows). No walk of the tree, here or below, takes a frame
+  // of the stack per level.
   void Read(std::size_t node, RegKey& mount, Node& record);
   // Brings the hive in memory up to date with one key; adds its subkeys to `pending`.
   void Sync(const SyncStep& step, std::vector<SyncStep>& pending);

@@ -16,6 +16,8 @@
 
 #include "tests/hardening/hardening_support.h"
 #include "tests/programs/program_runner.h"
+#include "tests/support/hive_files.h"
+#include "winsim/hive_format.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
 
@@ -169,6 +171,155 @@ TEST(BadMachines, AMachineDirectoryThatIsNoMachineStopsTheRunAndGetsNothingWritt
     } else {
       EXPECT_EQ(box.ReadFile(box.machine()), "not a folder\n");
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hives that cannot be trusted
+
+namespace hive = winsim::hive;
+using testing_support::HiveBytes;
+
+// The sample machine as an offline installation in `root`, with keys under SYSTEM\Odd for the
+// rows to spoil: names, values, and 41 levels of keys "a", each with a sibling "b".
+void MakeOfflineSample(const fs::path& root, bool compact) {
+  std::string deep;
+  std::string level = "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Deep";
+  for (int i = 0; i < 41; ++i, level += "\\a") {
+    deep += level + "\\b]\n" + level + "\\a]\n";
+  }
+  const winsim::Registry registry = winsim::ParseRegImage(
+      testing_support::OfflineImage(winsim::ParseRegImage(winsim::SampleMachineImage()), 1) + deep +
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Names\\empty]\n" +
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Names\\evil]..[x]\n" +
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Names\\backXslash]\n" +
+      "[HKEY_LOCAL_MACHINE\\SYSTEM\\Odd\\Values]\n\"ComDB\"=dword:1\n\"xomdb\"=dword:2\n" +
+      "\"Port\"=\"a\"\n\"PortXname\"=\"b\"\n\"data\"=hex:01,02,03,04,05,06,07,08\n");
+  testing_support::MakeOfflineInstallation(root, registry, compact);
+}
+
+// Gives the key `to` the subkeys of `from`: their list, shared.
+void ShareSubkeys(HiveBytes& system, std::u16string_view from, std::u16string_view to) {
+  const auto source = system.Get<hive::KeyNode>(system.Key(from));
+  auto nk = system.Get<hive::KeyNode>(system.Key(to));
+  nk.subkeyCount = source.subkeyCount;
+  nk.subkeyList = source.subkeyList;
+  system.Set(system.Key(to), nk);
+}
+
+// Changes field `field` of the record of type T in the cell of key `path` (a value of the key
+// with `value` >= 0).
+template <typename T, typename Field>
+void Patch(HiveBytes& system, std::u16string_view path, int value, Field T::*field, Field to) {
+  const std::uint32_t key = system.Key(path);
+  const std::uint32_t cell = value < 0 ? key : system.Value(key, static_cast<std::size_t>(value));
+  T record = system.Get<T>(cell);
+  record.*field = to;
+  system.Set(cell, record);
+}
+
+// Overwrites the name of a key (`value` < 0) or of one of its values from byte `at` on.
+void PatchName(HiveBytes& system, std::u16string_view path, int value, std::size_t at,
+               std::string_view to) {
+  const std::uint32_t key = system.Key(path);
+  for (std::size_t i = 0; i < to.size(); ++i) {
+    if (value < 0) {
+      system.Set(key, to[i], sizeof(hive::KeyNode) + at + i);
+    } else {
+      system.Set(system.Value(key, static_cast<std::size_t>(value)), to[i],
+                 sizeof(hive::ValueKey) + at + i);
+    }
+  }
+}
+
+struct UntrustedHive {
+  const char* name;
+  void (*spoil)(HiveBytes& system);
+  const char* problem;  // a part of the message
+};
+
+const UntrustedHive kUntrustedHives[] = {
+    {"a subkey list shared",
+     [](HiveBytes& h) {
+       ShareSubkeys(h, u"ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_PARPECP",
+                    u"ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP");
+     },
+     "the subkey list of key \\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP is reached a "
+     "second time"},
+    {"subkey lists shared at 40 levels (2^40 keys)",
+     [](HiveBytes& h) {
+       std::u16string level = u"Odd\\Deep";
+       for (int i = 0; i < 40; ++i, level += u"\\a") {
+         ShareSubkeys(h, level + u"\\a", level + u"\\b");
+       }
+     },
+     "\\b is reached a second time"},
+    {"an offset outside the bins",
+     [](HiveBytes& h) { Patch(h, u"Odd\\Values", -1, &hive::KeyNode::valueList, 0x7FFFFFF8u); },
+     "the value list of key \\Odd\\Values lies outside the hive's bins"},
+    {"a flipped byte in a card node that the run deletes",
+     [](HiveBytes& h) {
+       Patch(h, u"ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000", -1,
+             &hive::KeyNode::className, 0x00FFFFFFu);
+     },
+     "the class name of key \\ControlSet001\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000 lies "
+     "outside"},
+    {"an empty key name",
+     [](HiveBytes& h) {
+       Patch(h, u"Odd\\Names\\empty", -1, &hive::KeyNode::nameLength, std::uint16_t{0});
+     },
+     "key \\Odd\\Names\\ has an empty name"},
+    {"a key name with CR LF",
+     [](HiveBytes& h) { PatchName(h, u"Odd\\Names\\evil]..[x", -1, 5, "\r\n"); },
+     "key \\Odd\\Names\\evil]\\r\\n[x has a name holding a line break"},
+    {"a key name with a backslash",
+     [](HiveBytes& h) { PatchName(h, u"Odd\\Names\\backXslash", -1, 4, "\\"); },
+     "key \\Odd\\Names\\back\\slash has a name holding a backslash"},
+    {"value names equal without regard to case",
+     [](HiveBytes& h) { PatchName(h, u"Odd\\Values", 1, 0, "c"); },
+     "key \\Odd\\Values holds two values named \"ComDB\" and \"comdb\""},
+    {"value names equal up to a NUL",
+     [](HiveBytes& h) { PatchName(h, u"Odd\\Values", 3, 4, std::string_view("", 1)); },
+     "key \\Odd\\Values holds two values named \"Port\" and \"Port\\x00name\""},
+    {"a key listing its parent",
+     [](HiveBytes& h) {
+       h.Set(h.Get<hive::KeyNode>(h.Key(u"Odd\\Deep\\a")).subkeyList, h.Key(u"Odd\\Deep"), 4);
+     },
+     "a subkey of key \\Odd\\Deep\\a is reached a second time"},
+    {"a value count beyond its list",
+     [](HiveBytes& h) { Patch(h, u"Odd\\Values", -1, &hive::KeyNode::valueCount, 7u); },
+     "the value list of key \\Odd\\Values has room for 5 values, its key counts 7"},
+    {"value data beyond its cell",
+     [](HiveBytes& h) { Patch(h, u"Odd\\Values", 4, &hive::ValueKey::dataSize, 256u); },
+     "the data of a value of key \\Odd\\Values (256 bytes) is larger than its cell"},
+};
+
+TEST(BadMachines, AnUntrustworthyHiveStopsTheRunAndGetsNothingWritten) {
+  for (bool compact : {false, true}) {  // as hivex and as Windows lay it out, the sample passes
+    ProgramSandbox box;
+    MakeOfflineSample(box.machine(), compact);
+    const auto result = box.Run(ORVCARD_BIN, "-RemoveDeviceNode");
+    EXPECT_EQ(result.status, 0) << result.err;
+  }
+  for (const UntrustedHive& bad : kUntrustedHives) {
+    SCOPED_TRACE(bad.name);
+    ProgramSandbox box;
+    MakeOfflineSample(box.machine(), true);
+    const fs::path config = box.machine() / "Windows" / "System32" / "config";
+    HiveBytes system(config / "SYSTEM");
+    bad.spoil(system);
+    system.Save();
+    const std::string before = box.ReadFile(config / "SYSTEM");
+
+    const auto result = box.Run(ORVCARD_BIN, "-RemoveDeviceNode");
+    EXPECT_EQ(result.status, 125);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_TRUE(result.err.starts_with("orvcard: " + (config / "SYSTEM").string() + ": cell 0x"))
+        << result.err;
+    EXPECT_NE(result.err.find(bad.problem), std::string::npos) << result.err;
+    EXPECT_EQ(box.ReadFile(config / "SYSTEM"), before);
+    EXPECT_EQ(MachineEntries(config), (std::vector<fs::path>{"SOFTWARE", "SYSTEM"}));
   }
 }
 

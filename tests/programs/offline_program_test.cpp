@@ -169,7 +169,8 @@ TEST_F(OfflineProgramTest, WinsimReadsAnOfflineInstallationAsTheSameImage) {
       offline_.Run(winsim, "export " + Quoted(offline_) + " -o " + out.string());
   EXPECT_EQ(evil.status, 125);
   EXPECT_TRUE(evil.err.starts_with(dirty)) << evil.err;  // and one line more, naming the key:
-  EXPECT_NE(evil.err.find("evil]\\r\\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\\r\\n"), std::string::npos);
+  EXPECT_NE(evil.err.find("evil]\\r\\n[-HKEY_LOCAL_MACHINE\\SOFTWARE]\\r\\n"), std::string::npos)
+      << evil.err;
   EXPECT_EQ(std::count(evil.err.begin(), evil.err.end(), '\n'), 2) << evil.err;
   EXPECT_FALSE(fs::exists(out));
 }
@@ -224,7 +225,7 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
        "is truncated"},
       {"not a hive", "SOFTWARE",
        [](const fs::path& hive) { std::ofstream(hive, std::ios::binary) << "not a hive"; },
-       "hivex cannot read this hive"},
+       "is not a hive file"},
       {"a key 600 levels deep", "SOFTWARE",
        [](const fs::path& hive) {
          winsim::RegKey root(u"SOFTWARE");
@@ -234,7 +235,7 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
          }
          testing_support::WriteCompactHive(hive, root);
        },
-       "holds a key nested deeper than 512 levels\n"},
+       "the hive holds a key nested deeper than 512 levels below a root key\n"},
       {"locked by another run", nullptr,
        [&](const fs::path&) { lock = std::make_unique<winsim::MachineLock>(offline_.machine()); },
        "machine is locked by another run"},
@@ -288,7 +289,8 @@ TEST_F(OfflineProgramTest, ABadHiveStopsTheRunWithStatus125AndNothingWritten) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(run.status, 125);
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": " + row.problem)) << run.err;
+    EXPECT_TRUE(run.err.starts_with("orvcard: " + file.string() + ": ")) << run.err;
+    EXPECT_NE(run.err.find(row.problem), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(bytes("SYSTEM"), system);
     EXPECT_EQ(bytes("SOFTWARE"), software);

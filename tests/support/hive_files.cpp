@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -354,6 +355,55 @@ void MakeHiveDirty(const fs::path& file) {
   base.checksum = hive::Checksum(base);
   hive.seekp(0);
   hive.write(reinterpret_cast<const char*>(&base), sizeof base);
+}
+
+HiveBytes::HiveBytes(fs::path file) : file_(std::move(file)) {
+  std::ifstream in(file_, std::ios::binary);
+  bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void HiveBytes::Save() const {
+  std::ofstream out(file_, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes_.data()),
+            static_cast<std::streamsize>(bytes_.size()));
+}
+
+std::uint32_t HiveBytes::Key(std::u16string_view path) const {
+  std::uint32_t key = hive::Read<hive::BaseBlock>(bytes_, 0)->rootCell;
+  winsim::ForEachKeyName(path, [&](std::u16string_view name) {
+    const auto nk = Get<hive::KeyNode>(key);
+    std::vector<std::uint32_t> lists = {nk.subkeyList};
+    const auto index = Get<hive::ListHeader>(nk.subkeyList);
+    if (nk.subkeyCount != 0 && hive::Is(index.signature, "ri")) {
+      lists.clear();
+      for (std::size_t i = 0; i < index.count; ++i) {
+        lists.push_back(Get<std::uint32_t>(nk.subkeyList, 4 + 4 * i));
+      }
+    }
+    const std::uint32_t parent = key;
+    for (std::uint32_t list : nk.subkeyCount == 0 ? std::vector<std::uint32_t>{} : lists) {
+      const auto header = Get<hive::ListHeader>(list);
+      const std::size_t step = hive::Is(header.signature, "li") ? 4 : 8;
+      for (std::size_t i = 0; i < header.count && key == parent; ++i) {
+        const auto child = Get<std::uint32_t>(list, 4 + step * i);
+        const auto childNode = Get<hive::KeyNode>(child);
+        std::u16string childName;  // the compressed names of the test hives
+        for (std::size_t c = 0; c < childNode.nameLength; ++c) {
+          childName += static_cast<char16_t>(Get<std::uint8_t>(child, sizeof childNode + c));
+        }
+        key = winsim::EqualFolded(childName, name) ? child : key;
+      }
+    }
+    if (key == parent) {
+      throw std::runtime_error("no key " + orv::Utf16ToUtf8(path) + " in " + file_.string());
+    }
+    return true;
+  });
+  return key;
+}
+
+std::uint32_t HiveBytes::Value(std::uint32_t key, std::size_t index) const {
+  return Get<std::uint32_t>(Get<hive::KeyNode>(key).valueList, 4 * index);
 }
 
 }  // namespace testing_support

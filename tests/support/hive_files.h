@@ -2,8 +2,12 @@
 // block and a root key), filled through hivex, and read back through hivex.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "winsim/hive_format.h"
 
 #include "winsim/registry.h"
 
@@ -44,5 +48,33 @@ std::string Dump(const winsim::RegKey& key);
 // Sets the base block's second sequence number apart from the first (and mends the checksum),
 // as a hive looks when Windows stopped with changes still in its logs.
 void MakeHiveDirty(const std::filesystem::path& file);
+
+// The bytes of a hive file, to spoil on purpose: finds the cell of a key by its path and reads
+// and writes records in the content of cells in place.
+class HiveBytes {
+ public:
+  explicit HiveBytes(std::filesystem::path file);
+  void Save() const;
+
+  // The cell of the key at `path` below the root key ("" for the root key), found through its
+  // parents' subkey lists (names compared without regard to case); throws when there is none.
+  std::uint32_t Key(std::u16string_view path) const;
+  // The cell of value `index` of the key in cell `key`.
+  std::uint32_t Value(std::uint32_t key, std::size_t index) const;
+
+  // The record `at` bytes into the content of `cell`, and its replacement.
+  template <typename T>
+  T Get(std::uint32_t cell, std::size_t at = 0) const {
+    return *winsim::hive::Read<T>(bytes_, winsim::hive::ContentAt(cell) + at);
+  }
+  template <typename T>
+  void Set(std::uint32_t cell, const T& record, std::size_t at = 0) {
+    winsim::hive::Write(std::span(bytes_), winsim::hive::ContentAt(cell) + at, record);
+  }
+
+ private:
+  std::filesystem::path file_;
+  std::vector<std::uint8_t> bytes_;
+};
 
 }  // namespace testing_support
