@@ -147,16 +147,27 @@ HiveImage::~HiveImage() {
 }
 
 void HiveImage::Close() {
-  for (hive_h** hive : {&hive_, &back_}) {
-    if (*hive != nullptr) {
-      hivex_close(*hive);
-      *hive = nullptr;
+  if (hive_ != nullptr) {
+    hivex_close(hive_);
+    hive_ = nullptr;
+  }
+  for (int* fd : {&original_, &replaced_, &readBack_}) {
+    if (*fd >= 0) {
+      ::close(*fd);
+      *fd = -1;
     }
   }
-  if (original_ >= 0) {
-    ::close(original_);
-    original_ = -1;
+}
+
+hive_h* HiveImage::Hive() {
+  if (hive_ == nullptr) {
+    hive_ = hivex_open(("/proc/self/fd/" + std::to_string(replaced_)).c_str(), HIVEX_OPEN_WRITE);
+    if (hive_ == nullptr) {
+      throw MachineError(file_, 0, HivexProblem("hivex cannot read the hive again"));
+    }
+    ::close(std::exchange(replaced_, -1));
   }
+  return hive_;
 }
 
 void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
@@ -239,6 +250,7 @@ bool HiveImage::Update() {
   if (mount_->deleted()) {
     throw MachineError(file_, 0, "the key the hive is mounted at was deleted");
   }
+  Hive();
   RemoveRecorded();
   // Key by key from the mount point down, each key's subkeys after it, the walk keeping its own
   // list.
@@ -405,7 +417,7 @@ fs::path HiveImage::WriteBeside() {
   }
   // hivex writes to a name: this one is the file just created, whatever its folder holds now.
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (hivex_commit(hive_, self.c_str(), 0) != 0) {
+  if (hivex_commit(Hive(), self.c_str(), 0) != 0) {
     fail("hivex cannot write the hive");
   }
   try {
@@ -458,7 +470,7 @@ void HiveImage::RemoveFromWritten(int fd, const fs::path& written) const {
 }
 
 void HiveImage::Replace(const fs::path& written) {
-  if (back_ == nullptr || written != backFile_) {
+  if (readBack_ < 0 || written != readBackFile_) {
     throw MachineError(written, 0, "was not read back, so it does not replace the hive");
   }
   const fs::path backup = file_.string() + ".orvcard-backup";
@@ -470,10 +482,14 @@ void HiveImage::Replace(const fs::path& written) {
   if (::rename(written.c_str(), file_.c_str()) != 0) {
     throw MachineError(file_, 0, HivexProblem("cannot replace"));
   }
-  // The hive in memory is now the file's, its keys in the cells they were known at.
-  hivex_close(hive_);
-  hive_ = std::exchange(back_, nullptr);
-  backFile_.clear();
+  // The hive in memory is now that file, its keys in the cells they were known at: hivex reads
+  // it again when it is needed.
+  hivex_close(std::exchange(hive_, nullptr));
+  if (replaced_ >= 0) {
+    ::close(replaced_);
+  }
+  replaced_ = std::exchange(readBack_, -1);
+  readBackFile_.clear();
   removals_.clear();
   dirty_ = false;
   const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

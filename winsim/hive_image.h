@@ -89,21 +89,24 @@ class HiveImage {
   void Forget(const RegKey* key);
   // Takes the keys recorded for removal out of the file `written`, open as `fd`, as hivex wrote it.
   void RemoveFromWritten(int fd, const std::filesystem::path& written) const;
-  // Throws MachineError naming `written` unless `back_` holds the tree under the mount point.
-  void CompareWritten(const std::filesystem::path& written) const;
+  // Throws MachineError naming `written` unless `back` holds the tree under the mount point.
+  void CompareWritten(hive_h* back, const std::filesystem::path& written) const;
+  // The hive in memory; after a Replace, read again from the file that replaced it.
+  hive_h* Hive();
 
   std::filesystem::path file_;
   mode_t mode_ = 0644;
   std::size_t size_ = 0;
-  int original_ = -1;  // the file as loaded (open until the end, whatever replaces it)
-  hive_h* hive_ = nullptr;
+  int original_ = -1;       // the file as loaded (open until the end, whatever replaces it)
+  hive_h* hive_ = nullptr;  // null from a Replace until Hive() is called
+  int replaced_ = -1;       // the file that last replaced the hive, for Hive() to read
+  int readBack_ = -1;       // the written file ReadBack read, open until it replaces the hive
+  std::filesystem::path readBackFile_;
   RegKey* mount_;
   std::unordered_map<const RegKey*, Node> nodes_;
   // The keys to remove when the hive is written: by their parent's node, by their folded name.
   std::unordered_map<std::size_t, std::unordered_map<std::u16string, std::size_t>> removals_;
   bool dirty_ = false;
-  hive_h* back_ = nullptr;  // the written file as ReadBack read it
-  std::filesystem::path backFile_;
 };
 
 // Saves the hives that differ from their files: each is written beside its file and read back

@@ -52,28 +52,31 @@ bool SameValues(hive_h* hive, hive_node_h node, const RegKey& key) {
 }  // namespace
 
 void HiveImage::ReadBack(const fs::path& written) {
-  if (back_ != nullptr) {  // of a write that did not replace the hive
-    hivex_close(std::exchange(back_, nullptr));
+  if (readBack_ >= 0) {  // of a write that did not replace the hive
+    ::close(std::exchange(readBack_, -1));
   }
-  backFile_.clear();
+  readBackFile_.clear();
   const int fd = ::open(written.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  hive_h* back = nullptr;
   try {
     if (fd < 0) {
       throw MachineError(written, 0, std::string("cannot read back: ") + std::strerror(errno));
     }
     const MappedFile mapped(written, fd, false);
     static_cast<void>(mapped);  // TODO(merge): CheckHive(written, mapped.bytes());
-    // hivex reads by name: this one is the file just opened, whatever its folder holds now.
-    back_ = hivex_open(("/proc/self/fd/" + std::to_string(fd)).c_str(), HIVEX_OPEN_WRITE);
-    if (back_ == nullptr) {
+    // hivex reads by name: this one is the file just opened, whatever its folder holds now. Read
+    // only, hivex maps the file rather than copy it.
+    back = hivex_open(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
+    if (back == nullptr) {
       throw MachineError(
           written, 0,
           std::string("hivex cannot read the hive as written: ") + std::strerror(errno));
     }
-    CompareWritten(written);
+    CompareWritten(back, written);
+    hivex_close(std::exchange(back, nullptr));
   } catch (...) {
-    if (back_ != nullptr) {
-      hivex_close(std::exchange(back_, nullptr));
+    if (back != nullptr) {
+      hivex_close(back);
     }
     if (fd >= 0) {
       ::close(fd);
@@ -81,13 +84,13 @@ void HiveImage::ReadBack(const fs::path& written) {
     ::unlink(written.c_str());
     throw;
   }
-  ::close(fd);
-  backFile_ = written;
+  readBack_ = fd;
+  readBackFile_ = written;
 }
 
-void HiveImage::CompareWritten(const fs::path& written) const {
+void HiveImage::CompareWritten(hive_h* back, const fs::path& written) const {
   // Key by key from the mount point down, with a list of its own; every key of the file once.
-  std::vector<std::pair<const RegKey*, hive_node_h>> pending = {{mount_, hivex_root(back_)}};
+  std::vector<std::pair<const RegKey*, hive_node_h>> pending = {{mount_, hivex_root(back)}};
   std::unordered_set<hive_node_h> seen;
   seen.reserve(nodes_.size());
   while (!pending.empty()) {
@@ -102,13 +105,13 @@ void HiveImage::CompareWritten(const fs::path& written) const {
     if (known == nodes_.end() || known->second.node != node || !seen.insert(node).second) {
       differ("the place");
     }
-    if (!SameValues(back_, node, *key)) {
+    if (!SameValues(back, node, *key)) {
       differ("the values");
     }
-    const Owned<hive_node_h> children(hivex_node_children(back_, node));
+    const Owned<hive_node_h> children(hivex_node_children(back, node));
     std::size_t count = 0;
     for (const hive_node_h* child = children.get(); child != nullptr && *child != 0; ++child) {
-      const Owned<char> name(hivex_node_name(back_, *child));
+      const Owned<char> name(hivex_node_name(back, *child));
       const std::u16string subkeyName = name == nullptr ? u"" : orv::Utf8ToUtf16(name.get());
       const RegKey* subkey = key->FindSubkey(subkeyName);
       if (subkey == nullptr || subkey->LinkTarget() != nullptr || subkey->name() != subkeyName) {
