@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <unordered_set>
 #include <utility>
