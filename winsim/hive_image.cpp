@@ -4,18 +4,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/text.h"
 #include "winsim/file_space.h"
 #include "winsim/hive_check.h"
+#include "winsim/hive_edit.h"
 #include "winsim/hive_format.h"
 #include "winsim/hivex_types.h"
 #include "winsim/machine.h"
@@ -25,17 +24,6 @@ namespace winsim {
 namespace fs = std::filesystem;
 
 namespace {
-
-// A key that loses at least this many subkeys and keeps at most that many is written anew.
-constexpr std::size_t kRewriteWhenLosing = 256;
-constexpr std::size_t kRewriteWhenKeeping = 16;
-
-// Frees what hivex hands out.
-struct Free {
-  void operator()(void* memory) const { std::free(memory); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Free>;
 
 // Refuses a hive that Windows did not close cleanly (changes are still in its logs), unless it
 // is only read (`dirtyNotice` is then told).
@@ -170,10 +158,23 @@ void HiveImage::Close() {
     hivex_close(hive_);
     hive_ = nullptr;
   }
-  if (original_ >= 0) {
-    ::close(original_);
-    original_ = -1;
+  for (int* fd : {&original_, &replaced_, &readBack_}) {
+    if (*fd >= 0) {
+      ::close(*fd);
+      *fd = -1;
+    }
   }
+}
+
+hive_h* HiveImage::Hive() {
+  if (hive_ == nullptr) {
+    hive_ = hivex_open(("/proc/self/fd/" + std::to_string(replaced_)).c_str(), HIVEX_OPEN_WRITE);
+    if (hive_ == nullptr) {
+      throw MachineError(file_, 0, HivexProblem("hivex cannot read the hive again"));
+    }
+    ::close(std::exchange(replaced_, -1));
+  }
+  return hive_;
 }
 
 void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
@@ -246,20 +247,20 @@ bool HiveImage::Update() {
   if (mount_->deleted()) {
     throw MachineError(file_, 0, "the key the hive is mounted at was deleted");
   }
-  changed_ = false;
+  Hive();
+  RemoveRecorded();
   // Key by key from the mount point down, each key's subkeys after it, the walk keeping its own
   // list.
-  std::vector<SyncStep> pending = {{mount_, nullptr, 0}};
+  std::vector<const RegKey*> pending = {mount_};
   while (!pending.empty()) {
-    const SyncStep step = pending.back();
+    const RegKey* key = pending.back();
     pending.pop_back();
-    Sync(step, pending);
+    Sync(*key, pending);
   }
-  return changed_;
+  return dirty_;
 }
 
-void HiveImage::Sync(const SyncStep& step, std::vector<SyncStep>& pending) {
-  const RegKey& key = *step.key;
+void HiveImage::Sync(const RegKey& key, std::vector<const RegKey*>& pending) {
   Node& record = nodes_.at(&key);
   const std::uint64_t values = Digest(key);
   if (values != record.values) {
@@ -282,28 +283,10 @@ void HiveImage::Sync(const SyncStep& step, std::vector<SyncStep>& pending) {
       }
     });
     const std::unordered_set<const RegKey*> kept(now.begin(), now.end());
-    std::vector<const RegKey*> gone;
-    std::vector<const RegKey*> keeps;
     for (const RegKey* old : record.subkeys) {
-      (kept.contains(old) ? keeps : gone).push_back(old);
-    }
-    // hivex reads a key's whole subkey list for each deletion: a key that loses many subkeys
-    // and keeps a few is written anew, when that keeps what the hive held of it.
-    if (step.parent != nullptr && gone.size() >= kRewriteWhenLosing &&
-        keeps.size() <= kRewriteWhenKeeping && CanRewrite(key, record, keeps)) {
-      if (hivex_node_delete_child(hive_, record.node) != 0) {
-        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(key)));
+      if (!kept.contains(old)) {
+        Remove(record.node, *old);
       }
-      Forget(&key);
-      Add(step.parentNode, *step.parent, key);
-      return;
-    }
-    for (const RegKey* old : gone) {
-      if (hivex_node_delete_child(hive_, nodes_.at(old).node) != 0) {
-        throw MachineError(file_, 0, HivexProblem("hivex cannot delete " + Utf8Path(*old)));
-      }
-      Forget(old);
-      changed_ = true;
     }
     for (const RegKey* subkey : now) {
       if (!nodes_.contains(subkey)) {
@@ -312,54 +295,29 @@ void HiveImage::Sync(const SyncStep& step, std::vector<SyncStep>& pending) {
     }
     record.subkeys = std::move(now);
   }
-  for (auto subkey = record.subkeys.rbegin(); subkey != record.subkeys.rend(); ++subkey) {
-    pending.push_back({*subkey, &key, record.node});
-  }
+  pending.insert(pending.end(), record.subkeys.rbegin(), record.subkeys.rend());
 }
 
-std::optional<HiveImage::Stored> HiveImage::StoredKey(std::size_t node) const {
-  // hivex's node handles are file offsets of the cells.
-  hive::KeyNode nk{};
-  if (node + 4 + sizeof nk > size_ ||
-      ::pread(original_, &nk, sizeof nk, static_cast<off_t>(node + 4)) !=
-          static_cast<ssize_t>(sizeof nk) ||
-      !hive::Is(nk.signature, "nk")) {
-    return std::nullopt;  // not a key of the file as loaded
-  }
-  return Stored{nk.flags, nk.security, nk.className};
+void HiveImage::Remove(std::size_t parentNode, const RegKey& key) {
+  removals_[parentNode].emplace(FoldCase(key.name()), nodes_.at(&key).node);
+  Forget(&key);
+  dirty_ = true;
 }
 
-bool HiveImage::CanRewrite(const RegKey& key, const Node& record,
-                           const std::vector<const RegKey*>& keeps) const {
-  // hivex gives a key it adds its parent's security descriptor, no class name and no flags but
-  // the one of its name's form: the key and the trees it keeps must have just that.
-  const auto plainKey = [&](const Node& at, std::uint32_t parentSecurity) {
-    const std::optional<Stored> stored = StoredKey(at.node);
-    const bool plain = stored && (stored->flags & ~hive::kKeyCompressedName) == 0 &&
-                       stored->security == parentSecurity && stored->className == hive::kNoCell;
-    return plain ? stored : std::nullopt;
-  };
-  // A tree of such keys, each with its parent's descriptor, walked with a list of its own.
-  const auto plainTree = [&](const Node& top, std::uint32_t topSecurity) {
-    std::vector<std::pair<const Node*, std::uint32_t>> pending = {{&top, topSecurity}};
-    while (!pending.empty()) {
-      const auto [at, security] = pending.back();
-      pending.pop_back();
-      const std::optional<Stored> stored = plainKey(*at, security);
-      if (!stored) {
-        return false;
-      }
-      for (const RegKey* subkey : at->subkeys) {
-        pending.emplace_back(&nodes_.at(subkey), stored->security);
-      }
+void HiveImage::RemoveRecorded() {
+  for (const auto& [parent, keys] : removals_) {
+    for (const auto& [name, node] : keys) {
+      RemoveNow(node, name);
     }
-    return true;
-  };
-  const std::optional<Stored> parent = StoredKey(nodes_.at(key.parent()).node);
-  const std::optional<Stored> stored = parent ? plainKey(record, parent->security) : std::nullopt;
-  return stored && std::all_of(keeps.begin(), keeps.end(), [&](const RegKey* subkey) {
-           return plainTree(nodes_.at(subkey), stored->security);
-         });
+  }
+  removals_.clear();
+}
+
+void HiveImage::RemoveNow(std::size_t node, std::u16string_view name) {
+  if (hivex_node_delete_child(hive_, node) != 0) {
+    throw MachineError(file_, 0,
+                       HivexProblem("hivex cannot delete the key " + orv::Utf16ToUtf8(name)));
+  }
 }
 
 void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
@@ -379,7 +337,7 @@ void HiveImage::WriteValues(std::size_t node, const RegKey& key) {
   if (hivex_node_set_values(hive_, node, values.size(), values.data(), 0) != 0) {
     throw MachineError(file_, 0, HivexProblem("hivex cannot write the values of " + Utf8Path(key)));
   }
-  changed_ = true;
+  dirty_ = true;
 }
 
 void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& key) {
@@ -389,6 +347,13 @@ void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& 
     const RegKey* parent;
     const RegKey* key;
   };
+  // hivex adds no key beside one of the same name: one of that name to be removed goes first.
+  if (const auto removed = removals_.find(parentNode); removed != removals_.end()) {
+    if (const auto old = removed->second.find(FoldCase(key.name())); old != removed->second.end()) {
+      RemoveNow(old->second, key.name());
+      removed->second.erase(old);
+    }
+  }
   std::vector<Pending> pending = {{parentNode, &parent, &key}};
   std::vector<Pending> children;
   while (!pending.empty()) {
@@ -399,7 +364,7 @@ void HiveImage::Add(std::size_t parentNode, const RegKey& parent, const RegKey& 
     if (node == 0) {
       throw MachineError(file_, 0, HivexProblem("hivex cannot add " + Utf8Path(*next.key)));
     }
-    changed_ = true;
+    dirty_ = true;
     Node& record = nodes_[next.key];
     record.key = next.parent->SharedSubkey(next.key->name());
     record.node = node;
@@ -449,8 +414,15 @@ fs::path HiveImage::WriteBeside() {
   }
   // hivex writes to a name: this one is the file just created, whatever its folder holds now.
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (hivex_commit(hive_, self.c_str(), 0) != 0) {
+  if (hivex_commit(Hive(), self.c_str(), 0) != 0) {
     fail("hivex cannot write the hive");
+  }
+  try {
+    RemoveFromWritten(fd, written);
+  } catch (...) {
+    ::close(fd);
+    ::unlink(written.c_str());
+    throw;
   }
   if (::fsync(fd) != 0) {
     fail("cannot flush");
@@ -480,7 +452,24 @@ bool HiveImage::CheckBackup() const {
   return true;
 }
 
+void HiveImage::RemoveFromWritten(int fd, const fs::path& written) const {
+  if (removals_.empty()) {
+    return;
+  }
+  std::vector<KeyRemoval> removals;
+  for (const auto& [parent, keys] : removals_) {
+    for (const auto& [name, node] : keys) {
+      removals.push_back({parent, node});
+    }
+  }
+  const MappedFile mapped(written, fd, true);
+  RemoveKeys(written, mapped.bytes(), std::move(removals));
+}
+
 void HiveImage::Replace(const fs::path& written) {
+  if (readBack_ < 0 || written != readBackFile_) {
+    throw MachineError(written, 0, "was not read back, so it does not replace the hive");
+  }
   const fs::path backup = file_.string() + ".orvcard-backup";
   // A hard link (a new name, made exclusively) keeps the original as it is; an existing backup,
   // a regular file, is never replaced.
@@ -490,6 +479,16 @@ void HiveImage::Replace(const fs::path& written) {
   if (::rename(written.c_str(), file_.c_str()) != 0) {
     throw MachineError(file_, 0, HivexProblem("cannot replace"));
   }
+  // The hive in memory is now that file, its keys in the cells they were known at: hivex reads
+  // it again when it is needed.
+  hivex_close(std::exchange(hive_, nullptr));
+  if (replaced_ >= 0) {
+    ::close(replaced_);
+  }
+  replaced_ = std::exchange(readBack_, -1);
+  readBackFile_.clear();
+  removals_.clear();
+  dirty_ = false;
   const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0 || ::fsync(dir) != 0) {
     const std::string text = HivexProblem("cannot flush the folder");
@@ -512,6 +511,7 @@ void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives) {
     }
     for (auto& [hive, file] : written) {
       file = hive->WriteBeside();
+      hive->ReadBack(file);
     }
     for (auto& [hive, file] : written) {
       hive->Replace(file);

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -44,16 +43,23 @@ class HiveImage {
   HiveImage& operator=(const HiveImage&) = delete;
 
   // Brings the hive in memory up to date with the tree under the mount point (a link such as
-  // CurrentControlSet is not written: it exists only in the model). True when anything differed.
+  // CurrentControlSet is not written: it exists only in the model). True when the hive in memory
+  // differs from its file (changes of an earlier call that were never written count too).
   bool Update();
   // Writes the hive in memory to a new file of an unpredictable name beside the hive (created
-  // exclusively, so never through a link), flushed to the disk; returns its path.
+  // exclusively, so never through a link), flushed to the disk; returns its path. hivex writes
+  // it; the keys that Update removed are then taken out of the file's bytes in one pass (hivex
+  // reads a key's whole subkey list for each key it removes).
   std::filesystem::path WriteBeside();
   // Whether FILE.orvcard-backup exists; throws MachineError when the name is taken by anything
   // but a regular file (a link, a folder, a device), where the original could not be kept.
   bool CheckBackup() const;
+  // Reads `written` back before it may replace the hive: hivex must read it, and it must hold
+  // the tree under the mount point, key for key and value for value, each key in the cell it is
+  // known at. Otherwise removes `written` and throws MachineError.
+  void ReadBack(const std::filesystem::path& written);
   // Keeps the hive file as FILE.orvcard-backup unless a backup is there already, then renames
-  // `written` into its place.
+  // `written`, which ReadBack read, into its place; the hive in memory is then that file's.
   void Replace(const std::filesystem::path& written);
 
  private:
@@ -65,46 +71,48 @@ class HiveImage {
     std::vector<const RegKey*> subkeys;  // in the hive's order
   };
 
-  // What the file as loaded holds for a key beside its name, values and subkeys.
-  struct Stored {
-    std::uint16_t flags;
-    std::uint32_t security;
-    std::uint32_t className;
-  };
-
-  // A key whose hive content Update brings up to date, with its parent and the parent's node.
-  struct SyncStep {
-    const RegKey* key;
-    const RegKey* parent;  // null for the mount point
-    std::size_t parentNode;
-  };
-
   void Close();
   // Reads the hive's tree from `node` into `mount`, whose record is `record` (CheckHive has
   // refused a tree deeper than Windows allows). No walk of the tree, here or below, takes a frame
   // of the stack per level.
   void Read(std::size_t node, RegKey& mount, Node& record);
   // Brings the hive in memory up to date with one key; adds its subkeys to `pending`.
-  void Sync(const SyncStep& step, std::vector<SyncStep>& pending);
-  std::optional<Stored> StoredKey(std::size_t node) const;
-  bool CanRewrite(const RegKey& key, const Node& record,
-                  const std::vector<const RegKey*>& keeps) const;
+  void Sync(const RegKey& key, std::vector<const RegKey*>& pending);
   void WriteValues(std::size_t node, const RegKey& key);
   void Add(std::size_t parentNode, const RegKey& parent, const RegKey& key);
+  // Records that the subkey `key` of the key at `parentNode` goes, with its tree, when the hive
+  // is written; forgets its tree.
+  void Remove(std::size_t parentNode, const RegKey& key);
+  // Removes through hivex the keys that a write that did not replace the hive left recorded.
+  void RemoveRecorded();
+  // Removes through hivex the key at `node`, named `name` (for the message).
+  void RemoveNow(std::size_t node, std::u16string_view name);
   void Forget(const RegKey* key);
+  // Takes the keys recorded for removal out of the file `written`, open as `fd`, as hivex wrote it.
+  void RemoveFromWritten(int fd, const std::filesystem::path& written) const;
+  // Throws MachineError naming `written` unless `back` holds the tree under the mount point.
+  void CompareWritten(hive_h* back, const std::filesystem::path& written) const;
+  // The hive in memory; after a Replace, read again from the file that replaced it.
+  hive_h* Hive();
 
   std::filesystem::path file_;
   mode_t mode_ = 0644;
   std::size_t size_ = 0;
-  int original_ = -1;  // the file as loaded (open until the end, whatever replaces it)
-  hive_h* hive_ = nullptr;
+  int original_ = -1;       // the file as loaded (open until the end, whatever replaces it)
+  hive_h* hive_ = nullptr;  // null from a Replace until Hive() is called
+  int replaced_ = -1;       // the file that last replaced the hive, for Hive() to read
+  int readBack_ = -1;       // the written file ReadBack read, open until it replaces the hive
+  std::filesystem::path readBackFile_;
   RegKey* mount_;
   std::unordered_map<const RegKey*, Node> nodes_;
-  bool changed_ = false;
+  // The keys to remove when the hive is written: by their parent's node, by their folded name.
+  std::unordered_map<std::size_t, std::unordered_map<std::u16string, std::size_t>> removals_;
+  bool dirty_ = false;
 };
 
-// Saves the hives that differ from their files: each is written beside its file first, and only
-// when all are written does any replace its file. Throws MachineError (nothing replaced then).
+// Saves the hives that differ from their files: each is written beside its file and read back
+// first, and only when all are does any replace its file. Throws MachineError (nothing replaced
+// then).
 void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives);
 
 }  // namespace winsim

@@ -6,9 +6,18 @@
 #include <hivex.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace winsim {
+
+// What hivex hands out, freed when this goes.
+struct FreeHivex {
+  void operator()(void* memory) const { std::free(memory); }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, FreeHivex>;
 
 static_assert(sizeof(hive_type) == sizeof(std::uint32_t));
 

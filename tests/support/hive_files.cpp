@@ -95,14 +95,18 @@ namespace {
 // Lays out the cells of a hive in one bin, the base block before it.
 class CompactWriter {
  public:
-  CompactWriter() : hive_(hive::kBaseBlockSize + sizeof(hive::BinHeader), 0) {}
+  explicit CompactWriter(HiveSecurity security)
+      : hive_(hive::kBaseBlockSize + sizeof(hive::BinHeader), 0), mode_(security) {}
 
   void Write(const fs::path& file, const winsim::RegKey& root) {
-    security_ = Cell(sizeof(hive::SecurityKey) + 20);
-    const std::uint8_t descriptor[20] = {1, 0, 0x04, 0x80};  // self-relative, nothing in it
-    std::copy_n(descriptor, sizeof descriptor, Content(security_) + sizeof(hive::SecurityKey));
-    const std::uint32_t rootCell = Key(root, hive::kNoCell, hive::kKeyHiveEntry | 0x08);
-    Put(security_, hive::SecurityKey{{'s', 'k'}, 0, security_, security_, keys_, 20});
+    security_ = Descriptor(0x80);  // self-relative, nothing in it
+    const std::uint32_t rootCell = Key(root, hive::kNoCell, hive::kKeyHiveEntry | 0x08, security_);
+    // The ring of descriptors: one, or two when the Ports class entries have theirs.
+    const std::uint32_t other = ports_ == hive::kNoCell ? security_ : ports_;
+    Put(security_, hive::SecurityKey{{'s', 'k'}, 0, other, other, references_[0], 20});
+    if (ports_ != hive::kNoCell) {
+      Put(ports_, hive::SecurityKey{{'s', 'k'}, 0, security_, security_, references_[1], 20});
+    }
 
     const std::size_t end = hive_.size();
     const std::size_t bin = (end - hive::kBaseBlockSize + hive::kBinAlignment - 1) /
@@ -216,18 +220,45 @@ class CompactWriter {
     return index;
   }
 
-  std::uint32_t Key(const winsim::RegKey& key, std::uint32_t parent, std::uint16_t flags) {
+  // A security descriptor cell whose descriptor (20 bytes) has the control flags `control` << 8
+  // and nothing else.
+  std::uint32_t Descriptor(std::uint8_t control) {
+    const std::uint32_t cell = Cell(sizeof(hive::SecurityKey) + 20);
+    const std::uint8_t descriptor[20] = {1, 0, 0x04, control};
+    std::copy_n(descriptor, sizeof descriptor, Content(cell) + sizeof(hive::SecurityKey));
+    return cell;
+  }
+
+  // The descriptor of the subkeys of `key`, whose own is `security`.
+  std::uint32_t SubkeySecurity(const winsim::RegKey& key, std::uint32_t security) {
+    const winsim::RegKey* parent = key.parent();
+    const bool ports = mode_ == HiveSecurity::kWindows &&
+                       winsim::EqualFolded(key.name(), u"{4D36E978-E325-11CE-BFC1-08002BE10318}") &&
+                       parent != nullptr && winsim::EqualFolded(parent->name(), u"Class") &&
+                       parent->parent() != nullptr &&
+                       winsim::EqualFolded(parent->parent()->name(), u"Control");
+    if (!ports) {
+      return security;
+    }
+    if (ports_ == hive::kNoCell) {
+      ports_ = Descriptor(0x90);  // self-relative, its access list kept from inheritance
+    }
+    return ports_;
+  }
+
+  std::uint32_t Key(const winsim::RegKey& key, std::uint32_t parent, std::uint16_t flags,
+                    std::uint32_t security) {
     bool compressed = false;
     const std::vector<std::uint8_t> name = NameBytes(key.name(), &compressed);
     const std::uint32_t cell = Cell(sizeof(hive::KeyNode) + name.size());
-    ++keys_;
+    ++references_[security == security_ ? 0 : 1];
     hive::KeyNode nk{};
     nk.signature[0] = 'n';
     nk.signature[1] = 'k';
     nk.flags = static_cast<std::uint16_t>(flags | (compressed ? hive::kKeyCompressedName : 0));
     nk.parent = parent;
     nk.subkeyList = nk.volatileSubkeyList = nk.valueList = nk.className = hive::kNoCell;
-    nk.security = security_;
+    nk.security = security;
     nk.nameLength = static_cast<std::uint16_t>(name.size());
     std::copy(name.begin(), name.end(), Content(cell) + sizeof nk);
 
@@ -241,9 +272,10 @@ class CompactWriter {
       std::memcpy(Content(nk.valueList), values.data(), 4 * values.size());
     }
     std::vector<std::pair<std::uint32_t, std::u16string>> subkeys;
+    const std::uint32_t subkeySecurity = SubkeySecurity(key, security);
     key.ForEachSubkey([&](const winsim::RegKey& subkey) {
       if (subkey.LinkTarget() == nullptr) {
-        subkeys.emplace_back(Key(subkey, cell, 0), subkey.name());
+        subkeys.emplace_back(Key(subkey, cell, 0, subkeySecurity), subkey.name());
       }
     });
     if (!subkeys.empty()) {
@@ -255,14 +287,16 @@ class CompactWriter {
   }
 
   std::vector<std::uint8_t> hive_;
+  HiveSecurity mode_;
   std::uint32_t security_ = 0;
-  std::uint32_t keys_ = 0;
+  std::uint32_t ports_ = hive::kNoCell;   // the Ports class entries' descriptor
+  std::uint32_t references_[2] = {0, 0};  // of security_ and of ports_
 };
 
 }  // namespace
 
-void WriteCompactHive(const fs::path& file, const winsim::RegKey& key) {
-  CompactWriter().Write(file, key);
+void WriteCompactHive(const fs::path& file, const winsim::RegKey& key, HiveSecurity security) {
+  CompactWriter(security).Write(file, key);
 }
 
 void WriteEmptyHive(const fs::path& file) {
@@ -309,15 +343,20 @@ std::string OfflineImage(winsim::Registry registry, int current) {
          std::to_string(current) + "\n\"LastKnownGood\"=dword:00000001\n\n";
 }
 
-void MakeOfflineInstallation(const fs::path& root, const winsim::Registry& registry, bool compact) {
+void MakeOfflineInstallation(const fs::path& root, const winsim::Registry& registry, bool compact,
+                             HiveSecurity security) {
   const fs::path config = root / "Windows" / "System32" / "config";
   fs::create_directories(config);
   fs::create_directories(root / "Windows" / "inf");
   for (const char16_t* hive : {u"SYSTEM", u"SOFTWARE"}) {
     const winsim::RegKey* key = registry.HKLM().FindSubkey(hive);
     winsim::RegKey empty(hive);
-    (compact ? WriteCompactHive : WriteHive)(config / orv::Utf16ToUtf8(hive),
-                                             key == nullptr ? empty : *key);
+    const fs::path file = config / orv::Utf16ToUtf8(hive);
+    if (compact) {
+      WriteCompactHive(file, key == nullptr ? empty : *key, security);
+    } else {
+      WriteHive(file, key == nullptr ? empty : *key);
+    }
   }
 }
 

@@ -21,11 +21,20 @@ void WriteEmptyHive(const std::filesystem::path& file);
 // (links such as CurrentControlSet left out, as Windows keeps them out of its hives).
 void WriteHive(const std::filesystem::path& file, const winsim::RegKey& key);
 
+// How a hive's keys get their security descriptors.
+enum class HiveSecurity {
+  kOne,      // one descriptor for every key, as hivex gives each key it adds its parent's
+  kWindows,  // as Windows in a SYSTEM hive: the entries of the Ports class key
+             // (Control\Class\{4D36E978-E325-11CE-BFC1-08002BE10318}\NNNN of each control set)
+             // and the keys below them share a descriptor of their own
+};
+
 // The same laid out directly, as Windows lays out a hive: every cell written once, in one bin,
 // subkey lists of more than 1024 keys split under an index. hivex, which allocates each grown
 // list anew and never reuses a freed cell, makes a hive of quadratic size from keys with many
 // subkeys; this one grows with the tree (for the benchmark's large machines).
-void WriteCompactHive(const std::filesystem::path& file, const winsim::RegKey& key);
+void WriteCompactHive(const std::filesystem::path& file, const winsim::RegKey& key,
+                      HiveSecurity security = HiveSecurity::kOne);
 
 // Reads the tree of a hive through hivex into `into` (an empty key); throws when hivex cannot.
 void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
@@ -36,10 +45,10 @@ void ReadHive(const std::filesystem::path& file, winsim::RegKey& into);
 std::string OfflineImage(winsim::Registry registry, int current);
 
 // Makes an offline installation in `root` from the HKEY_LOCAL_MACHINE\SYSTEM and \SOFTWARE trees
-// of `registry`: Windows/System32/config/SYSTEM and SOFTWARE, and the Windows/inf folder.
-// With `compact`, the hives are written by WriteCompactHive.
+// of `registry`: Windows/System32/config/SYSTEM and SOFTWARE, and the Windows/inf folder. The
+// hives are written by WriteHive, or with `compact` by WriteCompactHive with `security`.
 void MakeOfflineInstallation(const std::filesystem::path& root, const winsim::Registry& registry,
-                             bool compact = false);
+                             bool compact = false, HiveSecurity security = HiveSecurity::kOne);
 
 // The tree of `key`, one line per key (its path below `key`) and per value (name, type, size and
 // data in hex, in order), for comparing two trees key by key; links are left out.
