@@ -2,6 +2,8 @@
 // folder, record their driver-store paths) on the sample machine, with 250, 500 and 1,000
 // distinct signed packages in the folder by default, each round on a fresh copy of the machine,
 // every size in each round. The report gives the time of each size and its growth per doubling.
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -50,6 +52,8 @@ Run MeasureInstall(const Options& options, const fs::path& machine, std::size_t 
   const FreshCopy copy(machine);
   const fs::path response = options.work / "packages-result.ini";
   fs::remove(response);
+  // What the last run and the copy left to write goes to the disk first, not into this run.
+  ::sync();
   // Any status but 0 is a failed install.
   Run run = RunChild({options.op.string(), "0x11", "-f2" + response.string()}, copy.path(), 1,
                      PackagesDir(options, infs));
