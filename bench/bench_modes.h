@@ -22,6 +22,9 @@ ReportPrinter MeasureReplays(const Options& options);
 // printed as they are measured: the printer it hands back prints nothing.
 ReportPrinter MeasureShapes(const Options& options);
 
+// `orvcard-op 0x11` with growing folders of INF files (bench_packages.cpp).
+ReportPrinter MeasurePackages(const Options& options);
+
 // -RemoveDeviceNode on an offline installation's hives against the .reg image
 // (bench_offline.cpp).
 ReportPrinter MeasureOffline(const Options& options);

@@ -74,7 +74,9 @@ Options ParseOptions(int argc, char** argv) {
   const std::pair<const char*, bool*> flags[] = {{"--keep", &options.keep},
                                                  {"--replay", &options.replay},
                                                  {"--offline", &options.offline},
-                                                 {"--shapes", &options.shapes}};
+                                                 {"--shapes", &options.shapes},
+                                                 {"--packages", &options.packages}};
+  bool sizesGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto flag = std::find_if(std::begin(flags), std::end(flags),
@@ -89,6 +91,7 @@ Options ParseOptions(int argc, char** argv) {
     const std::string value = argv[++i];
     if (arg == "--sizes") {
       options.sizes = ParseSizes(value);
+      sizesGiven = true;
     } else if (arg == "--repeat") {
       options.repeat = std::atoi(value.c_str());
       if (options.repeat < 1) {
@@ -103,6 +106,10 @@ Options ParseOptions(int argc, char** argv) {
     } else {
       Fail("unknown option: " + arg);
     }
+  }
+  // --packages counts INF files, not device nodes.
+  if (options.packages && !sizesGiven) {
+    options.sizes = {250, 500, 1000};
   }
   return options;
 }

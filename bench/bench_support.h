@@ -31,6 +31,7 @@ struct Options {
   bool replay = false;
   bool offline = false;
   bool shapes = false;
+  bool packages = false;
   fs::path op;      // the orvcard-op to measure (--op)
   fs::path winsim;  // the winsim whose diff --replay measures (--winsim)
 };

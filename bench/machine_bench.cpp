@@ -4,10 +4,12 @@
 //   machine_bench --shapes [--repeat N] [--work DIR] [--op PATH]
 //   machine_bench --replay [--sizes ...] [--repeat N] [--work DIR] [--keep] [--winsim PATH]
 //   machine_bench --offline [--sizes ...] [--repeat N] [--work DIR] [--keep] [--op PATH]
+//   machine_bench --packages [--sizes 250,500,1000] [--repeat N] [--work DIR] [--keep] [--op PATH]
 //
 // Each mode is a file of its own (bench_modes.h): the operations on machines of every size by
 // default (bench_operations.cpp), inputs of one kind that grow alone (--shapes), replaying a
-// customer's export (--replay), offline installations (--offline). The report goes to stdout,
+// customer's export (--replay), offline installations (--offline), folders of many INF files
+// (--packages). The report goes to stdout,
 // progress to stderr. Without --work the machines are made in a new temporary folder, removed at
 // the end unless --keep keeps them.
 #include <unistd.h>
@@ -52,6 +54,9 @@ orvbench::ReportPrinter Measure(const Options& options) {
   }
   if (options.offline) {
     return orvbench::MeasureOffline(options);
+  }
+  if (options.packages) {
+    return orvbench::MeasurePackages(options);
   }
   return orvbench::MeasureOperations(options);
 }

@@ -5,6 +5,7 @@
 #   bench/run.sh [machine_bench options]      e.g. bench/run.sh --sizes 1000,10000 --repeat 5
 #   bench/run.sh --replay --sizes 25000,50000,100000 --repeat 3   loading exports, winsim diff
 #   bench/run.sh --offline --sizes 8000,16000,32000 --repeat 5   -RemoveDeviceNode on hives and on .reg
+#   bench/run.sh --packages --repeat 3        orvcard-op 0x11 with 250, 500, 1,000 INF files
 #
 # The report goes to stdout and to build/release/bench/results.md, progress to stderr: first the
 # host and its load, then the README's table as it stands in the README, then the full tables.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <vector>
 
 #include "platform/text.h"
@@ -35,31 +34,8 @@ std::u16string Lower(std::u16string_view text) {
   return lower;
 }
 
-bool EndsWithName(std::u16string_view text, std::u16string_view tail) {
-  return text.size() >= tail.size() && SameName(text.substr(text.size() - tail.size()), tail);
-}
-
 bool StartsWithName(std::u16string_view text, std::u16string_view head) {
   return text.size() >= head.size() && SameName(text.substr(0, head.size()), head);
-}
-
-std::optional<std::string> ReadBytes(const fs::path& host) {
-  std::ifstream in(host, std::ios::binary);
-  if (!in) {
-    return std::nullopt;
-  }
-  // Read in one piece of the file's size, so that a large INF is held once, not in a buffer
-  // that grew to twice its size.
-  std::string bytes;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(0);
-  bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!in) {
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 // A path that stays inside the package folder: relative, without a drive and without "..".
@@ -92,10 +68,11 @@ bool IsFile(const fs::path& host) {
 
 }  // namespace
 
-DifxStore::DifxStore(const FileSpace& files, DriveChanges& changes, std::u16string windowsDirectory,
-                     std::u16string architecture)
+DifxStore::DifxStore(const FileSpace& files, DriveChanges& changes, StoreIndex& index,
+                     std::u16string windowsDirectory, std::u16string architecture)
     : files_(files),
       changes_(changes),
+      index_(index),
       windowsDirectory_(std::move(windowsDirectory)),
       architecture_(Lower(architecture)) {}
 
@@ -123,7 +100,7 @@ DWORD DifxStore::Read(std::u16string_view infPath, DriverPackage* package) const
     return orv::ERROR_FILE_NOT_FOUND;
   }
   std::optional<std::string> bytes =
-      fs::is_directory(*host, error) ? std::nullopt : ReadBytes(*host);
+      fs::is_directory(*host, error) ? std::nullopt : ReadFileBytes(*host);
   if (!bytes) {
     return orv::ERROR_ACCESS_DENIED;
   }
@@ -161,34 +138,34 @@ DWORD DifxStore::CheckSignature(const DriverPackage& package) const {
 
 std::optional<DifxStore::Entry> DifxStore::Find(const DriverPackage& package) const {
   const std::optional<fs::path> store = Host(StoreFolder());
-  const std::optional<std::vector<DirEntry>> folders = store ? ListDirectory(*store) : std::nullopt;
-  if (!folders) {
+  FolderIndex& folders = index_.packageFolders;
+  if (!store || !folders.Refresh(*store)) {
     return std::nullopt;
   }
   std::u16string hashTail = u"_";
   hashTail += ContentHash(package.bytes);
   const std::u16string ownPrefix = Lower(LastComponent(package.path)) + u"_";
   std::optional<Entry> found;
-  for (const DirEntry& folder : *folders) {
-    if (!folder.directory || !EndsWithName(folder.name, hashTail)) {
+  for (const FolderIndex::Entry* folder : folders.EndingWith(hashTail)) {
+    if (!folder->directory) {
       continue;
     }
-    const std::u16string folderPath = StoreFolder() + u"\\" + folder.name;
+    const std::u16string folderPath = StoreFolder() + u"\\" + folder->name;
     const std::optional<std::vector<DirEntry>> files =
-        ListDirectory(*store / orv::Utf16ToUtf8(folder.name));
+        ListDirectory(*store / orv::Utf16ToUtf8(folder->name));
     for (const DirEntry& file : files.value_or(std::vector<DirEntry>{})) {
       if (file.directory || !MatchesWildcard(u"*.inf", file.name) ||
-          ReadBytes(*store / orv::Utf16ToUtf8(folder.name) / orv::Utf16ToUtf8(file.name)) !=
+          ReadFileBytes(*store / orv::Utf16ToUtf8(folder->name) / orv::Utf16ToUtf8(file.name)) !=
               package.bytes) {
         continue;
       }
-      const Entry entry{folder.name, file.name};
+      const Entry entry{folder->name, file.name};
       // The entry the path names itself, else the one named after the INF, else the first.
       if (SameName(ParentPath(package.path), folderPath)) {
         return entry;
       }
       if (!found ||
-          (StartsWithName(folder.name, ownPrefix) && !StartsWithName(found->folder, ownPrefix))) {
+          (StartsWithName(folder->name, ownPrefix) && !StartsWithName(found->folder, ownPrefix))) {
         found = entry;
       }
     }
@@ -198,19 +175,20 @@ std::optional<DifxStore::Entry> DifxStore::Find(const DriverPackage& package) co
 
 std::optional<std::u16string> DifxStore::PublishedName(const DriverPackage& package) const {
   const std::optional<fs::path> infFolder = Host(InfFolder());
-  const std::optional<std::vector<DirEntry>> entries =
-      infFolder ? ListDirectory(*infFolder) : std::nullopt;
+  FolderIndex& infs = index_.publishedInfs;
+  if (!infFolder || !infs.Refresh(*infFolder)) {
+    return std::nullopt;
+  }
   std::optional<std::u16string> found;
-  for (const DirEntry& entry : entries.value_or(std::vector<DirEntry>{})) {
-    if (entry.directory || !MatchesWildcard(u"oem*.inf", entry.name) ||
-        ReadBytes(*infFolder / orv::Utf16ToUtf8(entry.name)) != package.bytes) {
+  for (const FolderIndex::Entry* entry : infs.WithBytesOf(package.bytes)) {
+    if (ReadFileBytes(*infFolder / orv::Utf16ToUtf8(entry->name)) != package.bytes) {
       continue;
     }
-    if (SameName(InfFolder() + u"\\" + entry.name, package.path)) {
-      return entry.name;
+    if (SameName(InfFolder() + u"\\" + entry->name, package.path)) {
+      return entry->name;
     }
     if (!found) {
-      found = entry.name;
+      found = entry->name;
     }
   }
   return found;
@@ -272,16 +250,21 @@ DWORD DifxStore::CopyIntoStore(const DriverPackage& package,
   const Entry entry{
       Lower(LastComponent(package.path)) + u"_" + architecture_ + u"_" + ContentHash(package.bytes),
       std::u16string(LastComponent(package.path))};
-  const std::optional<fs::path> target = Host(StoreFolder() + u"\\" + entry.folder);
-  if (!target) {
+  // The folder's name as it is, should an entry of that name without regard to case be there.
+  const std::optional<fs::path> store = Host(StoreFolder());
+  if (!store) {
     return orv::ERROR_PATH_NOT_FOUND;
   }
+  FolderIndex& folders = index_.packageFolders;
+  const FolderIndex::Entry* existing =
+      folders.Refresh(*store) ? folders.Named(entry.folder) : nullptr;
+  const fs::path target = *store / orv::Utf16ToUtf8(existing ? existing->name : entry.folder);
   // A copy that cannot be made completely is taken back.
   const std::u16string packageFolder(ParentPath(package.path));
   const std::size_t mark = changes_.Mark();
   for (const std::u16string& member : members) {
-    const fs::path to = *target / RelativeHostPath(member);
-    const std::optional<std::string> bytes = ReadBytes(*Host(packageFolder + u"\\" + member));
+    const fs::path to = target / RelativeHostPath(member);
+    const std::optional<std::string> bytes = ReadFileBytes(*Host(packageFolder + u"\\" + member));
     if (!bytes || changes_.MakeFolders(to.parent_path()) != 0 ||
         changes_.WriteFile(to, *bytes) != 0) {
       changes_.TakeBackTo(mark);
@@ -299,20 +282,12 @@ DWORD DifxStore::Publish(const DriverPackage& package) {
   if (!infFolder || changes_.MakeFolders(*infFolder) != 0) {
     return orv::ERROR_PATH_NOT_FOUND;
   }
-  const std::vector<DirEntry> existing =
-      ListDirectory(*infFolder).value_or(std::vector<DirEntry>{});
-  for (int number = 0;; ++number) {
-    const std::u16string name = u"oem" + orv::Utf8ToUtf16(std::to_string(number)) + u".inf";
-    bool taken = false;
-    for (const DirEntry& other : existing) {
-      taken = taken || SameName(other.name, name);
-    }
-    if (!taken) {
-      return changes_.WriteFile(*infFolder / orv::Utf16ToUtf8(name), package.bytes) == 0
-                 ? 0
-                 : orv::ERROR_ACCESS_DENIED;
-    }
-  }
+  FolderIndex& infs = index_.publishedInfs;
+  const unsigned number = infs.Refresh(*infFolder) ? infs.LowestFreeOemNumber() : 0;
+  const std::u16string name = u"oem" + orv::Utf8ToUtf16(std::to_string(number)) + u".inf";
+  return changes_.WriteFile(*infFolder / orv::Utf16ToUtf8(name), package.bytes) == 0
+             ? 0
+             : orv::ERROR_ACCESS_DENIED;
 }
 
 DWORD DifxStore::ReadStored(std::u16string_view infPath, DriverPackage* package,

@@ -31,6 +31,7 @@
 #include "winsim/drive_changes.h"
 #include "winsim/file_space.h"
 #include "winsim/inf.h"
+#include "winsim/store_index.h"
 
 namespace winsim {
 
@@ -47,9 +48,10 @@ class DifxStore {
   // `windowsDirectory` is the machine's Windows directory (C:\Windows); `architecture` its
   // processor architecture (x86, AMD64, ...), which decorates the store's folder names in lower
   // case (orvser.inf_amd64_...).
-  // Every change to the store goes through `changes`, so that a run can take it back.
-  DifxStore(const FileSpace& files, DriveChanges& changes, std::u16string windowsDirectory,
-            std::u16string architecture);
+  // Every change to the store goes through `changes`, so that a run can take it back. `index`
+  // is what the store's look-ups keep between calls (one for the machine's run).
+  DifxStore(const FileSpace& files, DriveChanges& changes, StoreIndex& index,
+            std::u16string windowsDirectory, std::u16string architecture);
 
   // Reads and parses an INF: 0 or one of the statuses above.
   orv::DWORD Read(std::u16string_view infPath, DriverPackage* package) const;
@@ -91,6 +93,7 @@ class DifxStore {
 
   const FileSpace& files_;
   DriveChanges& changes_;
+  StoreIndex& index_;
   std::u16string windowsDirectory_;
   std::u16string architecture_;
 };

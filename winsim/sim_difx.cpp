@@ -8,7 +8,7 @@ using namespace orv;
 
 DifxStore SimDifx::Store() const {
   // The processor architecture decorates the store's folders (AMD64, x86).
-  return DifxStore(sim_.files, sim_.machine.changes(), system_.WindowsDirectory(),
+  return DifxStore(sim_.files, sim_.machine.changes(), index_, system_.WindowsDirectory(),
                    system_.Environment(u"PROCESSOR_ARCHITECTURE").value_or(u"x86"));
 }
 

@@ -32,6 +32,8 @@ class SimDifx {
 
   SimContext& sim_;
   const SimSystemInfo& system_;
+  // Kept from call to call; Store() hands it to each store it makes.
+  mutable StoreIndex index_;
 };
 
 }  // namespace winsim

@@ -110,6 +110,9 @@ TEST(SimDifxTest, PublishedNamesTakeTheLowestFreeNumber) {
   SimMachine sim("");
   sim.WriteFile("Windows/inf/oem0.inf", "[Version]\nSignature=\"$Windows NT$\"\n; other maker\n");
   sim.WriteFile("Windows/inf/OEM2.INF", "[Version]\nSignature=\"$Windows NT$\"\n; another\n");
+  // Only oemN.inf with N as written takes N, whatever its case and kind.
+  sim.WriteFile("Windows/inf/oem03.inf", "[Version]\nSignature=\"$Windows NT$\"\n; not 3\n");
+  fs::create_directories(sim.driveC() / "Windows/inf/Oem5.inf");
   sim.WriteFile("work/a.inf", Inf("a.cat", "; a\r\n"));
   sim.WriteFile("work/a.cat", "catalog");
   sim.WriteFile("work/b.inf", Inf("b.cat", "; b\r\n"));
@@ -133,6 +136,11 @@ TEST(SimDifxTest, PublishedNamesTakeTheLowestFreeNumber) {
   fs::remove(inf / "oem4.inf");
   ASSERT_EQ(Install(sim, u"C:\\work\\c.inf"), 0u);
   EXPECT_TRUE(fs::exists(inf / "oem4.inf"));
+  // Names taken between two installs count too.
+  sim.WriteFile("Windows/inf/OEM6.INF", "[Version]\nSignature=\"$Windows NT$\"\n; taken\n");
+  sim.WriteFile("work/d.inf", Inf("a.cat", "; d\r\n"));
+  ASSERT_EQ(Install(sim, u"C:\\work\\d.inf"), 0u);
+  EXPECT_EQ(FileBytes(inf / "oem7.inf"), Inf("a.cat", "; d\r\n"));
 }
 
 TEST(SimDifxTest, PathAndUninstallFindThePackageFromAnyOfItsCopies) {
