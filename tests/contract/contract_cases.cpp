@@ -92,7 +92,7 @@ class Check {
 };
 
 struct Case {
-  const char* name;
+  std::string name;
   std::function<void(Check&)> run;
 };
 
@@ -163,6 +163,22 @@ const QueryCase kQueries[] = {
     {"RegQueryValueExW missing value", u"z Missing", 16, ERROR_FILE_NOT_FOUND, 0, 16, nullptr},
     {"RegQueryValueExW default value the key lacks", nullptr, 16, ERROR_FILE_NOT_FOUND, 0, 16,
      nullptr},
+    {"RegQueryValueExW empty name: the default value the key lacks", u"", 16, ERROR_FILE_NOT_FOUND,
+     0, 16, nullptr},
+    {"RegQueryValueExW REG_MULTI_SZ, exact buffer", u"e List", 10, ERROR_SUCCESS, REG_MULTI_SZ, 10,
+     kList},
+    {"RegQueryValueExW REG_MULTI_SZ, buffer one byte short", u"e List", 9, ERROR_MORE_DATA,
+     REG_MULTI_SZ, 10, nullptr},
+    {"RegQueryValueExW REG_BINARY, exact buffer", u"c Binary", 3, ERROR_SUCCESS, REG_BINARY, 3,
+     kBinary},
+    {"RegQueryValueExW REG_DWORD, buffer of 0 bytes", u"b Number", 0, ERROR_MORE_DATA, REG_DWORD, 4,
+     nullptr},
+    {"RegQueryValueExW empty REG_SZ, exact buffer", u"d Empty", 2, ERROR_SUCCESS, REG_SZ, 2,
+     kEmpty},
+    {"RegQueryValueExW name in other letter case, no buffer", u"E list", kNoBuffer, ERROR_SUCCESS,
+     REG_MULTI_SZ, 10, nullptr},
+    {"RegQueryValueExW name with a trailing space: another value", u"a Text ", 16,
+     ERROR_FILE_NOT_FOUND, 0, 16, nullptr},
 };
 
 // A registry enumeration of the fixture key's values.
@@ -189,6 +205,13 @@ const EnumCase kEnums[] = {
      10},
     {"RegEnumValueW empty REG_SZ", 3, 32, 32, ERROR_SUCCESS, u"d Empty", REG_SZ, 2},
     {"RegEnumValueW name buffer with just room", 0, 7, 32, ERROR_SUCCESS, u"a Text", REG_SZ, 10},
+    {"RegEnumValueW REG_BINARY, data buffer of the exact size", 2, 32, 3, ERROR_SUCCESS,
+     u"c Binary", REG_BINARY, 3},
+    {"RegEnumValueW REG_DWORD, data buffer of the exact size", 1, 32, 4, ERROR_SUCCESS, u"b Number",
+     REG_DWORD, 4},
+    {"RegEnumValueW name buffer of 0 characters", 0, 0, 32, ERROR_MORE_DATA, nullptr, 0, 0},
+    {"RegEnumValueW last index, name only", 4, 32, kNoBuffer, ERROR_SUCCESS, u"e List",
+     REG_MULTI_SZ, 0},
 };
 
 void RunQuery(Check& c, HKEY root, const QueryCase& q) {
@@ -228,6 +251,77 @@ void RunEnum(Check& c, HKEY root, const EnumCase& e) {
 
 // A key below the fixture key made for one case and deleted after it.
 constexpr const WCHAR* kScratch = u"SOFTWARE\\ORVEK Contract\\Scratch";
+
+// A call on a key handle that no longer names a usable key: the key was deleted under it
+// (ERROR_KEY_DELETED), the handle was closed, or it is null (ERROR_INVALID_HANDLE).
+enum KeyState : unsigned { kDeletedKey = 1, kClosedKey = 2, kNullKey = 4 };
+struct KeyHandleCall {
+  const char* call;
+  unsigned states;  // the KeyStates it is run in
+  std::function<LONG(WindowsApi&, HKEY)> run;
+};
+const KeyHandleCall kKeyHandleCalls[] = {
+    {"RegQueryValueExW", kClosedKey,
+     [](WindowsApi& api, HKEY key) {
+       DWORD size = 0;
+       return api.RegQueryValueExW(key, u"x", nullptr, nullptr, nullptr, &size);
+     }},
+    {"RegSetValueExW", kClosedKey | kNullKey,
+     [](WindowsApi& api, HKEY key) {
+       const BYTE one[4] = {1, 0, 0, 0};
+       return api.RegSetValueExW(key, u"x", 0, REG_DWORD, one, 4);
+     }},
+    {"RegEnumValueW", kDeletedKey | kClosedKey | kNullKey,
+     [](WindowsApi& api, HKEY key) {
+       WCHAR name[16] = {};
+       DWORD chars = 16;
+       return api.RegEnumValueW(key, 0, name, &chars, nullptr, nullptr, nullptr, nullptr);
+     }},
+    {"RegDeleteValueW", kDeletedKey | kClosedKey | kNullKey,
+     [](WindowsApi& api, HKEY key) { return api.RegDeleteValueW(key, u"x"); }},
+    {"RegOpenKeyExW of the empty name", kDeletedKey | kClosedKey,
+     [](WindowsApi& api, HKEY key) {
+       HKEY again = nullptr;
+       const LONG status = api.RegOpenKeyExW(key, u"", 0, KEY_READ, &again);
+       if (status == ERROR_SUCCESS) {
+         api.RegCloseKey(again);
+       }
+       return status;
+     }},
+    {"RegCreateKeyExW of a subkey", kDeletedKey | kClosedKey | kNullKey,
+     [](WindowsApi& api, HKEY key) {
+       HKEY created = nullptr;
+       const LONG status = api.RegCreateKeyExW(key, u"Sub", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                               KEY_ALL_ACCESS, nullptr, &created, nullptr);
+       if (status == ERROR_SUCCESS) {
+         api.RegCloseKey(created);
+       }
+       return status;
+     }},
+    {"RegDeleteKeyW of a subkey", kDeletedKey | kClosedKey | kNullKey,
+     [](WindowsApi& api, HKEY key) { return api.RegDeleteKeyW(key, u"Sub"); }},
+    {"RegCloseKey", kClosedKey, [](WindowsApi& api, HKEY key) { return api.RegCloseKey(key); }},
+};
+
+void RunOnUnusableKey(Check& c, HKEY root, const KeyHandleCall& call, KeyState state) {
+  HKEY key = nullptr;
+  if (state != kNullKey) {
+    c.Eq("RegCreateKeyExW",
+         static_cast<DWORD>(c.api.RegCreateKeyExW(root, u"Scratch", 0, nullptr,
+                                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                                  &key, nullptr)),
+         ERROR_SUCCESS);
+    if (state == kClosedKey) {
+      c.api.RegCloseKey(key);
+    }
+    c.Eq("RegDeleteKeyW", static_cast<DWORD>(c.api.RegDeleteKeyW(root, u"Scratch")), ERROR_SUCCESS);
+  }
+  c.Eq(call.call, static_cast<DWORD>(call.run(c.api, key)),
+       state == kDeletedKey ? ERROR_KEY_DELETED : ERROR_INVALID_HANDLE);
+  if (state == kDeletedKey) {
+    c.api.RegCloseKey(key);
+  }
+}
 
 const Case kRegistryCases[] = {
     {"RegOpenKeyExW existing key",
@@ -510,6 +604,74 @@ const Case kRegistryCases[] = {
             ERROR_MORE_DATA);
        c.Eq("size written back", size, kTextBytes);
      })},
+    {"RegCreateKeyExW name in other letter case: REG_OPENED_EXISTING_KEY",
+     WithRoot([](Check& c, HKEY root) {
+       HKEY key = nullptr;
+       DWORD disposition = 0;
+       c.Eq("status",
+            static_cast<DWORD>(c.api.RegCreateKeyExW(root, u"PARENT\\child", 0, nullptr,
+                                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                                     nullptr, &key, &disposition)),
+            ERROR_SUCCESS);
+       c.Eq("disposition", disposition, REG_OPENED_EXISTING_KEY);
+       c.api.RegCloseKey(key);
+     })},
+    {"RegSetValueExW name in other letter case: the value keeps its name and place",
+     WithRoot([](Check& c, HKEY root) {
+       c.Eq("RegSetValueExW",
+            static_cast<DWORD>(c.api.RegSetValueExW(root, u"D EMPTY", 0, REG_SZ, kEmpty, 2)),
+            ERROR_SUCCESS);
+       WCHAR name[16] = {};
+       DWORD chars = 16;
+       c.Eq("RegEnumValueW index 3",
+            static_cast<DWORD>(
+                c.api.RegEnumValueW(root, 3, name, &chars, nullptr, nullptr, nullptr, nullptr)),
+            ERROR_SUCCESS);
+       c.Text("name", name, u"d Empty");
+       c.Eq("RegEnumValueW index 5",
+            static_cast<DWORD>(
+                c.api.RegEnumValueW(root, 5, name, &chars, nullptr, nullptr, nullptr, nullptr)),
+            ERROR_NO_MORE_ITEMS);
+     })},
+    {"RegDeleteValueW name in other letter case", WithRoot([](Check& c, HKEY root) {
+       c.api.RegSetValueExW(root, u"x Scratch", 0, REG_BINARY, kBinary, 3);
+       c.Eq("RegDeleteValueW", static_cast<DWORD>(c.api.RegDeleteValueW(root, u"X SCRATCH")),
+            ERROR_SUCCESS);
+       DWORD size = 0;
+       c.Eq("RegQueryValueExW after it",
+            static_cast<DWORD>(
+                c.api.RegQueryValueExW(root, u"x Scratch", nullptr, nullptr, nullptr, &size)),
+            ERROR_FILE_NOT_FOUND);
+     })},
+    {"RegSetValueExW default value (null name), read and deleted through the empty name",
+     WithRoot([](Check& c, HKEY root) {
+       c.Eq("RegSetValueExW",
+            static_cast<DWORD>(c.api.RegSetValueExW(root, nullptr, 0, REG_SZ, kLpt3, kTextBytes)),
+            ERROR_SUCCESS);
+       BYTE back[16] = {};
+       DWORD size = sizeof back;
+       c.Eq("RegQueryValueExW of the empty name",
+            static_cast<DWORD>(c.api.RegQueryValueExW(root, u"", nullptr, nullptr, back, &size)),
+            ERROR_SUCCESS);
+       c.True("data", size == kTextBytes && std::memcmp(back, kLpt3, kTextBytes) == 0);
+       c.Eq("RegDeleteValueW of the empty name",
+            static_cast<DWORD>(c.api.RegDeleteValueW(root, u"")), ERROR_SUCCESS);
+       c.Eq("RegQueryValueExW of the null name after it",
+            static_cast<DWORD>(
+                c.api.RegQueryValueExW(root, nullptr, nullptr, nullptr, nullptr, &size)),
+            ERROR_FILE_NOT_FOUND);
+     })},
+    {"RegDeleteKeyW empty name: the key of the handle itself", WithRoot([](Check& c, HKEY root) {
+       HKEY key = nullptr;
+       c.api.RegCreateKeyExW(root, u"Scratch", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                             nullptr, &key, nullptr);
+       c.Eq("RegDeleteKeyW", static_cast<DWORD>(c.api.RegDeleteKeyW(key, u"")), ERROR_SUCCESS);
+       HKEY again = nullptr;
+       c.Eq("RegOpenKeyExW after it",
+            static_cast<DWORD>(c.api.RegOpenKeyExW(root, u"Scratch", 0, KEY_READ, &again)),
+            ERROR_FILE_NOT_FOUND);
+       c.Eq("RegCloseKey", static_cast<DWORD>(c.api.RegCloseKey(key)), ERROR_SUCCESS);
+     })},
 };
 
 // --- Devices (setupapi) ---
@@ -579,6 +741,22 @@ const PropertyCase kProperties[] = {
      SPDRP_FRIENDLYNAME, 64, FALSE, ERROR_INVALID_DATA, 0, 0, nullptr},
     {"SetupDiGetDeviceRegistryPropertyW unknown property code: ERROR_INVALID_REG_PROPERTY", false,
      0x1000, 64, FALSE, ERROR_INVALID_REG_PROPERTY, 0, 0, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW hardware IDs, null buffer: the size needed", false, 1,
+     kNoBuffer, FALSE, ERROR_INSUFFICIENT_BUFFER, REG_MULTI_SZ, 36, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW hardware IDs, exact buffer", false, 1, 36, TRUE, 0,
+     REG_MULTI_SZ, 36, u"ORVCONTRACT\\PORT"},
+    {"SetupDiGetDeviceRegistryPropertyW hardware IDs, buffer one byte short", false, 1, 35, FALSE,
+     ERROR_INSUFFICIENT_BUFFER, REG_MULTI_SZ, 36, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW hardware IDs of member 1", true, 1, 64, TRUE, 0,
+     REG_MULTI_SZ, 36, u"ORVCONTRACT\\PORT"},
+    {"SetupDiGetDeviceRegistryPropertyW driver key name, null buffer: the size needed", false, 9,
+     kNoBuffer, FALSE, ERROR_INSUFFICIENT_BUFFER, REG_SZ, 88, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW friendly name, buffer of 0 bytes", false,
+     SPDRP_FRIENDLYNAME, 0, FALSE, ERROR_INSUFFICIENT_BUFFER, REG_SZ, 42, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW missing property, null buffer: ERROR_INVALID_DATA", true,
+     SPDRP_FRIENDLYNAME, kNoBuffer, FALSE, ERROR_INVALID_DATA, 0, 0, nullptr},
+    {"SetupDiGetDeviceRegistryPropertyW missing device description: ERROR_INVALID_DATA", false, 0,
+     64, FALSE, ERROR_INVALID_DATA, 0, 0, nullptr},
 };
 
 void RunProperty(Check& c, HDEVINFO set, SP_DEVINFO_DATA* device, const PropertyCase& p) {
@@ -670,6 +848,45 @@ const Case kDeviceCases[] = {
                c.api.SetupDiDestroyDeviceInfoList(INVALID_HANDLE_VALUE), FALSE,
                ERROR_INVALID_HANDLE);
      }},
+    {"SetupDiEnumDeviceInfo far past the end, then member 1: its class",
+     WithDevices([](Check& c, HDEVINFO set, SP_DEVINFO_DATA*, SP_DEVINFO_DATA*) {
+       SP_DEVINFO_DATA member{};
+       member.cbSize = sizeof member;
+       c.Error("SetupDiEnumDeviceInfo 1000", c.api.SetupDiEnumDeviceInfo(set, 1000, &member), FALSE,
+               ERROR_NO_MORE_ITEMS);
+       c.Eq("SetupDiEnumDeviceInfo 1", c.api.SetupDiEnumDeviceInfo(set, 1, &member), TRUE);
+       c.True("class GUID", std::memcmp(&member.ClassGuid, &kPortsClass, sizeof(GUID)) == 0);
+     })},
+    {"SetupDiGetDeviceRegistryPropertyW of no set: ERROR_INVALID_HANDLE",
+     WithDevices([](Check& c, HDEVINFO, SP_DEVINFO_DATA* first, SP_DEVINFO_DATA*) {
+       DWORD required = 0;
+       c.Error("SetupDiGetDeviceRegistryPropertyW",
+               c.api.SetupDiGetDeviceRegistryPropertyW(
+                   INVALID_HANDLE_VALUE, first, SPDRP_FRIENDLYNAME, nullptr, nullptr, 0, &required),
+               FALSE, ERROR_INVALID_HANDLE);
+     })},
+    {"SetupDiGetDeviceRegistryPropertyW without a device: ERROR_INVALID_PARAMETER",
+     WithDevices([](Check& c, HDEVINFO set, SP_DEVINFO_DATA*, SP_DEVINFO_DATA*) {
+       DWORD required = 0;
+       c.Error("SetupDiGetDeviceRegistryPropertyW",
+               c.api.SetupDiGetDeviceRegistryPropertyW(set, nullptr, SPDRP_FRIENDLYNAME, nullptr,
+                                                       nullptr, 0, &required),
+               FALSE, ERROR_INVALID_PARAMETER);
+     })},
+    {"SetupDiOpenDevRegKey of no set: ERROR_INVALID_HANDLE",
+     WithDevices([](Check& c, HDEVINFO, SP_DEVINFO_DATA* first, SP_DEVINFO_DATA*) {
+       HKEY key = c.api.SetupDiOpenDevRegKey(INVALID_HANDLE_VALUE, first, DICS_FLAG_GLOBAL, 0,
+                                             DIREG_DEV, KEY_READ);
+       c.Error("SetupDiOpenDevRegKey", key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE), true,
+               ERROR_INVALID_HANDLE);
+     })},
+    {"SetupDiOpenDevRegKey without a device: ERROR_INVALID_PARAMETER",
+     WithDevices([](Check& c, HDEVINFO set, SP_DEVINFO_DATA*, SP_DEVINFO_DATA*) {
+       HKEY key =
+           c.api.SetupDiOpenDevRegKey(set, nullptr, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+       c.Error("SetupDiOpenDevRegKey", key == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE), true,
+               ERROR_INVALID_PARAMETER);
+     })},
     {"SetupDiOpenDevRegKey hardware key: the device's parameters",
      WithDevices([](Check& c, HDEVINFO set, SP_DEVINFO_DATA* first, SP_DEVINFO_DATA*) {
        HKEY key = c.api.SetupDiOpenDevRegKey(set, first, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
@@ -968,6 +1185,102 @@ const Case kFileCases[] = {
        c.Eq("length", length, 19);
        c.Eq("short buffer: the size needed", c.api.GetSystemDirectoryW(folder, 19), 20);
      }},
+    {"GetWindowsDirectoryW exact buffer, GetSystemDirectoryW no buffer",
+     [](Check& c) {
+       WCHAR folder[11] = {};
+       c.Eq("GetWindowsDirectoryW into 11", c.api.GetWindowsDirectoryW(folder, 11), 10);
+       c.TextNoCase("folder", folder, u"C:\\Windows");
+       c.Eq("GetSystemDirectoryW no buffer: the size needed", c.api.GetSystemDirectoryW(nullptr, 0),
+            20);
+     }},
+    {"GetFullPathNameW no buffer, then a buffer of just the size",
+     [](Check& c) {
+       const DWORD needed = c.api.GetFullPathNameW(u"C:\\a\\b.inf", 0, nullptr, nullptr);
+       c.Eq("no buffer: the size needed", needed, 11);
+       WCHAR full[11] = {};
+       c.Eq("buffer of just the size", c.api.GetFullPathNameW(u"C:\\a\\b.inf", 11, full, nullptr),
+            10);
+       c.Text("path", full, u"C:\\a\\b.inf");
+     }},
+    {"GetFullPathNameW forward slashes and .. above the root",
+     [](Check& c) {
+       WCHAR full[MAX_PATH] = {};
+       c.Eq("length", c.api.GetFullPathNameW(u"C:/../a/b.inf", MAX_PATH, full, nullptr), 10);
+       c.Text("path", full, u"C:\\a\\b.inf");
+     }},
+    {"FindNextFileW after the last match, again: ERROR_NO_MORE_FILES",
+     [](Check& c) {
+       MakeFile(c);
+       WIN32_FIND_DATAW found{};
+       HANDLE search = c.api.FindFirstFileW(kFile, &found);
+       c.Error("FindNextFileW", c.api.FindNextFileW(search, &found), FALSE, ERROR_NO_MORE_FILES);
+       c.Error("FindNextFileW again", c.api.FindNextFileW(search, &found), FALSE,
+               ERROR_NO_MORE_FILES);
+       c.Eq("FindClose", c.api.FindClose(search), TRUE);
+     }},
+    {"FindNextFileW, FindClose of no search: ERROR_INVALID_HANDLE",
+     [](Check& c) {
+       WIN32_FIND_DATAW found{};
+       c.Error("FindNextFileW", c.api.FindNextFileW(INVALID_HANDLE_VALUE, &found), FALSE,
+               ERROR_INVALID_HANDLE);
+       c.Error("FindClose", c.api.FindClose(INVALID_HANDLE_VALUE), FALSE, ERROR_INVALID_HANDLE);
+     }},
+    {"FindFirstFileW name in other letter case: the name as stored",
+     [](Check& c) {
+       WIN32_FIND_DATAW found{};
+       HANDLE search = c.api.FindFirstFileW(u"CONTRACT.TXT", &found);
+       c.True("a search", search != INVALID_HANDLE_VALUE);
+       c.Text("name", found.cFileName, kFile);
+       c.api.FindClose(search);
+     }},
+    {"FindFirstFileW of a folder: its entry, a folder",
+     [](Check& c) {
+       WIN32_FIND_DATAW found{};
+       HANDLE search = c.api.FindFirstFileW(u"C:\\Windows", &found);
+       c.True("a search", search != INVALID_HANDLE_VALUE);
+       c.TextNoCase("name", found.cFileName, u"Windows");
+       c.Eq("folder attribute", found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY,
+            FILE_ATTRIBUTE_DIRECTORY);
+       c.api.FindClose(search);
+     }},
+    {"FindFirstFileW of a folder with a trailing backslash: ERROR_FILE_NOT_FOUND",
+     [](Check& c) {
+       WIN32_FIND_DATAW found{};
+       HANDLE search = c.api.FindFirstFileW(u"C:\\Windows\\", &found);
+       c.Error("FindFirstFileW", search == INVALID_HANDLE_VALUE, true, ERROR_FILE_NOT_FOUND);
+     }},
+    {"CreateFileW of a folder: ERROR_ACCESS_DENIED",
+     [](Check& c) {
+       HANDLE file = c.api.CreateFileW(u"C:\\Windows", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+       c.Error("CreateFileW", file == INVALID_HANDLE_VALUE, true, ERROR_ACCESS_DENIED);
+     }},
+    {"CreateFileW with a wildcard: ERROR_INVALID_NAME",
+     [](Check& c) {
+       HANDLE file = c.api.CreateFileW(u"contr*.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+       c.Error("CreateFileW", file == INVALID_HANDLE_VALUE, true, ERROR_INVALID_NAME);
+     }},
+    {"CreateFileW name in other letter case, ReadFile in two parts, then a closed handle",
+     [](Check& c) {
+       HANDLE file = c.api.CreateFileW(u"CONTRACT.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+       if (file == INVALID_HANDLE_VALUE) {
+         c.Fail("CreateFileW failed with " + std::to_string(c.api.GetLastError()));
+         return;
+       }
+       char bytes[32] = {};
+       DWORD read = 0;
+       c.Eq("ReadFile of 3", c.api.ReadFile(file, bytes, 3, &read, nullptr), TRUE);
+       c.Eq("bytes read", read, 3);
+       c.Eq("ReadFile of the rest", c.api.ReadFile(file, bytes + 3, 29, &read, nullptr), TRUE);
+       c.Eq("bytes read then", read, 12);
+       c.True("the file's bytes", std::memcmp(bytes, "abc\r\nabc\r\nabc\r\n", 15) == 0);
+       c.Eq("CloseHandle", c.api.CloseHandle(file), TRUE);
+       c.Error("ReadFile after CloseHandle", c.api.ReadFile(file, bytes, 3, &read, nullptr), FALSE,
+               ERROR_INVALID_HANDLE);
+       c.Error("CloseHandle again", c.api.CloseHandle(file), FALSE, ERROR_INVALID_HANDLE);
+     }},
 };
 
 // --- Environment and processes ---
@@ -998,6 +1311,23 @@ const Case kProcessCases[] = {
     {"GetEnvironmentVariableW no buffer: the size needed",
      [](Check& c) {
        c.Eq("size needed", c.api.GetEnvironmentVariableW(u"ORV_CONTRACT", nullptr, 0), 4);
+     }},
+    {"GetEnvironmentVariableW buffer of 0 characters: the size needed",
+     [](Check& c) {
+       WCHAR value[4] = {u'x'};
+       c.Eq("size needed", c.api.GetEnvironmentVariableW(u"ORV_CONTRACT", value, 0), 4);
+       c.Eq("the buffer untouched", value[0], u'x');
+     }},
+    {"GetEnvironmentVariableW unset, no buffer: 0, ERROR_ENVVAR_NOT_FOUND",
+     [](Check& c) {
+       c.Error("GetEnvironmentVariableW",
+               c.api.GetEnvironmentVariableW(u"ORV_CONTRACT_UNSET", nullptr, 0), 0, 203);
+     }},
+    {"GetEnvironmentVariableW name that is a prefix of a set one: ERROR_ENVVAR_NOT_FOUND",
+     [](Check& c) {
+       WCHAR value[8] = {};
+       c.Error("GetEnvironmentVariableW", c.api.GetEnvironmentVariableW(u"ORV_CONTR", value, 8), 0,
+               203);
      }},
     {"GetEnvironmentVariableW unset: 0, ERROR_ENVVAR_NOT_FOUND",
      [](Check& c) {
@@ -1175,6 +1505,25 @@ std::vector<CaseResult> RunContract(WindowsApi& api, Target target) {
   }
   for (const EnumCase& e : kEnums) {
     registry.push_back({e.name, WithRoot([&e](Check& c, HKEY root) { RunEnum(c, root, e); })});
+  }
+  constexpr struct {
+    KeyState state;
+    const char* suffix;
+  } kKeyStates[] = {
+      {kDeletedKey, " on a key deleted under an open handle: ERROR_KEY_DELETED"},
+      {kClosedKey, " through a closed handle: ERROR_INVALID_HANDLE"},
+      {kNullKey, " on a null key: ERROR_INVALID_HANDLE"},
+  };
+  for (const KeyHandleCall& call : kKeyHandleCalls) {
+    for (const auto& entry : kKeyStates) {
+      const KeyState state = entry.state;
+      if ((call.states & state) != 0) {
+        registry.push_back(
+            {std::string(call.call) + entry.suffix, WithRoot([&call, state](Check& c, HKEY root) {
+               RunOnUnusableKey(c, root, call, state);
+             })});
+      }
+    }
   }
   add("registry", registry.data(), registry.size());
   std::vector<Case> devices(std::begin(kDeviceCases), std::end(kDeviceCases));
