@@ -1377,6 +1377,29 @@ const Case kProcessCases[] = {
        c.Error("CreateProcessW", c.api.CreateProcessW(path.c_str(), path.data(), &process), FALSE,
                ERROR_PATH_NOT_FOUND);
      }},
+    {"WaitForSingleObject of an ended process without waiting; its handles once closed",
+     [](Check& c) {
+       WCHAR comspec[MAX_PATH] = {};
+       c.api.GetEnvironmentVariableW(u"COMSPEC", comspec, MAX_PATH);
+       std::u16string line = std::u16string(u"cmd.exe /c orv-no-such-command");
+       PROCESS_INFORMATION process{};
+       if (c.api.CreateProcessW(comspec, line.data(), &process) == FALSE) {
+         c.Fail("CreateProcessW failed with " + std::to_string(c.api.GetLastError()));
+         return;
+       }
+       c.api.WaitForSingleObject(process.hProcess, INFINITE);
+       c.Eq("WaitForSingleObject 0 ms", c.api.WaitForSingleObject(process.hProcess, 0),
+            WAIT_OBJECT_0);
+       c.api.CloseHandle(process.hThread);
+       c.Eq("CloseHandle", c.api.CloseHandle(process.hProcess), TRUE);
+       DWORD exitCode = 0;
+       c.Error("GetExitCodeProcess", c.api.GetExitCodeProcess(process.hProcess, &exitCode), FALSE,
+               ERROR_INVALID_HANDLE);
+       c.Error("WaitForSingleObject", c.api.WaitForSingleObject(process.hProcess, 0), WAIT_FAILED,
+               ERROR_INVALID_HANDLE);
+       c.Error("CloseHandle again", c.api.CloseHandle(process.hProcess), FALSE,
+               ERROR_INVALID_HANDLE);
+     }},
     {"WaitForSingleObject of no handle: WAIT_FAILED, ERROR_INVALID_HANDLE",
      [](Check& c) {
        c.Error("WaitForSingleObject", c.api.WaitForSingleObject(nullptr, 0), WAIT_FAILED,
