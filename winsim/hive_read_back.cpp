@@ -95,7 +95,9 @@ void HiveImage::CompareWritten(hive_h* back, const fs::path& written) const {
   std::unordered_set<hive_node_h> seen;
   seen.reserve(nodes_.size());
   while (!pending.empty()) {
-    const auto [key, node] = pending.back();
+    // No structured binding: clang 14 lets no lambda capture one.
+    const RegKey* const key = pending.back().first;
+    const hive_node_h node = pending.back().second;
     pending.pop_back();
     const auto differ = [&written, key](const char* what) {
       throw MachineError(written, 0,
