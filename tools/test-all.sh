@@ -12,7 +12,12 @@ cmake --build --preset dev
 ctest --preset dev -j2
 
 echo "== Formatting"
-files=$(git ls-files '*.cpp' '*.h')
+# The tracked sources in a clone; in an unpacked source tree, every source outside build/.
+if [ -e .git ]; then
+  files=$(git ls-files '*.cpp' '*.h')
+else
+  files=$(find . -path ./build -prune -o -type f \( -name '*.cpp' -o -name '*.h' \) -print)
+fi
 # shellcheck disable=SC2086
 clang-format --dry-run -Werror $files
 echo "clang-format: clean"
