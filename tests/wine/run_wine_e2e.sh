@@ -14,7 +14,7 @@
 # are compared (the differential check), and so is the platform code under every version.
 #
 # Needs: wine (Debian's wine and wine64: the `wine` launcher, `wineserver`, `wineboot`),
-# python3 and iconv; for the x86 build also root, unshare and mmdebstrap. Exits 0 with
+# python3 and iconv; for the x86 build also root, unshare, mmdebstrap and arch-test. Exits 0 with
 # "SKIPPED: ..." only when wine is not installed at all.
 #
 # How it runs: one pristine prefix per run (wineboot, about 10 s), copied for each case (about

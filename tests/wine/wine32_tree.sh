@@ -7,19 +7,34 @@
 #   wine32_tree.sh        the tree's folder on stdout (ORVCARD_WINE32_TREE, or
 #                         /var/cache/orvcard/wine32-bookworm); progress on stderr
 #
-# Needs root and mmdebstrap (Debian's package). Making the tree takes about a minute and
+# Needs root, mmdebstrap and arch-test (Debian's packages; tools/deps.sh installs them), and a
+# kernel that runs i386 programs (`arch-test i386`). Making the tree takes about a minute and
 # about 900 MB; a tree made once is reused.
 set -euo pipefail
 
 TREE=${ORVCARD_WINE32_TREE:-/var/cache/orvcard/wine32-bookworm}
 READY=$TREE/.orvcard-ready
+MMDEBSTRAP=(mmdebstrap --quiet --arch=i386 --variant=apt "--include=wine,wine32" bookworm)
+
+# Says in one line what making the tree needs and this machine lacks.
+check_needs() {
+  local missing=() tool
+  [[ $(id -u) -eq 0 ]] || missing+=(root)
+  for tool in mmdebstrap arch-test; do
+    command -v "$tool" >/dev/null || missing+=("$tool")
+  done
+  if [[ ${#missing[@]} -gt 0 ]]; then
+    echo "error: the 32-bit Wine tree needs root, mmdebstrap and arch-test; missing here: ${missing[*]} (tools/deps.sh windows installs the packages)" >&2
+    exit 2
+  fi
+}
 
 if [[ ! -f $READY ]]; then
-  command -v mmdebstrap >/dev/null || { echo "error: mmdebstrap is needed" >&2; exit 2; }
+  check_needs
   echo "making the 32-bit Wine tree in $TREE (about a minute, once)" >&2
   rm -rf "$TREE.partial"
   mkdir -p "$(dirname "$TREE")"
-  mmdebstrap --quiet --arch=i386 --variant=apt --include=wine,wine32 bookworm "$TREE.partial" >&2
+  "${MMDEBSTRAP[@]}" "$TREE.partial" >&2
   rm -rf "$TREE"
   mv "$TREE.partial" "$TREE"
   touch "$READY"
