@@ -14,8 +14,10 @@
 # are compared (the differential check), and so is the platform code under every version.
 #
 # Needs: wine (Debian's wine and wine64: the `wine` launcher, `wineserver`, `wineboot`),
-# python3 and iconv; for the x86 build also root, unshare, mmdebstrap and arch-test. Exits 0 with
-# "SKIPPED: ..." only when wine is not installed at all.
+# python3 and iconv; for the x86 build also root, unshare, mmdebstrap and arch-test. Exits 0
+# with "SKIPPED: ..." only when wine is not installed at all, or, for the x86 build, when the
+# kernel cannot run i386 programs (some virtual machines' kernels cannot); then only the 32-bit
+# tree's packages are resolved (wine32_tree.sh --resolve).
 #
 # How it runs: one pristine prefix per run (wineboot, about 10 s), copied for each case (about
 # 1 s). HKLM\HARDWARE is volatile, so each case keeps its wineserver alive (wineserver -p) and
@@ -123,6 +125,12 @@ case $ARCH in
     # uses; every Wine call then runs chrooted in it. The wineserver lives in this namespace,
     # so each call that shares its prefix sees the same folders.
     if [[ -z ${ORV_WINE32_TREE:-} ]]; then
+      if command -v arch-test >/dev/null && ! arch-test i386 >/dev/null; then
+        echo "SKIPPED: this machine's kernel cannot run i386 programs (arch-test i386), so no 32-bit Wine runs here"
+        "$HERE/wine32_tree.sh" --resolve
+        echo "the 32-bit Wine tree's packages resolve"
+        exit 0
+      fi
       tree=$("$HERE/wine32_tree.sh")
       exec unshare --mount --fork env ORV_WINE32_TREE="$tree" bash "$0" "$@"
     fi

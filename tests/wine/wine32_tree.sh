@@ -4,8 +4,10 @@
 # the host breaks the host's launcher for 64-bit programs, so the tree is kept apart and entered
 # with chroot (see run_wine_e2e.sh). The host gets no i386 package and no new architecture.
 #
-#   wine32_tree.sh        the tree's folder on stdout (ORVCARD_WINE32_TREE, or
-#                         /var/cache/orvcard/wine32-bookworm); progress on stderr
+#   wine32_tree.sh             the tree's folder on stdout (ORVCARD_WINE32_TREE, or
+#                              /var/cache/orvcard/wine32-bookworm); progress on stderr
+#   wine32_tree.sh --resolve   makes nothing: only resolves the tree's packages against the
+#                              archive (what can be checked where i386 programs cannot run)
 #
 # Needs root, mmdebstrap and arch-test (Debian's packages; tools/deps.sh installs them), and a
 # kernel that runs i386 programs (`arch-test i386`). Making the tree takes about a minute and
@@ -29,6 +31,12 @@ check_needs() {
   fi
 }
 
+if [[ ${1:-} == --resolve ]]; then
+  check_needs
+  echo "resolving the 32-bit Wine tree's packages (mmdebstrap --simulate)" >&2
+  "${MMDEBSTRAP[@]}" --simulate --skip=check/qemu /dev/null >&2
+  exit
+fi
 if [[ ! -f $READY ]]; then
   check_needs
   echo "making the 32-bit Wine tree in $TREE (about a minute, once)" >&2
