@@ -478,7 +478,11 @@ simulated_platform_code() {
   for key in 'HKLM\Software\Microsoft\Windows NT\CurrentVersion' \
     'HKLM\System\CurrentControlSet\Control\ProductOptions' \
     'HKLM\System\CurrentControlSet\Control\Session Manager\Environment'; do
-    wine reg export "$key" "$CASE_DIR/key.reg" /y >/dev/null 2>&1 </dev/null || { fail "reg export $key"; return; }
+    # Once more after the wineserver has settled: under load a first export right after the
+    # version switch has been seen to fail; an export that fails twice is a failure.
+    wine reg export "$key" "$CASE_DIR/key.reg" /y >/dev/null 2>&1 </dev/null ||
+      { sleep 1 && wine reg export "$key" "$CASE_DIR/key.reg" /y >/dev/null 2>&1 </dev/null; } ||
+      { fail "reg export $key"; return; }
     iconv -f utf-16 -t utf-8 "$CASE_DIR/key.reg" | tr -d '\r' | tail -n +2 >>"$image"
   done
   "$LINUX_DIR/winsim" init "$machine" --from "$image" >/dev/null 2>&1 ||
