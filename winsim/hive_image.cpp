@@ -47,7 +47,8 @@ void CheckClosedCleanly(const fs::path& file, std::span<const std::uint8_t> byte
   }
 }
 
-// The `size` bytes of the file open as `fd`.
+// The `size` bytes of the file open as `fd`, copied rather than mapped: a hive someone cuts
+// short while it is checked then ends the read with an error, never with a fault.
 std::vector<std::uint8_t> ReadAll(const fs::path& file, int fd, std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
   for (std::size_t done = 0; done < size;) {
