@@ -8,6 +8,7 @@
 
 #include "devices/device_removal.h"
 #include "devices/device_walk.h"
+#include "devices/port_rename.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 #include "platform/platform_code.h"

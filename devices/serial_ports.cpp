@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "devices/device_walk.h"
+#include "devices/port_rename.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 #include "platform/text.h"
