@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/text.h"
-#include "winsim/cmd_line.h"
+#include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
 
 namespace winsim {
