@@ -2,7 +2,7 @@
 // line, "#winsim-program NAME": "cmd" is the command interpreter, "dpinst" the driver package
 // installer. Each program run is traced when it ends ("cmd" and "DPInst" lines), so its line
 // comes before the line of the CreateProcessW call that started it.
-#include "winsim/sim_process.h"
+#include "winsim/sim_processes.h"
 
 #include <cstring>
 #include <fstream>
