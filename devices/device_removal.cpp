@@ -1,5 +1,6 @@
 #include "devices/device_removal.h"
 
+#include "devices/device_walk.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 #include "platform/text.h"
@@ -10,8 +11,7 @@ LONG RemoveDevicesByEnumerator(WindowsApi& api, const WCHAR* enumerator,
                                const WCHAR* locationText) {
   DevInfoGuard set(api, BuildDeviceSet(api, enumerator, DIGCF_ALLCLASSES));
   constexpr DWORD kLocationChars = 260;
-  SP_DEVINFO_DATA device;
-  for (DWORD index = 0; set.valid() && EnumerateDevice(api, set.get(), index, device); ++index) {
+  ForEachDevice(api, set.get(), [&](SP_DEVINFO_DATA& device, DWORD) {
     ProbeDeviceKey(api, set.get(),
                    device);  // opened and closed; what follows does not depend on it
     WCHAR location[kLocationChars];
@@ -20,7 +20,8 @@ LONG RemoveDevicesByEnumerator(WindowsApi& api, const WCHAR* enumerator,
     if (locationText == nullptr || TextContains(location, kLocationChars, locationText)) {
       DeleteDevice(api, set.get(), device);
     }
-  }
+    return true;
+  });
   return 0;
 }
 

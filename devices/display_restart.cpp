@@ -1,5 +1,6 @@
 #include "devices/display_restart.h"
 
+#include "devices/device_walk.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 
@@ -7,13 +8,10 @@ namespace orv {
 
 LONG RestartDisplayDevices(WindowsApi& api) {
   DevInfoGuard set(api, BuildDeviceSet(api, u"DISPLAY", DIGCF_ALLCLASSES | DIGCF_PRESENT));
-  SP_DEVINFO_DATA device;
-  for (DWORD index = 0; set.valid() && EnumerateDevice(api, set.get(), index, device); ++index) {
-    // Both calls are made for the member; the first one that fails ends the restarts.
-    if (!RestartDevice(api, set.get(), device)) {
-      break;
-    }
-  }
+  // Both calls are made for each member; the first member whose restart fails ends the walk.
+  ForEachDevice(api, set.get(), [&](SP_DEVINFO_DATA& device, DWORD) {
+    return RestartDevice(api, set.get(), device);
+  });
   return 1;
 }
 

@@ -7,6 +7,8 @@
 #include <cstring>
 
 #include "devices/device_removal.h"
+#include "devices/device_walk.h"
+#include "devices/port_rename.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 #include "platform/platform_code.h"
@@ -73,12 +75,10 @@ void ReadMapNumbers(WindowsApi& api, PortNumberList& mapNumbers) {
 // Records the number of each card port whose PortName can be read (nine at most) and removes the
 // devices attached at that port name.
 void ReadCardNumbers(WindowsApi& api, HDEVINFO set, PortNumberList& cardNumbers) {
-  SP_DEVINFO_DATA device;
-  for (DWORD index = 0; cardNumbers.count < kListRoom && EnumerateDevice(api, set, index, device);
-       ++index) {
+  ForEachDevice(api, set, [&](SP_DEVINFO_DATA& device, DWORD) {
     WCHAR portName[kPortNameChars];
     if (!ReadDevicePortName(api, set, device, portName)) {
-      continue;
+      return true;
     }
     Append(cardNumbers, NumberFromIndex(portName, kPortNameChars, kPortNumberIndex));
     // A name that fills its whole buffer has no terminator there: the removal gets a copy that
@@ -86,18 +86,21 @@ void ReadCardNumbers(WindowsApi& api, HDEVINFO set, PortNumberList& cardNumbers)
     WCHAR location[kPortNameChars + 1] = {};
     std::memcpy(location, portName, sizeof portName);
     RemoveDevicesByEnumerator(api, u"LPTENUM", location);
-  }
+    return cardNumbers.count < kListRoom;  // a full list asks for no further member
+  });
 }
 
 // Gives member m the number newPortNumbers[m]: PortName, friendly name, restart.
 void RenameCardPorts(WindowsApi& api, HDEVINFO set, const WCHAR* namePrefix,
                      const PortNumberList& newPortNumbers) {
-  SP_DEVINFO_DATA device;
-  for (DWORD m = 0;
-       m < static_cast<DWORD>(newPortNumbers.count) && EnumerateDevice(api, set, m, device); ++m) {
-    const int f = newPortNumbers.entries[m];
-    RenamePort(api, set, device, u"LPT", f, namePrefix);
-  }
+  ForEachDevice(
+      api, set,
+      [&](SP_DEVINFO_DATA& device, DWORD m) {
+        const int f = newPortNumbers.entries[m];
+        RenamePort(api, set, device, u"LPT", f, namePrefix);
+        return true;
+      },
+      static_cast<DWORD>(newPortNumbers.count));
 }
 
 // Value e of the map receives newMapNumbers[e], for e below n; the values from index n on keep

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "devices/device_walk.h"
+#include "devices/port_rename.h"
 #include "platform/device_calls.h"
 #include "platform/guards.h"
 #include "platform/text.h"
@@ -19,8 +21,7 @@ constexpr int kTableEntries = 256;
 // `deleteDevices` is set, deletes every port, also one whose number could not be read.
 LONG ReleaseSerialPorts(WindowsApi& api, const WCHAR* hardwareId, bool deleteDevices) {
   DevInfoGuard set(api, BuildDeviceSet(api, hardwareId, DIGCF_ALLCLASSES));
-  SP_DEVINFO_DATA device;
-  for (DWORD index = 0; set.valid() && EnumerateDevice(api, set.get(), index, device); ++index) {
+  ForEachDevice(api, set.get(), [&](SP_DEVINFO_DATA& device, DWORD) {
     WCHAR portName[kPortNameChars];
     if (ReadDevicePortName(api, set.get(), device, portName)) {
       // COM7 gives 7; a name without a number gives 0, which is passed on as it is.
@@ -30,7 +31,8 @@ LONG ReleaseSerialPorts(WindowsApi& api, const WCHAR* hardwareId, bool deleteDev
     if (deleteDevices) {
       DeleteDevice(api, set.get(), device);
     }
-  }
+    return true;
+  });
   return 0;
 }
 
@@ -75,8 +77,8 @@ bool CollectComNumbers(WindowsApi& api, HDEVINFO set, std::size_t prefixLength,
   bool taken[kTableEntries] = {};
   DWORD cardStart = 0;        // of this pass: moved only by ports whose name is read
   DWORD renameCardStart = 0;  // as the rename pass will move it
-  SP_DEVINFO_DATA device;
-  for (DWORD i = 0; EnumerateDevice(api, set, i, device); ++i) {
+  // A port that cannot be renumbered soundly ends the walk.
+  return ForEachDevice(api, set, [&](SP_DEVINFO_DATA& device, DWORD i) {
     WCHAR portName[kPortNameChars];
     const bool named = ReadDevicePortName(api, set, device, portName);
     const PortLocation location = ReadPortLocation(api, set, device, prefixLength);
@@ -85,7 +87,7 @@ bool CollectComNumbers(WindowsApi& api, HDEVINFO set, std::size_t prefixLength,
       return false;
     }
     if (renamePosition < 0) {
-      continue;  // outside the table: left out of both passes
+      return true;  // outside the table: left out of both passes
     }
     if (taken[renamePosition]) {
       return false;
@@ -95,8 +97,8 @@ bool CollectComNumbers(WindowsApi& api, HDEVINFO set, std::size_t prefixLength,
       comNumbers[renamePosition] =
           static_cast<DWORD>(NumberFromIndex(portName, kPortNameChars, kPortNumberIndex));
     }
-  }
-  return true;
+    return true;
+  });
 }
 
 // Sorts the non-zero entries as unsigned values; the positions that hold 0 keep it.
@@ -121,16 +123,15 @@ void SortComNumbers(DWORD (&comNumbers)[kTableEntries]) {
 void RenameComPorts(WindowsApi& api, HDEVINFO set, const WCHAR* namePrefix,
                     std::size_t prefixLength, const DWORD (&comNumbers)[kTableEntries]) {
   DWORD cardStart = 0;
-  SP_DEVINFO_DATA device;
-  for (DWORD i = 0; EnumerateDevice(api, set, i, device); ++i) {
+  ForEachDevice(api, set, [&](SP_DEVINFO_DATA& device, DWORD i) {
     const int position =
         PortPosition(ReadPortLocation(api, set, device, prefixLength), i, cardStart);
-    if (position < 0 || comNumbers[position] == 0) {
-      continue;
+    if (position >= 0 && comNumbers[position] != 0) {
+      const int f = static_cast<int>(comNumbers[position]);
+      RenamePort(api, set, device, u"COM", f, namePrefix);
     }
-    const int f = static_cast<int>(comNumbers[position]);
-    RenamePort(api, set, device, u"COM", f, namePrefix);
-  }
+    return true;
+  });
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // orvcard: the tool's command line.
-#include "frontend/command_line.h"
 #include "frontend/host.h"
+#include "frontend/operation_select.h"
 #include "frontend/program_args.h"
 #include "platform/text.h"
 

@@ -14,7 +14,7 @@ seconds=${1:-30}
 shift || true
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(reg_image port_number inf_reader inf_vendor command_line cmd_line hive)
+  targets=(reg_image port_number inf_reader inf_vendor operation_select cmd_syntax hive)
 fi
 build=${ORVCARD_FUZZ_BUILD:-build/fuzz}
 
@@ -36,7 +36,7 @@ cmake --build "$build" -j "${JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 
 mkdir -p "$build/artifacts" "$build/logs" "$build/tmp"
 failed=()
-printf '%-14s %12s %8s %8s\n' target executions seconds corpus
+printf '%-16s %12s %8s %8s\n' target executions seconds corpus
 for target in "${targets[@]}"; do
   corpus="$build/corpus/$target"  # new inputs go here; the committed seeds stay as they are
   mkdir -p "$corpus"
@@ -52,7 +52,7 @@ for target in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   time=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -1)
   units=$(find "$corpus" "fuzz/corpus/$target" -type f | wc -l)
-  printf '%-14s %12s %8s %8s\n' "$target" "${runs:-?}" "${time:-?}" "$units"
+  printf '%-16s %12s %8s %8s\n' "$target" "${runs:-?}" "${time:-?}" "$units"
   if [ "$status" -ne 0 ]; then
     failed+=("$target")
     echo "-- $target failed (status $status); the end of $log:"

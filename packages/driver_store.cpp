@@ -1,6 +1,6 @@
 #include "packages/driver_store.h"
 
-#include "packages/command_line_runner.h"
+#include "packages/command_runner.h"
 #include "packages/inf_listing.h"
 #include "packages/result_codes.h"
 #include "packages/tool_status.h"

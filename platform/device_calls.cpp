@@ -7,12 +7,6 @@
 
 namespace orv {
 
-namespace {
-
-constexpr std::size_t kPortNameTextChars = 256;  // the names a rename writes
-
-}  // namespace
-
 int NumberFromIndex(const WCHAR* text, std::size_t capacity, std::size_t index) {
   const std::size_t length = TextLength(text, capacity);
   return length > index ? TextToInt(text + index, length - index) : 0;
@@ -62,23 +56,6 @@ bool ReadDevicePortName(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device,
                         WCHAR (&portName)[kPortNameChars]) {
   KeyGuard key(api, OpenDeviceKey(api, set, device));
   return key.valid() && ReadPortName(api, key.get(), portName);
-}
-
-void RenamePort(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, const WCHAR* kind,
-                int number, const WCHAR* namePrefix) {
-  WCHAR portName[kPortNameTextChars] = {};
-  FormatText(portName, kPortNameTextChars, u"%s%d", {kind, number});
-  KeyGuard key(api, OpenDeviceKey(api, set, device));
-  if (key.valid()) {
-    WritePortName(api, key.get(), portName);
-    key.Close();
-  }
-  WCHAR friendlyName[kPortNameTextChars] = {};
-  FormatText(friendlyName, kPortNameTextChars, u"%s (%s%d)", {namePrefix, kind, number});
-  if (ProbeDeviceKey(api, set, device)) {
-    WriteFriendlyName(api, set, device, friendlyName);
-  }
-  RestartDevice(api, set, device);
 }
 
 bool ReadLocation(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, WCHAR* buffer,

@@ -42,13 +42,6 @@ void WritePortName(WindowsApi& api, HKEY key, const WCHAR* portName);
 bool ReadDevicePortName(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device,
                         WCHAR (&portName)[kPortNameChars]);
 
-// Gives a port the name `kind` and `number` ("LPT3") and the friendly name "namePrefix (LPT3)",
-// then restarts it: PortName is written when the device key opens, the friendly name when the
-// key opens once more (it is opened and closed again to check), and the restart comes whatever
-// happened before.
-void RenamePort(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, const WCHAR* kind,
-                int number, const WCHAR* namePrefix);
-
 // Reads SPDRP_LOCATION_INFORMATION into the buffer, zeroed first, with the given byte size.
 bool ReadLocation(WindowsApi& api, HDEVINFO set, SP_DEVINFO_DATA& device, WCHAR* buffer,
                   DWORD bufferBytes);

@@ -6,7 +6,7 @@
 
 #include "winsim/difx_store.h"
 #include "winsim/sim_context.h"
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 
 namespace winsim {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "winsim/sim_context.h"
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 
 namespace winsim {
 

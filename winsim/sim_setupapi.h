@@ -15,7 +15,7 @@
 
 #include "winsim/sim_context.h"
 #include "winsim/sim_registry.h"
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 
 namespace winsim {
 

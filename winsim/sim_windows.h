@@ -3,11 +3,11 @@
 // is written to the trace.
 //
 // SimWindows only forwards: each Windows area is a component that owns its handles (see
-// docs/architecture-sim.md): SimRegistry (sim_registry.h), SimSetupApi (device sets,
-// sim_setupapi.h), SimComDb (the COM port database, sim_comdb.h), SimFiles (files and the C
-// runtime, sim_files.h), SimDifx (driver packages, sim_difx.h), SimProcesses (the command
-// interpreter and the package installer, sim_process.h) and SimSystemInfo (version, processor,
-// WOW64, directories and environment, sim_system.h). They share one SimContext
+// "The simulated platform" in docs/architecture.md): SimRegistry (sim_registry.h), SimSetupApi
+// (device sets, sim_setupapi.h), SimComDb (the COM port database, sim_comdb.h), SimFiles (files and
+// the C runtime, sim_files.h), SimDifx (driver packages, sim_difx.h), SimProcesses (the command
+// interpreter and the package installer, sim_processes.h) and SimSystemInfo (version, processor,
+// WOW64, directories and environment, sim_system_info.h). They share one SimContext
 // (sim_context.h): the machine, the options, the last error, the handle numbering, the tracer
 // (sim_trace.h) and the faults (sim_faults.h).
 #pragma once
@@ -24,10 +24,10 @@
 #include "winsim/sim_difx.h"
 #include "winsim/sim_faults.h"
 #include "winsim/sim_files.h"
-#include "winsim/sim_process.h"
+#include "winsim/sim_processes.h"
 #include "winsim/sim_registry.h"
 #include "winsim/sim_setupapi.h"
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 #include "winsim/sim_trace.h"
 
 namespace winsim {

@@ -181,6 +181,9 @@ TEST(RemapParallelPorts, ReadsNineMapValuesAndNinePorts) {
   SimMachine sim(RemapImage(c.ports, c.map));
   RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
   ExpectOutcome(sim, c);
+  // Neither pass asks for the tenth port: the list of nine is full, and nine are renamed.
+  const std::vector<std::string> asked = CallSteps(sim, {"SetupDiEnumDeviceInfo"});
+  EXPECT_EQ(std::ranges::count(asked, "SetupDiEnumDeviceInfo " + ParallelPortPath(9)), 0);
 }
 
 TEST(RemapParallelPorts, WritesByteExactLengths) {

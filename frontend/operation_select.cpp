@@ -1,4 +1,4 @@
-#include "frontend/command_line.h"
+#include "frontend/operation_select.h"
 
 #include "frontend/run_operation.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "packages/command_line_runner.h"
+#include "packages/command_runner.h"
 
 #include "platform/guards.h"
 #include "platform/text.h"

@@ -1,4 +1,4 @@
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 
 #include <algorithm>
 #include <cstring>

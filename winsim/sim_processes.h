@@ -13,7 +13,7 @@
 
 #include "winsim/sim_context.h"
 #include "winsim/sim_difx.h"
-#include "winsim/sim_system.h"
+#include "winsim/sim_system_info.h"
 
 namespace winsim {
 

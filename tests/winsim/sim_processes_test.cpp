@@ -8,7 +8,7 @@
 #include "platform/text.h"
 #include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
-#include "winsim/cmd_line.h"
+#include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
 
 namespace {

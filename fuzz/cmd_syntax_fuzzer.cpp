@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "winsim/cmd_line.h"
+#include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "winsim/cmd_line.h"
+#include "winsim/cmd_syntax.h"
 
 #include <algorithm>
 

@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/command_line.h"
 #include "frontend/op_code.h"
+#include "frontend/operation_select.h"
 #include "frontend/program_args.h"
 #include "frontend/run_operation.h"
 #include "fuzz/fuzz_support.h"

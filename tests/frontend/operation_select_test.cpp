@@ -1,4 +1,4 @@
-#include "frontend/command_line.h"
+#include "frontend/operation_select.h"
 
 #include <gtest/gtest.h>
 

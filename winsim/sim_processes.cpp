@@ -2,13 +2,13 @@
 // line, "#winsim-program NAME": "cmd" is the command interpreter, "dpinst" the driver package
 // installer. Each program run is traced when it ends ("cmd" and "DPInst" lines), so its line
 // comes before the line of the CreateProcessW call that started it.
-#include "winsim/sim_process.h"
+#include "winsim/sim_processes.h"
 
 #include <cstring>
 #include <fstream>
 
 #include "platform/text.h"
-#include "winsim/cmd_line.h"
+#include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
 
 namespace winsim {

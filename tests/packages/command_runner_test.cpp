@@ -1,4 +1,4 @@
-#include "packages/command_line_runner.h"
+#include "packages/command_runner.h"
 
 #include <gtest/gtest.h>
 
