@@ -140,65 +140,63 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
   const std::string with = winsim::WriteRegImage(machine->registry());
   WriteFileAtomically(image, without);
 
-  // The temporary images a save writes (registry.reg.tmp and six random characters).
-  const auto temporaries = [&] {
-    std::vector<fs::path> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-      if (entry.path().filename().string().starts_with("registry.reg.tmp")) {
-        found.push_back(entry.path());
-      }
-    }
-    return found;
-  };
+  // A save records its temporary image in the machine's journal before it writes it.
+  const fs::path journal = dir / ".orvcard-journal";
   std::mt19937 random(20261207);
   constexpr int kKills = 60;
-  int duringSave = 0;  // kills that left the temporary image behind: inside a save
+  int duringSave = 0;  // kills that left the journal behind: inside a save
   for (int i = 0; i < kKills; ++i) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      // One run after another: lock, load, flip the value, save.
-      for (;;) {
-        winsim::MachineLock lock(dir);
-        std::unique_ptr<winsim::Machine> run = winsim::Machine::Load(dir);
-        winsim::RegKey* flip =
-            winsim::Registry::Open(run->registry().HKLM(), u"SOFTWARE\\Hardening");
-        if (!flip->DeleteValue(u"Flip")) {
-          flip->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
+      // One run after another: lock, recover, load, flip the value, save.
+      try {
+        for (;;) {
+          winsim::MachineLock lock(dir);
+          winsim::RecoverInterruptedRun(dir);
+          std::unique_ptr<winsim::Machine> run = winsim::Machine::Load(dir);
+          winsim::RegKey* flip =
+              winsim::Registry::Open(run->registry().HKLM(), u"SOFTWARE\\Hardening");
+          if (!flip->DeleteValue(u"Flip")) {
+            flip->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
+          }
+          run->Save();
         }
-        run->Save();
+      } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        _exit(1);
       }
     }
-    // Every other kill at a random moment; the rest as soon as a save has begun writing.
+    // Every other kill at a random moment; the rest as soon as a save has begun.
     if (i % 2 == 0) {
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
     } else {
       const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(5);
-      while (temporaries().empty() && Clock::now() < giveUp) {
+      while (!fs::exists(journal) && Clock::now() < giveUp) {
       }
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
     }
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the save loop stopped by itself";
 
     const std::string after = ReadFileBytes(image);
     ASSERT_TRUE(after == with || after == without)
         << "kill " << i << ": the image is torn (" << after.size() << " bytes)";
-    const std::vector<fs::path> left = temporaries();
-    duringSave += left.empty() ? 0 : 1;
-    for (const fs::path& temporary : left) {
-      fs::remove(temporary);
-    }
-    // The next run takes the lock and loads, whatever the kill left behind.
+    duringSave += fs::exists(journal) ? 1 : 0;
+    // The next run takes the lock, recovers and loads, whatever the kill left behind: nothing
+    // but the image and the lock.
     EXPECT_NO_THROW({
       winsim::MachineLock lock(dir);
+      winsim::RecoverInterruptedRun(dir);
       winsim::Machine::Load(dir);
     });
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3)
+        << "kill " << i;  // registry.reg, drive_c, .lock
   }
   EXPECT_GE(duringSave, kKills / 6) << "too few kills landed inside a save";
-  std::printf("[ killed   ] %d saves killed, %d of them while the new image was being written\n",
-              kKills, duringSave);
+  std::printf("[ killed   ] %d saves killed, %d of them inside a save\n", kKills, duringSave);
 }
 
 TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
