@@ -135,12 +135,23 @@ MachineError JournalError(const JournalPlace& place, int line, const std::string
 
 }  // namespace
 
+namespace {
+
+long stopAt = -1;  // -1: not read from the environment yet
+long steps = 0;
+
+}  // namespace
+
+void StopAtJournalStep(long step) {
+  stopAt = step;
+  steps = 0;
+}
+
 void JournalStep() {
-  static const long stopAt = [] {
+  if (stopAt < 0) {
     const char* value = std::getenv("WINSIM_STOP_AT_STEP");
-    return value == nullptr ? 0L : std::atol(value);
-  }();
-  static long steps = 0;
+    stopAt = value == nullptr ? 0 : std::max(0L, std::atol(value));
+  }
   if (stopAt > 0 && ++steps == stopAt) {
     ::raise(SIGKILL);
   }

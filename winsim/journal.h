@@ -35,6 +35,9 @@ namespace winsim {
 // at the N-th step of any journal (a record about to be written, a change about to be made or
 // taken back). Unset, a step does nothing.
 void JournalStep();
+// The same option set from within the process (a test's child process): stop at the `step`-th
+// step from now on, or never for 0.
+void StopAtJournalStep(long step);
 
 // Where a machine keeps its registry and journal: the machine folder (`root`), drive C: below it
 // (where a run may create and remove entries), the registry's files (only a recorded replacement
