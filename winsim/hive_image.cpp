@@ -396,8 +396,10 @@ void HiveImage::Forget(const RegKey* key) {
 
 fs::path HiveImage::WriteBeside(Journal& journal) {
   fs::path written;
-  FileDescriptor fd =
-      journal.CreateTemporary(file_, "." + file_.filename().string() + ".", mode_, &written);
+  std::string prefix = ".";  // appended, not concatenated: GCC 12 at -O3 warns of a false overlap
+  prefix += file_.filename().string();
+  prefix += '.';
+  FileDescriptor fd = journal.CreateTemporary(file_, prefix, mode_, &written);
   if (!fd.valid()) {
     throw MachineError(file_.parent_path(), 0, HivexProblem("cannot create a temporary hive"));
   }
