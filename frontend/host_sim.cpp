@@ -60,6 +60,9 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
       std::fprintf(stderr, "orvcard: created the sample machine in %s\n", dir.c_str());
     }
     winsim::MachineLock lock(dir);
+    if (const std::string line = winsim::RecoverInterruptedRun(dir); !line.empty()) {
+      std::fprintf(stderr, "orvcard: %s\n", line.c_str());
+    }
     std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir);
 
     winsim::SimOptions options;

@@ -109,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!hive.Update()) {
       return 0;
     }
-    written = hive.WriteBeside();
+    winsim::Journal journal(winsim::JournalPlace{
+        folder.path(), folder.path(), folder.path() / "journal", {file}, false});
+    written = hive.WriteBeside(journal);
   } catch (const winsim::MachineError&) {
     return 0;  // hivex refused the hive or a change: nothing written
   }

@@ -261,15 +261,21 @@ DWORD DifxStore::CopyIntoStore(const DriverPackage& package,
   const fs::path target = *store / orv::Utf16ToUtf8(existing ? existing->name : entry.folder);
   // A copy that cannot be made completely is taken back.
   const std::u16string packageFolder(ParentPath(package.path));
-  const std::size_t mark = changes_.Mark();
+  std::vector<std::string> contents;
+  std::vector<std::pair<fs::path, std::string_view>> files;
+  contents.reserve(members.size());
   for (const std::u16string& member : members) {
-    const fs::path to = target / RelativeHostPath(member);
-    const std::optional<std::string> bytes = ReadFileBytes(*Host(packageFolder + u"\\" + member));
-    if (!bytes || changes_.MakeFolders(to.parent_path()) != 0 ||
-        changes_.WriteFile(to, *bytes) != 0) {
-      changes_.TakeBackTo(mark);
+    std::optional<std::string> bytes = ReadFileBytes(*Host(packageFolder + u"\\" + member));
+    if (!bytes) {
       return orv::ERROR_ACCESS_DENIED;
     }
+    contents.push_back(std::move(*bytes));
+    files.emplace_back(target / RelativeHostPath(member), contents.back());
+  }
+  const std::size_t mark = changes_.Mark();
+  if (changes_.WriteFiles(files) != 0) {
+    changes_.TakeBackTo(mark);
+    return orv::ERROR_ACCESS_DENIED;
   }
   return 0;
 }

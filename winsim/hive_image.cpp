@@ -394,44 +394,41 @@ void HiveImage::Forget(const RegKey* key) {
   }
 }
 
-fs::path HiveImage::WriteBeside() {
-  std::string name = file_.parent_path().string();
-  name += "/.";
-  name += file_.filename().string();
-  name += ".XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);  // O_EXCL, a random name
-  if (fd < 0) {
-    throw MachineError(name, 0, HivexProblem("cannot create"));
+fs::path HiveImage::WriteBeside(Journal& journal) {
+  fs::path written;
+  std::string prefix = ".";  // appended, not concatenated: GCC 12 at -O3 warns of a false overlap
+  prefix += file_.filename().string();
+  prefix += '.';
+  FileDescriptor fd = journal.CreateTemporary(file_, prefix, mode_, &written);
+  if (!fd.valid()) {
+    throw MachineError(file_.parent_path(), 0, HivexProblem("cannot create a temporary hive"));
   }
-  const fs::path written = name;
   const auto fail = [&](const std::string& problem) {
     const std::string text = HivexProblem(problem);
-    ::close(fd);
+    fd.Close();
     ::unlink(written.c_str());
     throw MachineError(written, 0, text);
   };
-  if (::fchmod(fd, mode_) != 0) {
+  if (::fchmod(fd.get(), mode_) != 0) {
     fail("cannot set the file mode");
   }
   // hivex writes to a name: this one is the file just created, whatever its folder holds now.
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
   if (hivex_commit(Hive(), self.c_str(), 0) != 0) {
     fail("hivex cannot write the hive");
   }
   try {
-    RemoveFromWritten(fd, written);
+    RemoveFromWritten(fd.get(), written);
   } catch (...) {
-    ::close(fd);
+    fd.Close();
     ::unlink(written.c_str());
     throw;
   }
-  if (::fsync(fd) != 0) {
+  if (::fsync(fd.get()) != 0) {
     fail("cannot flush");
   }
-  if (::close(fd) != 0) {
-    const std::string text = HivexProblem("cannot close");
-    ::unlink(written.c_str());
-    throw MachineError(written, 0, text);
+  if (fd.Close() != 0) {
+    fail("cannot close");
   }
   return written;
 }
@@ -471,14 +468,17 @@ void HiveImage::Replace(const fs::path& written) {
   if (readBack_ < 0 || written != readBackFile_) {
     throw MachineError(written, 0, "was not read back, so it does not replace the hive");
   }
-  const fs::path backup = file_.string() + ".orvcard-backup";
-  // A hard link (a new name, made exclusively) keeps the original as it is; an existing backup,
-  // a regular file, is never replaced.
-  if (::link(file_.c_str(), backup.c_str()) != 0 && (errno != EEXIST || !CheckBackup())) {
-    throw MachineError(backup, 0, HivexProblem("cannot keep the original hive"));
-  }
-  if (::rename(written.c_str(), file_.c_str()) != 0) {
-    throw MachineError(file_, 0, HivexProblem("cannot replace"));
+  ReplaceFile(written, file_, true);
+  Replaced(written);
+}
+
+Replacement HiveImage::ReplacementBy(const fs::path& written) const {
+  return Replacement{written, file_, true};
+}
+
+void HiveImage::Replaced(const fs::path& written) {
+  if (readBack_ < 0 || written != readBackFile_) {
+    return;
   }
   // The hive in memory is now that file, its keys in the cells they were known at: hivex reads
   // it again when it is needed.
@@ -490,41 +490,32 @@ void HiveImage::Replace(const fs::path& written) {
   readBackFile_.clear();
   removals_.clear();
   dirty_ = false;
-  const int dir = ::open(file_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0 || ::fsync(dir) != 0) {
-    const std::string text = HivexProblem("cannot flush the folder");
-    if (dir >= 0) {
-      ::close(dir);
-    }
-    throw MachineError(file_.parent_path(), 0, text);
-  }
-  ::close(dir);
 }
 
-void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives) {
-  std::vector<std::pair<HiveImage*, fs::path>> written;
-  try {
-    for (const std::unique_ptr<HiveImage>& hive : hives) {
-      if (hive->Update()) {
-        hive->CheckBackup();  // before any hive is written
-        written.emplace_back(hive.get(), fs::path());
-      }
+std::vector<Replacement> WriteHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
+                                    Journal& journal) {
+  std::vector<HiveImage*> changed;
+  for (const std::unique_ptr<HiveImage>& hive : hives) {
+    if (hive->Update()) {
+      hive->CheckBackup();  // before any hive is written
+      changed.push_back(hive.get());
     }
-    for (auto& [hive, file] : written) {
-      file = hive->WriteBeside();
-      hive->ReadBack(file);
+  }
+  std::vector<Replacement> replacements;
+  for (HiveImage* hive : changed) {
+    const fs::path written = hive->WriteBeside(journal);
+    hive->ReadBack(written);
+    replacements.push_back(hive->ReplacementBy(written));
+  }
+  return replacements;
+}
+
+void AdoptWrittenHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
+                       const std::vector<Replacement>& replacements) {
+  for (const std::unique_ptr<HiveImage>& hive : hives) {
+    for (const Replacement& replacement : replacements) {
+      hive->Replaced(replacement.temporary);
     }
-    for (auto& [hive, file] : written) {
-      hive->Replace(file);
-      file.clear();
-    }
-  } catch (...) {
-    for (const auto& [hive, file] : written) {
-      if (!file.empty()) {
-        ::unlink(file.c_str());
-      }
-    }
-    throw;
   }
 }
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "winsim/journal.h"
 #include "winsim/registry.h"
 
 struct hive_h;
@@ -46,11 +47,11 @@ class HiveImage {
   // CurrentControlSet is not written: it exists only in the model). True when the hive in memory
   // differs from its file (changes of an earlier call that were never written count too).
   bool Update();
-  // Writes the hive in memory to a new file of an unpredictable name beside the hive (created
-  // exclusively, so never through a link), flushed to the disk; returns its path. hivex writes
-  // it; the keys that Update removed are then taken out of the file's bytes in one pass (hivex
-  // reads a key's whole subkey list for each key it removes).
-  std::filesystem::path WriteBeside();
+  // Writes the hive in memory to a new file of an unpredictable name beside the hive (recorded in
+  // `journal`, then created exclusively, so never through a link), flushed to the disk; returns
+  // its path. hivex writes it; the keys that Update removed are then taken out of the file's
+  // bytes in one pass (hivex reads a key's whole subkey list for each key it removes).
+  std::filesystem::path WriteBeside(Journal& journal);
   // Whether FILE.orvcard-backup exists; throws MachineError when the name is taken by anything
   // but a regular file (a link, a folder, a device), where the original could not be kept.
   bool CheckBackup() const;
@@ -59,8 +60,13 @@ class HiveImage {
   // known at. Otherwise removes `written` and throws MachineError.
   void ReadBack(const std::filesystem::path& written);
   // Keeps the hive file as FILE.orvcard-backup unless a backup is there already, then renames
-  // `written`, which ReadBack read, into its place; the hive in memory is then that file's.
+  // `written`, which ReadBack read, into its place (ReplaceFile); the hive in memory is then that
+  // file's.
   void Replace(const std::filesystem::path& written);
+  // The replacement of the hive by `written` (ReadBack read it) to make at the commit.
+  Replacement ReplacementBy(const std::filesystem::path& written) const;
+  // After `written`, which ReadBack read, replaced the hive: the hive in memory is that file's.
+  void Replaced(const std::filesystem::path& written);
 
  private:
   // What the hive holds for one key of the model.
@@ -110,9 +116,14 @@ class HiveImage {
   bool dirty_ = false;
 };
 
-// Saves the hives that differ from their files: each is written beside its file and read back
-// first, and only when all are does any replace its file. Throws MachineError (nothing replaced
-// then).
-void SaveHives(const std::vector<std::unique_ptr<HiveImage>>& hives);
+// Writes the hives that differ from their files beside them, their temporaries recorded in
+// `journal`, and reads each back; returns what is to replace what at the commit. Throws
+// MachineError (the journal takes the temporaries back then).
+std::vector<Replacement> WriteHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
+                                    Journal& journal);
+// After the commit replaced the hive files by what WriteHives wrote: the hives in memory are
+// theirs.
+void AdoptWrittenHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
+                       const std::vector<Replacement>& replacements);
 
 }  // namespace winsim

@@ -12,7 +12,9 @@
 #include <functional>
 #include <utility>
 
+#include "winsim/file_safety.h"
 #include "winsim/hive_image.h"
+#include "winsim/journal.h"
 #include "winsim/reg_codec.h"
 
 namespace winsim {
@@ -24,6 +26,7 @@ namespace {
 constexpr const char* kImageName = "registry.reg";
 // Temporary images are this name and six random characters.
 constexpr std::string_view kTemporaryPrefix = "registry.reg.tmp";
+constexpr const char* kJournalName = ".orvcard-journal";
 constexpr const char* kNotRegular = "is not a regular file (a FIFO or a device), not read";
 
 std::string Describe(const fs::path& file, int line, const std::string& problem) {
@@ -39,37 +42,12 @@ std::string ErrnoText(int error) {
   return std::strerror(error);
 }
 
-// Closes a file descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 using Sink = std::function<void(std::string_view)>;
 
-// Writes what `produce` hands to its sink to a new temporary file in `dir`, with `mode`, and
-// flushes it to the disk. The name is not to be guessed and the file is created exclusively
-// (mkstemp), so it is never a link planted there nor an existing file. Returns its path.
-fs::path WriteTemporary(const fs::path& dir, mode_t mode, const struct stat* owner,
-                        const std::function<void(const Sink&)>& produce) {
-  std::string name = (dir / kTemporaryPrefix).string() + ".XXXXXX";
-  FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0) {
-    throw MachineError(dir, 0, "cannot create a temporary image: " + ErrnoText(errno));
-  }
-  const fs::path file = name;
+// Writes what `produce` hands to its sink to the new temporary file `file`, open as `fd`, with
+// `mode`, and flushes it to the disk. Removes it when that fails.
+void WriteTemporary(FileDescriptor fd, const fs::path& file, mode_t mode, const struct stat* owner,
+                    const std::function<void(const Sink&)>& produce) {
   try {
     if (::fchmod(fd.get(), mode) != 0) {
       throw MachineError(file, 0, "cannot set the mode: " + ErrnoText(errno));
@@ -86,20 +64,29 @@ fs::path WriteTemporary(const fs::path& dir, mode_t mode, const struct stat* own
     if (::fsync(fd.get()) != 0) {
       throw MachineError(file, 0, "cannot flush: " + ErrnoText(errno));
     }
-    if (::close(fd.Release()) != 0) {
-      throw MachineError(file, 0, "cannot close: " + ErrnoText(errno));
+    if (const int error = fd.Close(); error != 0) {
+      throw MachineError(file, 0, "cannot close: " + ErrnoText(error));
     }
   } catch (...) {
     ::unlink(file.c_str());
     throw;
   }
-  return file;
+}
+
+void WriteImage(const fs::path& image, const Registry& registry, FileDescriptor fd,
+                const fs::path& temporary, mode_t mode, const struct stat* owner) {
+  WriteTemporary(std::move(fd), temporary, mode, owner, [&](const Sink& sink) {
+    try {
+      WriteRegImage(registry, sink);
+    } catch (const RegFormatError& error) {  // a name the image cannot hold
+      throw MachineError(image, 0, error.what());
+    }
+  });
 }
 
 void SyncDirectory(const fs::path& dir) {
-  FileDescriptor fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
-    throw MachineError(dir, 0, "cannot flush the directory: " + ErrnoText(errno));
+  if (const int error = SyncFolder(dir); error != 0) {
+    throw MachineError(dir, 0, "cannot flush the directory: " + ErrnoText(error));
   }
 }
 
@@ -114,55 +101,68 @@ void RemoveStaleTemporaries(const fs::path& dir) {
   }
 }
 
-// Writes the image of `registry` as DIR/registry.reg through a temporary file. With `replace`
-// an existing image is replaced atomically and keeps its mode; without, an existing image is
-// never touched.
-void PublishImage(const fs::path& dir, const Registry& registry, bool replace) {
+// Writes the image of `registry` as the new DIR/registry.reg through a temporary file; an
+// existing image is never touched.
+void PublishNewImage(const fs::path& dir, const Registry& registry) {
   const fs::path image = dir / kImageName;
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  struct stat before {};
-  const bool existed = replace && ::stat(image.c_str(), &before) == 0;
-  if (replace) {
-    RemoveStaleTemporaries(dir);
+  std::string name = (dir / kTemporaryPrefix).string() + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(name.data(), O_CLOEXEC));  // exclusive, a name not to be guessed
+  if (!fd.valid()) {
+    throw MachineError(dir, 0, "cannot create a temporary image: " + ErrnoText(errno));
   }
-  const fs::path temporary =
-      WriteTemporary(dir, existed ? before.st_mode & 07777 : 0644 & ~mask,
-                     existed ? &before : nullptr, [&](const Sink& sink) {
-                       try {
-                         WriteRegImage(registry, sink);
-                       } catch (const RegFormatError& error) {  // a name the image cannot hold
-                         throw MachineError(image, 0, error.what());
-                       }
-                     });
-  // rename and link replace or make the name itself: a link named registry.reg is replaced,
-  // never written through.
-  if (replace ? ::rename(temporary.c_str(), image.c_str()) != 0
-              : ::link(temporary.c_str(), image.c_str()) != 0) {
+  const fs::path temporary = name;
+  WriteImage(image, registry, std::move(fd), temporary, 0644 & ~mask, nullptr);
+  // link makes the name itself, never through a link named registry.reg, and never over an image.
+  if (::link(temporary.c_str(), image.c_str()) != 0) {
     const int error = errno;
     ::unlink(temporary.c_str());
     throw MachineError(
         image, 0,
         error == EEXIST ? "a machine already exists here" : "cannot write: " + ErrnoText(error));
   }
-  if (!replace) {
-    ::unlink(temporary.c_str());
+  ::unlink(temporary.c_str());
+  SyncDirectory(dir);
+}
+
+// Writes the image of `registry` to a temporary file beside DIR/registry.reg, recorded in the
+// run's journal, that replaces the image at the commit and keeps its mode and owner.
+Replacement WriteReplacementImage(const fs::path& dir, const Registry& registry, Journal& journal) {
+  const fs::path image = dir / kImageName;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat before {};
+  const bool existed = ::stat(image.c_str(), &before) == 0;
+  RemoveStaleTemporaries(dir);
+  fs::path temporary;
+  FileDescriptor fd =
+      journal.CreateTemporary(image, std::string(kTemporaryPrefix) + ".", 0600, &temporary);
+  if (!fd.valid()) {
+    throw MachineError(dir, 0, "cannot create a temporary image: " + ErrnoText(errno));
   }
-  // The new image is in place: a run that could not flush the folder has still saved (failing
-  // it now would take back the run's file changes while its registry stays).
-  try {
-    SyncDirectory(dir);
-  } catch (const MachineError&) {
-    if (!replace) {
-      throw;
-    }
-  }
+  WriteImage(image, registry, std::move(fd), temporary,
+             existed ? before.st_mode & 07777 : 0644 & ~mask, existed ? &before : nullptr);
+  return Replacement{temporary, image, false};
 }
 
 // An offline installation: a folder whose registry is its hive files, not a registry image.
 bool IsOffline(const fs::path& dir) {
   std::error_code ignored;
   return !fs::exists(dir / kImageName, ignored) && IsOfflineInstallation(dir);
+}
+
+// Where the machine in `dir` keeps its journal, and what the journal may change.
+JournalPlace PlaceOf(const fs::path& dir) {
+  if (!IsOffline(dir)) {
+    return JournalPlace{dir, dir / "drive_c", dir / kJournalName, {dir / kImageName}};
+  }
+  const fs::path config = InstallationPath(dir, u"Windows\\System32\\config");
+  return JournalPlace{dir,
+                      dir,
+                      config / kJournalName,
+                      {InstallationPath(dir, u"Windows\\System32\\config\\SYSTEM"),
+                       InstallationPath(dir, u"Windows\\System32\\config\\SOFTWARE")}};
 }
 
 // Refuses a SYSTEM hive (`file`, mounted in `registry`) whose current control set is not the
@@ -233,7 +233,7 @@ void CreateMachineDir(const fs::path& dir, const Registry& registry) {
                        "is an offline Windows installation, which the programs use as it is");
   }
   CreateDriveSkeleton(dir / "drive_c");
-  PublishImage(dir, registry, false);
+  PublishNewImage(dir, registry);
 }
 
 }  // namespace
@@ -349,7 +349,7 @@ std::unique_ptr<Machine> Machine::Load(const fs::path& dir, const ReadNotice& re
   machine->dir_ = dir;
   machine->driveC_ = offline ? dir : dir / "drive_c";
   machine->onDisk_ = true;
-  machine->changes_ = std::make_unique<DriveChanges>(dir, machine->driveC_);
+  machine->changes_ = std::make_unique<DriveChanges>(PlaceOf(dir));
   machine->registry_.TakeBaseline();
   return machine;
 }
@@ -364,7 +364,10 @@ std::unique_ptr<Machine> Machine::FromImage(std::string_view image, const fs::pa
   std::error_code ignored;
   fs::create_directories(driveC, ignored);
   machine->driveC_ = driveC;
-  machine->changes_ = std::make_unique<DriveChanges>(driveC.parent_path(), driveC);
+  // Nothing it changes needs to outlive a power cut: its journal is not flushed.
+  const fs::path journal = driveC.string() + kJournalName;
+  machine->changes_ = std::make_unique<DriveChanges>(
+      JournalPlace{driveC.parent_path(), driveC, journal, {}, false});
   return machine;
 }
 
@@ -393,24 +396,54 @@ void ReadRegistry(const fs::path& machineOrFile, Registry& registry, const ReadN
 }
 
 void Machine::Save() {
+  Journal& journal = changes_->journal();
+  std::vector<Replacement> replacements;
   try {
     if (!saveFailure_.empty()) {
       throw MachineError(dir_ / kImageName, 0, std::exchange(saveFailure_, std::string()));
     }
     // A registry changed and changed back is as it was: its image stays as it is.
     if (onDisk_ && registry_.ChangedSinceBaseline()) {
-      if (hives_.empty()) {
-        PublishImage(dir_, registry_, true);
-      } else {
-        SaveHives(hives_);
-      }
-      registry_.TakeBaseline();
+      replacements = hives_.empty() ? std::vector{WriteReplacementImage(dir_, registry_, journal)}
+                                    : WriteHives(hives_, journal);
     }
+    journal.Commit(replacements);
   } catch (...) {
     changes_->TakeBack();
     throw;
   }
   changes_->Keep();
+  AdoptWrittenHives(hives_, replacements);
+  registry_.TakeBaseline();
+}
+
+std::string RecoverInterruptedRun(const fs::path& dir) {
+  switch (Journal::Recover(PlaceOf(dir))) {
+    case Journal::Recovered::kRolledBack:
+      return dir.string() +
+             ": an interrupted run was rolled back: the machine is as it was before that run";
+    case Journal::Recovered::kCompleted:
+      return dir.string() +
+             ": an interrupted run was completed: the machine is as that run left it";
+    case Journal::Recovered::kNothing:
+      break;
+  }
+  return {};
+}
+
+std::string RecoverBeforeReading(const fs::path& machineOrFile) {
+  std::error_code ignored;
+  if (!fs::is_directory(machineOrFile, ignored) ||
+      !fs::exists(fs::symlink_status(PlaceOf(machineOrFile).file, ignored))) {
+    return {};
+  }
+  std::unique_ptr<MachineLock> lock;
+  try {
+    lock = std::make_unique<MachineLock>(machineOrFile);
+  } catch (const MachineError&) {
+    return {};  // a run holds it, and its journal: the image is read as it stands
+  }
+  return RecoverInterruptedRun(machineOrFile);
 }
 
 void CreateDriveSkeleton(const fs::path& driveC) {

@@ -84,9 +84,10 @@ class Machine {
   // nothing leaves the files byte for byte as they were): registry.reg as a new temporary file,
   // fsync, rename, keeping its mode; of an offline installation, each hive that differs is
   // written beside its file and renamed into place, the first original kept as
-  // FILE.orvcard-backup. Then the run's file changes are kept. When the registry cannot be saved
-  // they are taken back and MachineError is thrown: the run leaves nothing behind. Call it while
-  // holding the machine's lock.
+  // FILE.orvcard-backup. The run's journal commits the temporaries and the run's file changes at
+  // once (winsim/journal.h). When the registry cannot be saved the changes are taken back and
+  // MachineError is thrown: the run leaves nothing behind. Call it while holding the machine's
+  // lock.
   void Save();
   // Makes the next Save fail as a full disk would, with `problem` (the fault sweep's failed save).
   void FailNextSave(std::string problem) { saveFailure_ = std::move(problem); }
@@ -101,6 +102,17 @@ class Machine {
   std::unique_ptr<DriveChanges> changes_;
   std::vector<std::unique_ptr<HiveImage>> hives_;  // of an offline installation
 };
+
+// Finishes what a run killed in the machine folder or installation `dir` left (its journal,
+// winsim/journal.h): rolled back or completed. Call it holding the machine's lock, before the
+// machine is loaded. Returns the one line that says what was done ("DIR: an interrupted run was
+// rolled back: ..."), or an empty text when no run was interrupted. Throws MachineError for a
+// journal that cannot be used (nothing is touched then).
+std::string RecoverInterruptedRun(const std::filesystem::path& dir);
+// The same for a command that only reads a machine (or a .reg file: nothing to do): when a
+// journal is there and no run holds the lock, the lock is taken for the recovery. A machine a run
+// holds is read as it stands.
+std::string RecoverBeforeReading(const std::filesystem::path& machineOrFile);
 
 // Reads the .reg file `file` (any form Machine::Load reads) into `registry`, a piece at a time.
 // Throws MachineError for a file that cannot be read, is no regular file (a FIFO, a device, a

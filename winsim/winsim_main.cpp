@@ -136,9 +136,18 @@ void Notice(const std::string& line) {
   std::fprintf(stderr, "winsim: %s\n", line.c_str());
 }
 
+// A machine that a killed run left half-changed is recovered before it is read (its journal says
+// how), with one line on stderr.
+void Recover(const std::filesystem::path& machineOrFile) {
+  if (const std::string line = winsim::RecoverBeforeReading(machineOrFile); !line.empty()) {
+    Notice(line);
+  }
+}
+
 // The registry of a machine directory (or offline installation), or of a .reg file.
 winsim::Registry LoadRegistry(const std::string& path) {
   winsim::Registry registry;
+  Recover(path);
   winsim::ReadRegistry(path, registry, Notice);
   return registry;
 }
@@ -146,6 +155,7 @@ winsim::Registry LoadRegistry(const std::string& path) {
 int Run(const Arguments& args) {
   if (args.command == "init") {
     if (args.from) {
+      Recover(*args.from);
       const winsim::Registry registry =
           winsim::Machine::CreateFromImage(args.dir, *args.from, Notice);
       std::printf("winsim: created a machine in %s from %s\n", args.dir.c_str(),
@@ -158,7 +168,8 @@ int Run(const Arguments& args) {
     }
     return 0;
   }
-  // show, export and diff only read: no lock, nothing written to a machine.
+  // show, export and diff only read: no lock (but to recover a machine that a killed run left),
+  // nothing written to a machine.
   std::function<void(const Sink&)> produce;
   if (args.command == "diff") {
     const winsim::Registry before = LoadRegistry(args.dir);
@@ -185,6 +196,7 @@ int Run(const Arguments& args) {
       std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
     }
   }
+  Recover(dir);
   const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir, Notice);
   if (args.command == "show") {
     produce = [&](const Sink& sink) { sink(winsim::ShowMachine(*machine)); };

@@ -1,11 +1,21 @@
 #include "tests/hardening/hardening_support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "frontend/program_args.h"
 #include "frontend/run_operation.h"
@@ -69,6 +79,60 @@ std::map<std::string, std::string> FolderSnapshot(const fs::path& dir) {
     entries[it->path().lexically_relative(dir).string()] = what;
   }
   return entries;
+}
+
+testing_support::ProgramResult RunIn(const testing_support::ProgramSandbox& box,
+                                     const fs::path& folder, const std::vector<std::string>& argv,
+                                     std::uint64_t fileSizeLimit,
+                                     const std::vector<std::string>& environment) {
+  const fs::path out = box.root() / "out.txt";
+  const fs::path err = box.root() / "err.txt";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fileSizeLimit != 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+      args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    for (const std::string& variable : environment) {
+      ::putenv(const_cast<char*>(variable.c_str()));
+    }
+    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
+        ::chdir(folder.c_str()) != 0 || ::setenv("ORVCARD_MACHINE", box.machine().c_str(), 1)) {
+      ::_exit(126);
+    }
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  testing_support::ProgramResult result;
+  int raw = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (::waitpid(child, &raw, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &raw, 0);
+      ADD_FAILURE() << argv[0] << " did not end within 20 s";
+      return result;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  result.out = box.ReadFile(out);
+  result.err = box.ReadFile(err);
+  return result;
+}
+
+void SampleWithPackages(const testing_support::ProgramSandbox& box) {
+  winsim::Machine::CreateSample(box.machine());
+  fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", box.work(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
 }  // namespace hardening

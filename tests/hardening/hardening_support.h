@@ -2,10 +2,14 @@
 // checks every run must pass whatever failed inside it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "tests/programs/program_runner.h"
 
 #include "platform/win_types.h"
 #include "tests/support/sim_fixture.h"
@@ -35,5 +39,18 @@ std::string MachineProblems(testing_support::SimMachine& sim, std::size_t maySta
 // Everything below `dir` as it is, links not followed: each entry's path with its mode and
 // content (the target of a link, the bytes of a file).
 std::map<std::string, std::string> FolderSnapshot(const std::filesystem::path& dir);
+
+// Runs `argv` in `folder` on the sandbox's machine, with `environment` ("NAME=value" each) added,
+// with the size of the files it writes limited to `fileSizeLimit` bytes (0: no limit; a write past
+// it fails as on a full disk), and kills it after 20 s, so that a run that blocks fails the test
+// instead of hanging it. A run ended by a signal has the status 128 + the signal.
+testing_support::ProgramResult RunIn(const testing_support::ProgramSandbox& box,
+                                     const std::filesystem::path& folder,
+                                     const std::vector<std::string>& argv,
+                                     std::uint64_t fileSizeLimit = 0,
+                                     const std::vector<std::string>& environment = {});
+
+// A sample machine, with the sample packages in the working folder.
+void SampleWithPackages(const testing_support::ProgramSandbox& box);
 
 }  // namespace hardening

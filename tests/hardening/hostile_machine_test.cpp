@@ -34,59 +34,6 @@ namespace fs = std::filesystem;
 using testing_support::ProgramResult;
 using testing_support::ProgramSandbox;
 
-// Runs `argv` in `folder` on the sandbox's machine, with the size of the files it writes
-// limited to `fileSizeLimit` bytes (0: no limit; a write past it fails as on a full disk), and
-// kills it after 20 s, so that a run that blocks fails the test instead of hanging it.
-ProgramResult RunIn(const ProgramSandbox& box, const fs::path& folder,
-                    const std::vector<std::string>& argv, rlim_t fileSizeLimit = 0) {
-  const fs::path out = box.root() / "out.txt";
-  const fs::path err = box.root() / "err.txt";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fileSizeLimit != 0) {
-      ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{fileSizeLimit, fileSizeLimit};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-      args.push_back(const_cast<char*>(arg.c_str()));
-    }
-    args.push_back(nullptr);
-    if (outFd < 0 || errFd < 0 || ::dup2(outFd, 1) < 0 || ::dup2(errFd, 2) < 0 ||
-        ::chdir(folder.c_str()) != 0 || ::setenv("ORVCARD_MACHINE", box.machine().c_str(), 1)) {
-      ::_exit(126);
-    }
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  ProgramResult result;
-  int raw = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (::waitpid(child, &raw, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &raw, 0);
-      ADD_FAILURE() << argv[0] << " did not end within 20 s";
-      return result;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = box.ReadFile(out);
-  result.err = box.ReadFile(err);
-  return result;
-}
-
-// A sample machine, with the sample packages in the working folder.
-void SampleWithPackages(const ProgramSandbox& box) {
-  winsim::Machine::CreateSample(box.machine());
-  fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", box.work(),
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Links and modes in the machine folder
 

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "platform/win_types.h"
+#include "tests/hardening/hardening_support.h"
 #include "tests/programs/program_runner.h"
 #include "tests/support/sim_fixture.h"
 #include "winsim/machine.h"
@@ -48,11 +49,12 @@ void WriteFileAtomically(const fs::path& path, const std::string& bytes) {
   fs::rename(temporary, path);
 }
 
-// A program started with ORVCARD_MACHINE set, its output in files.
+// A program started with ORVCARD_MACHINE set (in `folder`, if given), its output in files.
 class Process {
  public:
   Process(const std::vector<std::string>& command, const fs::path& machine,
-          const fs::path& outputPrefix, std::map<std::string, std::string> environment = {})
+          const fs::path& outputPrefix, std::map<std::string, std::string> environment = {},
+          const fs::path& folder = {})
       : out_(outputPrefix.string() + ".out"), err_(outputPrefix.string() + ".err") {
     if (!machine.empty()) {
       environment["ORVCARD_MACHINE"] = machine.string();
@@ -83,6 +85,9 @@ class Process {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (!folder.empty()) {
+      posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    }
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
       pid_ = -1;
     }
@@ -140,104 +145,121 @@ TEST(InterruptedRuns, ASaveKilledAtAnyMomentLeavesTheImageBeforeOrAfter) {
   const std::string with = winsim::WriteRegImage(machine->registry());
   WriteFileAtomically(image, without);
 
-  // The temporary images a save writes (registry.reg.tmp and six random characters).
-  const auto temporaries = [&] {
-    std::vector<fs::path> found;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-      if (entry.path().filename().string().starts_with("registry.reg.tmp")) {
-        found.push_back(entry.path());
-      }
-    }
-    return found;
-  };
+  // A save records its temporary image in the machine's journal before it writes it.
+  const fs::path journal = dir / ".orvcard-journal";
   std::mt19937 random(20261207);
   constexpr int kKills = 60;
-  int duringSave = 0;  // kills that left the temporary image behind: inside a save
+  int duringSave = 0;  // kills that left the journal behind: inside a save
   for (int i = 0; i < kKills; ++i) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      // One run after another: lock, load, flip the value, save.
-      for (;;) {
-        winsim::MachineLock lock(dir);
-        std::unique_ptr<winsim::Machine> run = winsim::Machine::Load(dir);
-        winsim::RegKey* flip =
-            winsim::Registry::Open(run->registry().HKLM(), u"SOFTWARE\\Hardening");
-        if (!flip->DeleteValue(u"Flip")) {
-          flip->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
+      // One run after another: lock, recover, load, flip the value, save.
+      try {
+        for (;;) {
+          winsim::MachineLock lock(dir);
+          winsim::RecoverInterruptedRun(dir);
+          std::unique_ptr<winsim::Machine> run = winsim::Machine::Load(dir);
+          winsim::RegKey* flip =
+              winsim::Registry::Open(run->registry().HKLM(), u"SOFTWARE\\Hardening");
+          if (!flip->DeleteValue(u"Flip")) {
+            flip->SetValue(u"Flip", orv::REG_DWORD, winsim::DwordData(1));
+          }
+          run->Save();
         }
-        run->Save();
+      } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        _exit(1);
       }
     }
-    // Every other kill at a random moment; the rest as soon as a save has begun writing.
+    // Every other kill at a random moment; the rest as soon as a save has begun.
     if (i % 2 == 0) {
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 100000));
     } else {
       const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(5);
-      while (temporaries().empty() && Clock::now() < giveUp) {
+      while (!fs::exists(journal) && Clock::now() < giveUp) {
       }
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 500));
     }
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the save loop stopped by itself";
 
     const std::string after = ReadFileBytes(image);
     ASSERT_TRUE(after == with || after == without)
         << "kill " << i << ": the image is torn (" << after.size() << " bytes)";
-    const std::vector<fs::path> left = temporaries();
-    duringSave += left.empty() ? 0 : 1;
-    for (const fs::path& temporary : left) {
-      fs::remove(temporary);
-    }
-    // The next run takes the lock and loads, whatever the kill left behind.
+    duringSave += fs::exists(journal) ? 1 : 0;
+    // The next run takes the lock, recovers and loads, whatever the kill left behind: nothing
+    // but the image and the lock.
     EXPECT_NO_THROW({
       winsim::MachineLock lock(dir);
+      winsim::RecoverInterruptedRun(dir);
       winsim::Machine::Load(dir);
     });
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3)
+        << "kill " << i;  // registry.reg, drive_c, .lock
   }
   EXPECT_GE(duringSave, kKills / 6) << "too few kills landed inside a save";
-  std::printf("[ killed   ] %d saves killed, %d of them while the new image was being written\n",
-              kKills, duringSave);
+  std::printf("[ killed   ] %d saves killed, %d of them inside a save\n", kKills, duringSave);
 }
 
 TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
-  ProgramSandbox box;
-  winsim::Machine::CreateSample(box.machine());
-  const fs::path image = box.machine() / "registry.reg";
-  const std::string before = ReadFileBytes(image);
+  // The serial renumbering changes the registry only; the install of 43 packages stores and
+  // publishes files too.
+  const struct {
+    const char* code;
+    int copies;  // INF files written besides the sample packages
+  } kRuns[] = {{"0x4000", 0}, {"0x11", 40}};
+  for (const auto& row : kRuns) {
+    SCOPED_TRACE(row.code);
+    ProgramSandbox box;
+    SampleWithPackages(box);
+    for (int i = 0; i < row.copies; ++i) {
+      std::ofstream(box.work() / ("copy" + std::to_string(i) + ".inf"))
+          << box.ReadFile(box.work() / "orvser.inf") << "; copy " << i << "\n";
+    }
+    const fs::path start = box.root() / "start";
+    fs::copy(box.machine(), start, fs::copy_options::recursive);
+    const auto restart = [&] {
+      fs::remove_all(box.machine());
+      fs::copy(start, box.machine(), fs::copy_options::recursive);
+    };
+    const auto snapshot = [&] {
+      std::map<std::string, std::string> entries = FolderSnapshot(box.machine());
+      entries.erase(".lock");
+      return entries;
+    };
+    restart();
+    const auto before = snapshot();
+    const Clock::time_point began = Clock::now();
+    Process full({ORVCARD_OP_BIN, row.code}, box.machine(), box.root() / "full", {}, box.work());
+    ASSERT_EQ(full.Wait(), 0) << full.err();
+    const auto duration =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - began).count();
+    const auto after = snapshot();
+    ASSERT_NE(after, before) << "the operation changes nothing on the sample machine";
 
-  const Clock::time_point start = Clock::now();
-  {
-    Process run({ORVCARD_OP_BIN, "0x4000"}, box.machine(), box.root() / "full");
-    ASSERT_EQ(run.Wait(), 0);
+    std::mt19937 random(7);
+    int killed = 0;
+    int finished = 0;
+    for (int i = 0; i < 16; ++i) {
+      restart();
+      Process run({ORVCARD_OP_BIN, row.code}, box.machine(), box.root() / "run", {}, box.work());
+      ASSERT_TRUE(run.started());
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % (duration * 3 / 2 + 1)));
+      const int status = run.Kill();
+      (status == -SIGKILL ? killed : finished) += 1;
+      // The next program that opens the machine finishes the job: the machine before or after.
+      Process show({WINSIM_BIN, "show", box.machine().string()}, {}, box.root() / "show");
+      ASSERT_EQ(show.Wait(), 0) << show.err();
+      const auto now = snapshot();
+      ASSERT_TRUE(now == before || now == after)
+          << "run " << i << " (status " << status << ") left a machine in between";
+    }
+    std::printf("[ killed   ] orvcard-op %s: %d runs killed, %d finished first\n", row.code, killed,
+                finished);
   }
-  const auto duration =
-      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
-  const std::string after = ReadFileBytes(image);
-  ASSERT_NE(after, before) << "the operation changes nothing on the sample machine";
-
-  std::mt19937 random(7);
-  int killed = 0;
-  int finished = 0;
-  for (int i = 0; i < 30; ++i) {
-    WriteFileAtomically(image, before);
-    Process run({ORVCARD_OP_BIN, "0x4000"}, box.machine(), box.root() / "run");
-    ASSERT_TRUE(run.started());
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % (duration * 3 / 2 + 1)));
-    const int status = run.Kill();
-    (status == -SIGKILL ? killed : finished) += 1;
-    const std::string now = ReadFileBytes(image);
-    ASSERT_TRUE(now == before || now == after)
-        << "run " << i << " (status " << status << ") left a machine in between";
-  }
-  // Whatever the last kill left beside the image, a run from the image before does the work.
-  WriteFileAtomically(image, before);
-  Process next({ORVCARD_OP_BIN, "0x4000"}, box.machine(), box.root() / "next");
-  EXPECT_EQ(next.Wait(), 0) << next.err();
-  EXPECT_EQ(ReadFileBytes(image), after);
-  std::printf("[ killed   ] orvcard-op 0x4000: %d runs killed, %d finished first\n", killed,
-              finished);
 }
 
 // ---------------------------------------------------------------------------------------------

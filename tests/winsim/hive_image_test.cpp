@@ -113,6 +113,12 @@ class HiveImageTest : public ::testing::Test {
   ~HiveImageTest() override {
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
+    fs::remove(dir_.string() + ".journal", ignored);
+  }
+  // Where the temporaries written beside `file` are recorded: out of the hive's folder.
+  static JournalPlace JournalBeside(const fs::path& file) {
+    const fs::path dir = file.parent_path();
+    return JournalPlace{dir, dir, dir.string() + ".journal", {file}, false};
   }
   fs::path dir_;
 };
@@ -202,6 +208,7 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
     Registry model;
     RegKey& system = model.HKLM().CreateSubkey(u"SYSTEM");
     HiveImage hive(file, system);
+    Journal journal(JournalBeside(file));
     EXPECT_EQ(Dump(system), Dump(sourceSystem));
     EXPECT_FALSE(hive.Update());
     const std::vector<std::function<void()>> changes = Changes(system);
@@ -209,7 +216,7 @@ TEST_F(HiveImageTest, ReadsAndWritesEveryKeyAndValueByteForByte) {
       SCOPED_TRACE("change " + std::to_string(i));
       changes[i]();
       ASSERT_TRUE(hive.Update());
-      const fs::path written = hive.WriteBeside();
+      const fs::path written = hive.WriteBeside(journal);
       EXPECT_EQ(written.parent_path(), dir);
       hive.ReadBack(written);
       hive.Replace(written);
@@ -258,6 +265,7 @@ TEST_F(HiveImageTest, AWriteThatDoesNotReadBackReplacesNothing) {
   Registry model;
   RegKey& system = model.HKLM().CreateSubkey(u"SYSTEM");
   HiveImage hive(file, system);
+  Journal journal(JournalBeside(file));
   Registry::Open(system, u"Odd")->DeleteSubkeyTree(u"A_B");
   // Each spoils the bytes written: a value's data, a key's name, the length.
   const std::pair<std::function<void(std::string&)>, const char*> kSpoils[] = {
@@ -270,7 +278,7 @@ TEST_F(HiveImageTest, AWriteThatDoesNotReadBackReplacesNothing) {
   for (const auto& [spoil, problem] : kSpoils) {
     SCOPED_TRACE(problem);
     ASSERT_TRUE(hive.Update());
-    const fs::path written = hive.WriteBeside();
+    const fs::path written = hive.WriteBeside(journal);
     std::string bytes = ReadFileBytes(written);
     spoil(bytes);
     std::ofstream(written, std::ios::binary | std::ios::trunc) << bytes;
@@ -286,7 +294,7 @@ TEST_F(HiveImageTest, AWriteThatDoesNotReadBackReplacesNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
   }
   ASSERT_TRUE(hive.Update());
-  const fs::path written = hive.WriteBeside();
+  const fs::path written = hive.WriteBeside(journal);
   hive.ReadBack(written);
   hive.Replace(written);
   Registry back;
