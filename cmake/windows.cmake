@@ -10,14 +10,13 @@ function(orvcard_windows_program name)
   add_executable(${name} ${ARGN})
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
   target_link_options(${name} PRIVATE -municode ${ORVCARD_WINDOWS_LINK_OPTIONS})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE orvcard_warnings)
 endfunction()
 
 add_library(orvcard_host STATIC
   ${CMAKE_SOURCE_DIR}/frontend/host_win32.cpp
   ${CMAKE_SOURCE_DIR}/platform/win32/win32_windows.cpp)
-target_link_libraries(orvcard_host PUBLIC orvcard_core setupapi PRIVATE orvcard_warnings)
+target_link_libraries(orvcard_host PUBLIC orvcard_frontend setupapi PRIVATE orvcard_warnings)
 
 # orvcard and orvcard-op share the resource script, which tells them apart by ORVCARD_OP.
 set(ORVCARD_RESOURCE ${CMAKE_SOURCE_DIR}/platform/win32/orvcard.rc)
