@@ -72,6 +72,44 @@ bool SystemDriveIsPlain(WindowsApi& api) {
   return chars == 2 && letter && drive[1] == u':';
 }
 
+// Every value counts, whatever its name, up to the first index that enumerates nothing.
+DWORD ValueCount(WindowsApi& api, HKEY key) {
+  WCHAR name[kValueNameChars];
+  DWORD count = 0;
+  while (ValueAt(api, key, count, name)) {
+    ++count;
+  }
+  return count;
+}
+
+// Runs the installer to uninstall the package that DriverStorePath<index> records, then deletes
+// the value. The installer's outcome does not keep the record; a record that cannot run (`canRun`
+// false, or a path that could make the interpreter do more than start the installer) stays.
+void UninstallRecord(WindowsApi& api, HKEY product, DWORD index, bool canRun) {
+  WCHAR valueName[kValueNameChars];
+  FormatText(valueName, kValueNameChars, kValueNameFormat, {static_cast<int>(index)});
+  WCHAR data[kStorePathChars] = {};
+  DWORD dataBytes = kStorePathBytes;
+  if (api.RegQueryValueExW(product, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                           &dataBytes) != ERROR_SUCCESS) {
+    return;
+  }
+  WCHAR storePath[kStorePathChars + 1];
+  const std::size_t length = TextLength(data, dataBytes / sizeof(WCHAR));
+  for (std::size_t i = 0; i < length; ++i) {
+    storePath[i] = data[i];
+  }
+  storePath[length] = 0;
+  if (!canRun || !IsPlainArgument(storePath)) {
+    return;
+  }
+  WCHAR commandLine[kCommandLineChars];
+  FormatText(commandLine, kCommandLineChars, kUninstallCommandFormat,
+             {kInstallerFolder, kInstallerName, storePath});
+  RunCommandLine(api, commandLine);
+  api.RegDeleteValueW(product, valueName);
+}
+
 }  // namespace
 
 DWORD RecordDriverStorePaths(WindowsApi& api, const WCHAR* uninstallKeyPath,
@@ -131,42 +169,14 @@ DWORD UninstallRecordedPackages(WindowsApi& api, const WCHAR* uninstallKeyPath,
     return StatusOf(ToolStatus::kCannotOpen);
   }
 
-  WCHAR valueName[kValueNameChars];
-  WCHAR data[kStorePathChars] = {};
-  WCHAR storePath[kStorePathChars + 1];
-  WCHAR commandLine[kCommandLineChars];
-
-  // Every value counts, whatever its name, up to the first index that enumerates nothing.
-  DWORD count = 0;
-  while (ValueAt(api, product.get(), count, valueName)) {
-    ++count;
-  }
-
   // Newest record first. Nothing runs while %SystemDrive% is not a plain drive: the values stay.
+  const DWORD count = ValueCount(api, product.get());
   const bool canRun = count != 0 && SystemDriveIsPlain(api);
   for (DWORD index = count; index-- > 0;) {
-    FormatText(valueName, kValueNameChars, kValueNameFormat, {static_cast<int>(index)});
-    DWORD dataBytes = kStorePathBytes;
-    if (api.RegQueryValueExW(product.get(), valueName, nullptr, nullptr,
-                             reinterpret_cast<BYTE*>(data), &dataBytes) != ERROR_SUCCESS) {
-      continue;
-    }
-    const std::size_t length = TextLength(data, dataBytes / sizeof(WCHAR));
-    for (std::size_t i = 0; i < length; ++i) {
-      storePath[i] = data[i];
-    }
-    storePath[length] = 0;
-    // A value that could make the interpreter do more than start the installer is not run and
-    // stays recorded.
-    if (!canRun || !IsPlainArgument(storePath)) {
-      continue;
-    }
-    FormatText(commandLine, kCommandLineChars, kUninstallCommandFormat,
-               {kInstallerFolder, kInstallerName, storePath});
-    RunCommandLine(api, commandLine);  // the installer's outcome does not keep the record
-    api.RegDeleteValueW(product.get(), valueName);
+    UninstallRecord(api, product.get(), index, canRun);
   }
 
+  WCHAR valueName[kValueNameChars];
   if (!ValueAt(api, product.get(), 0, valueName)) {
     api.RegDeleteKeyW(parent.get(), productKeyName);
   }

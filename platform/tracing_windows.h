@@ -113,6 +113,12 @@ class TracingWindows final : public WindowsApi {
   // The result of a call that returns a status: Hex(status), then " -> outputs" when it
   // succeeded and there are any.
   static std::string StatusResult(DWORD status, const std::string& outputs = {});
+  // "INVALID_HANDLE_VALUE (last error)".
+  std::string InvalidHandleResult();
+  // The result of a call that returns a length: "0 (error)" on failure, "n -> too small" when
+  // the buffer was too small (n is then the size needed), else "n -> text".
+  static std::string LengthResult(DWORD length, DWORD capacity, const WCHAR* buffer,
+                                  DWORD lastError);
   // Names a handle the wrapped API has just handed out.
   void Created(const void* handle, const char* kind);
   std::string Handle(const char* kind, const void* handle) const;
@@ -123,6 +129,10 @@ class TracingWindows final : public WindowsApi {
   std::string DeviceOfKey(HKEY key) const;
   // A successful key open: the new key lies in the instance of its parent, if any.
   void KeyOpened(HKEY parent, HKEY opened, const std::string& device);
+  void KeyClosed(HKEY key);
+  // A member enumerated at `index` of its set, with the instance path its DeviceNamer gave.
+  void MemberFound(HDEVINFO set, const SP_DEVINFO_DATA& device, DWORD index, std::string path);
+  void SetDestroyed(HDEVINFO set);  // forgets the set's members
 
   WindowsApi& inner_;
   Sink sink_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,62 +31,74 @@ std::string HexBytes(std::span<const std::uint8_t> data) {
   return text;
 }
 
-// The type and data columns of a value as regedit lists it; with `asHex`, the data as bytes.
-std::string TypeAndData(const RegValue& value, bool asHex) {
+// The data as its type shows it, and whether it is just what the type holds (so that its size
+// goes without saying).
+struct Shown {
+  std::string text;
+  bool exact = false;
+};
+
+// Texts up to the empty one that ends the list; exact when nothing follows it.
+Shown StringList(std::u16string_view all, std::size_t bytes) {
+  Shown shown;
+  std::size_t start = 0;
+  while (start < all.size() && all[start] != 0) {
+    const std::size_t end = std::min(all.find(u'\0', start), all.size());
+    shown.text += (start == 0 ? "" : "; ") + Printable(all.substr(start, end - start));
+    start = end + 1;
+  }
+  shown.exact = start < all.size() && bytes == (start + 1) * 2;
+  return shown;
+}
+
+// A little-endian number as hex digits of its size and in decimal.
+Shown Number(std::span<const std::uint8_t> data) {
+  std::uint64_t number = 0;
+  for (std::size_t i = data.size(); i-- > 0;) {
+    number = (number << 8) | data[i];
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "0x%0*" PRIx64 " (%" PRIu64 ")",
+                static_cast<int>(data.size() * 2), number, number);
+  return {text, true};
+}
+
+// Text, a list of texts or a number; none for the other types, and for a number of the wrong
+// size.
+std::optional<Shown> AsTyped(const RegValue& value) {
   const std::span<const std::uint8_t> data = value.data();
-  std::string shown;
-  bool exact = false;  // the data is just what the type holds, so its size goes without saying
-  bool rendered = false;
   const std::u16string units = Utf16Units(data.data(), data.size());
   const std::u16string_view all = units;
-  if (!asHex) {
-    switch (value.type()) {
-      case orv::REG_SZ:
-      case orv::REG_EXPAND_SZ: {
-        const std::u16string_view text = all.substr(0, all.find(u'\0'));
-        shown = Printable(text);
-        exact = data.size() == (text.size() + 1) * 2;
-        rendered = true;
-        break;
-      }
-      case orv::REG_MULTI_SZ: {
-        // Texts up to the empty one that ends the list; exact when nothing follows it.
-        std::size_t start = 0;
-        while (start < all.size() && all[start] != 0) {
-          const std::size_t end = std::min(all.find(u'\0', start), all.size());
-          shown += (start == 0 ? "" : "; ") + Printable(all.substr(start, end - start));
-          start = end + 1;
-        }
-        exact = start < all.size() && data.size() == (start + 1) * 2;
-        rendered = true;
-        break;
-      }
-      case orv::REG_DWORD:
-      case orv::REG_QWORD:
-        if (data.size() == (value.type() == orv::REG_DWORD ? 4u : 8u)) {
-          std::uint64_t number = 0;
-          for (std::size_t i = data.size(); i-- > 0;) {
-            number = (number << 8) | data[i];
-          }
-          char text[64];
-          std::snprintf(text, sizeof text, "0x%0*" PRIx64 " (%" PRIu64 ")",
-                        static_cast<int>(data.size() * 2), number, number);
-          shown = text;
-          exact = rendered = true;
-        }
-        break;
-      default:
-        break;
+  switch (value.type()) {
+    case orv::REG_SZ:
+    case orv::REG_EXPAND_SZ: {
+      const std::u16string_view text = all.substr(0, all.find(u'\0'));
+      return Shown{Printable(text), data.size() == (text.size() + 1) * 2};
     }
+    case orv::REG_MULTI_SZ:
+      return StringList(all, data.size());
+    case orv::REG_DWORD:
+    case orv::REG_QWORD:
+      if (data.size() == (value.type() == orv::REG_DWORD ? 4u : 8u)) {
+        return Number(data);
+      }
+      return std::nullopt;
+    default:
+      return std::nullopt;
   }
-  if (!rendered) {
-    shown = HexBytes(data);
+}
+
+// The type and data columns of a value as regedit lists it; with `asHex`, the data as bytes.
+std::string TypeAndData(const RegValue& value, bool asHex) {
+  std::optional<Shown> shown = asHex ? std::nullopt : AsTyped(value);
+  if (!shown) {
+    shown = Shown{HexBytes(value.data()), false};
   }
   std::string type = RegTypeName(value.type());
-  if (!exact) {
-    type += " (" + std::to_string(data.size()) + " bytes)";
+  if (!shown->exact) {
+    type += " (" + std::to_string(value.data().size()) + " bytes)";
   }
-  return type + "  " + shown;
+  return type + "  " + shown->text;
 }
 
 bool SameValue(const RegValue& a, const RegValue& b) {

@@ -29,6 +29,55 @@ std::u16string NameOf(const fs::path& path) {
   return orv::Utf8ToUtf16(path.filename().string());
 }
 
+struct DriveAndPath {
+  std::u16string drive;  // "X:"
+  std::u16string below;  // the path below the root of `drive`, "." and ".." not yet resolved
+};
+
+// The drive of a path (backslashes only, not a UNC path) and its path below that drive's root;
+// a relative path is taken against the current directory `cwd` ("X:\...").
+DriveAndPath Anchored(std::u16string_view path, std::u16string_view cwd) {
+  const std::u16string_view cwdDrive = cwd.substr(0, 2);
+  const std::u16string_view cwdBelowRoot = cwd.size() > 3 ? cwd.substr(3) : std::u16string_view();
+  if (HasDrive(path) && path.size() > 2 && path[2] == u'\\') {
+    return {std::u16string(path.substr(0, 2)), std::u16string(path.substr(3))};
+  }
+  if (HasDrive(path)) {
+    // Drive-relative: against the current directory when it is on that drive, else the root.
+    DriveAndPath anchored{std::u16string(path.substr(0, 2)), std::u16string(path.substr(2))};
+    if (Upper(anchored.drive[0]) == Upper(cwdDrive[0])) {
+      anchored.below = std::u16string(cwdBelowRoot) + u"\\" + anchored.below;
+    }
+    return anchored;
+  }
+  if (path.starts_with(u"\\")) {
+    return {std::u16string(cwdDrive), std::u16string(path.substr(1))};
+  }
+  return {std::u16string(cwdDrive), std::u16string(cwdBelowRoot) + u"\\" + std::u16string(path)};
+}
+
+// The names of a path with "." dropped and ".." taking back the name before it (none above the
+// root), joined by backslashes.
+std::u16string Resolved(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  ForEachKeyName(path, [&](std::u16string_view part) {
+    if (part == u"..") {
+      if (!parts.empty()) {
+        parts.pop_back();
+      }
+    } else if (part != u".") {
+      parts.push_back(part);
+    }
+    return true;
+  });
+  std::u16string joined;
+  for (std::u16string_view part : parts) {
+    joined += joined.empty() ? u"" : u"\\";
+    joined += part;
+  }
+  return joined;
+}
+
 }  // namespace
 
 FileSpace::FileSpace(fs::path driveC, std::u16string currentDirectory)
@@ -40,49 +89,10 @@ std::u16string FileSpace::FullPath(std::u16string_view name) const {
   if (text.starts_with(u"\\\\")) {
     return text;
   }
-  const std::u16string_view cwd = currentDirectory_;
-  const std::u16string_view cwdDrive = cwd.substr(0, 2);
-  const std::u16string_view cwdBelowRoot = cwd.size() > 3 ? cwd.substr(3) : std::u16string_view();
-
-  std::u16string drive;
-  std::u16string below;  // the path below the root of `drive`
-  if (HasDrive(text) && text.size() > 2 && text[2] == u'\\') {
-    drive = text.substr(0, 2);
-    below = text.substr(3);
-  } else if (HasDrive(text)) {
-    // Drive-relative: against the current directory when it is on that drive, else the root.
-    drive = text.substr(0, 2);
-    below = text.substr(2);
-    if (Upper(drive[0]) == Upper(cwdDrive[0])) {
-      below = std::u16string(cwdBelowRoot) + u"\\" + below;
-    }
-  } else if (text.starts_with(u"\\")) {
-    drive = cwdDrive;
-    below = text.substr(1);
-  } else {
-    drive = cwdDrive;
-    below = std::u16string(cwdBelowRoot) + u"\\" + text;
-  }
-
-  std::vector<std::u16string_view> parts;
-  ForEachKeyName(below, [&](std::u16string_view part) {
-    if (part == u"..") {
-      if (!parts.empty()) {
-        parts.pop_back();
-      }
-    } else if (part != u".") {
-      parts.push_back(part);
-    }
-    return true;
-  });
-  std::u16string full = drive + u"\\";
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    full += parts[i];
-    if (i + 1 < parts.size()) {
-      full += u'\\';
-    }
-  }
-  if (!parts.empty() && text.ends_with(u"\\")) {
+  const auto [drive, below] = Anchored(text, currentDirectory_);
+  const std::u16string names = Resolved(below);
+  std::u16string full = drive + u"\\" + names;
+  if (!names.empty() && text.ends_with(u"\\")) {
     full += u'\\';
   }
   return full;

@@ -95,56 +95,27 @@ std::u16string_view InfLine::Field(std::size_t index) const {
 }
 
 // The line is split into pieces at ',' (and the first '=') outside quotes, up to a ';' outside
-// quotes. Quotes are removed; "" inside quotes is one quote character. Each piece is written
-// into chars_ as it is read.
+// quotes. Each piece is written into chars_ as it is read.
 bool Inf::AddLine(std::u16string_view line) {
   const std::size_t charsBefore = chars_.size();
   const std::size_t fieldsBefore = fields_.size();
   Line added{.key = {}, .firstField = static_cast<std::uint32_t>(fields_.size())};
   bool hasKey = false;
-  bool quoted = false;
-  std::size_t start = chars_.size();  // of the piece being read
-  std::size_t quotedEnd = start;      // blanks before this position came from quotes and stay
-  auto finish = [&] {
-    std::size_t end = chars_.size();
-    while (end > quotedEnd && IsBlank(chars_[end - 1])) {
-      --end;
-    }
-    chars_.resize(end);
-    const Piece piece{static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)};
-    start = quotedEnd = end;
-    return piece;
-  };
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char16_t c = line[i];
-    if (quoted) {
-      if (c == u'"' && i + 1 < line.size() && line[i + 1] == u'"') {
-        chars_.push_back(u'"');
-        ++i;
-      } else if (c == u'"') {
-        quoted = false;
-      } else {
-        chars_.push_back(c);
-      }
-      quotedEnd = chars_.size();
-    } else if (c == u'"') {
-      quoted = true;
-    } else if (IsBlank(c) && chars_.size() == start) {
-      continue;  // leading blanks
-    } else if (c == u';') {
-      break;
-    } else if (c == u'=' && !hasKey && fields_.size() == fieldsBefore) {
-      added.key = finish();
+  for (std::size_t at = 0;; ++at) {  // past the ',' or '=' that ended the piece before
+    Piece piece;
+    at = ReadPiece(line, at, !hasKey && fields_.size() == fieldsBefore, &piece);
+    if (at < line.size() && line[at] == u'=') {
+      added.key = piece;
       hasKey = true;
-    } else if (c == u',') {
-      fields_.push_back(finish());
+    } else if (at < line.size() && line[at] == u',') {
+      fields_.push_back(piece);
     } else {
-      chars_.push_back(c);
+      // The last piece: an empty one counts only after a key or another field.
+      if (piece.size != 0 || fields_.size() != fieldsBefore || hasKey) {
+        fields_.push_back(piece);
+      }
+      break;
     }
-  }
-  const Piece last = finish();
-  if (last.size != 0 || fields_.size() != fieldsBefore || hasKey) {
-    fields_.push_back(last);
   }
   if (fields_.size() == fieldsBefore && !hasKey) {
     chars_.resize(charsBefore);
@@ -155,13 +126,56 @@ bool Inf::AddLine(std::u16string_view line) {
   return true;
 }
 
+std::size_t Inf::ReadPiece(std::u16string_view line, std::size_t from, bool keyEnds, Piece* piece) {
+  const std::size_t start = chars_.size();
+  std::size_t quotedEnd = start;  // blanks before this position came from quotes and stay
+  bool quoted = false;
+  std::size_t at = from;
+  for (; at < line.size(); ++at) {
+    const char16_t c = line[at];
+    if (quoted) {
+      if (c == u'"' && at + 1 < line.size() && line[at + 1] == u'"') {
+        chars_.push_back(u'"');
+        ++at;
+      } else if (c == u'"') {
+        quoted = false;
+      } else {
+        chars_.push_back(c);
+      }
+      quotedEnd = chars_.size();
+    } else if (c == u'"') {
+      quoted = true;
+    } else if (c == u';' || c == u',' || (c == u'=' && keyEnds)) {
+      break;
+    } else if (!IsBlank(c) || chars_.size() != start) {  // leading blanks are dropped
+      chars_.push_back(c);
+    }
+  }
+  std::size_t end = chars_.size();
+  while (end > quotedEnd && IsBlank(chars_[end - 1])) {
+    --end;
+  }
+  chars_.resize(end);
+  *piece = Piece{static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)};
+  return at;
+}
+
 orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
-  TextLines lines(bytes);
   *inf = Inf();
+  if (const orv::DWORD status = inf->ReadSections(bytes); status != 0) {
+    return status;
+  }
+  inf->IndexSections();
+  inf->IndexStrings();
+  return inf->HasKnownSignature() ? 0 : ERROR_WRONG_INF_STYLE;
+}
+
+orv::DWORD Inf::ReadSections(std::string_view bytes) {
+  TextLines lines(bytes);
   if (lines.MaxChars() > UINT32_MAX) {
     return orv::ERROR_OUTOFMEMORY;  // beyond what the lists can index
   }
-  inf->chars_.reserve(lines.MaxChars());  // the pieces never hold more than the text
+  chars_.reserve(lines.MaxChars());  // the pieces never hold more than the text
   std::u16string read;
   std::u16string logical;
   while (!lines.AtEnd()) {
@@ -180,52 +194,58 @@ orv::DWORD Inf::Parse(std::string_view bytes, Inf* inf) {
         return ERROR_GENERAL_SYNTAX;
       }
       const std::u16string_view name = Trim(whole.substr(1, close - 1));
-      inf->headers_.push_back({{static_cast<std::uint32_t>(inf->chars_.size()),
-                                static_cast<std::uint32_t>(name.size())},
-                               static_cast<std::uint32_t>(inf->lines_.size())});
-      inf->chars_ += name;
-    } else if (!inf->headers_.empty() && !whole.empty() && !whole.starts_with(u";") &&
-               inf->AddLine(whole)) {
-      ++inf->headers_.back().lineCount;
+      headers_.push_back(
+          {{static_cast<std::uint32_t>(chars_.size()), static_cast<std::uint32_t>(name.size())},
+           static_cast<std::uint32_t>(lines_.size())});
+      chars_ += name;
+    } else if (!headers_.empty() && !whole.empty() && !whole.starts_with(u";") && AddLine(whole)) {
+      ++headers_.back().lineCount;
     }
     logical.clear();
   }
-  // Sections of the same name are chained in file order, from the first.
-  const auto headerName = [inf](std::size_t header) {
-    return inf->Text(inf->headers_[header].name);
-  };
-  inf->sections_.Reset(inf->headers_.size());
-  std::vector<std::uint32_t> lastOfName(inf->headers_.size());
-  inf->sections_.InGroups(inf->headers_.size(), headerName, [&](std::size_t h, std::uint32_t hash) {
+  return 0;
+}
+
+void Inf::IndexSections() {
+  const auto headerName = [this](std::size_t header) { return Text(headers_[header].name); };
+  sections_.Reset(headers_.size());
+  std::vector<std::uint32_t> lastOfName(headers_.size());
+  sections_.InGroups(headers_.size(), headerName, [&](std::size_t h, std::uint32_t hash) {
     const auto header = static_cast<std::uint32_t>(h);
-    const std::size_t slot = inf->sections_.Find(headerName(header), hash, headerName);
-    const std::uint32_t first = inf->sections_[slot].entry;
+    const std::size_t slot = sections_.Find(headerName(header), hash, headerName);
+    const std::uint32_t first = sections_[slot].entry;
     if (first == 0) {
-      inf->sections_.Put(slot, header + 1, headerName(header));
+      sections_.Put(slot, header + 1, headerName(header));
       lastOfName[header] = header;
     } else {
       std::uint32_t& last = lastOfName[first - 1];
-      inf->headers_[last].nextSameName = header + 1;
+      headers_[last].nextSameName = header + 1;
       last = header;
     }
   });
+}
+
+void Inf::IndexStrings() {
   std::vector<std::uint32_t> strings;
-  inf->ForEachLine(u"Strings", [&](std::uint32_t line) { strings.push_back(line); });
-  const auto keyOf = [inf](std::size_t line) { return inf->Text(inf->lines_[line].key); };
-  inf->strings_.Reset(strings.size());
+  ForEachLine(u"Strings", [&](std::uint32_t line) { strings.push_back(line); });
+  const auto keyOf = [this](std::size_t line) { return Text(lines_[line].key); };
+  strings_.Reset(strings.size());
   for (std::uint32_t line : strings) {
-    const std::size_t slot = inf->strings_.Find(keyOf(line), keyOf);
-    if (inf->strings_[slot].entry == 0) {
-      inf->strings_.Put(slot, line + 1, keyOf(line));
+    const std::size_t slot = strings_.Find(keyOf(line), keyOf);
+    if (strings_[slot].entry == 0) {
+      strings_.Put(slot, line + 1, keyOf(line));
     }
   }
-  const std::optional<std::u16string> signature = inf->Value(u"Version", u"Signature");
+}
+
+bool Inf::HasKnownSignature() const {
+  const std::optional<std::u16string> signature = Value(u"Version", u"Signature");
   for (std::u16string_view known : {u"$Windows NT$", u"$Chicago$", u"$Windows 95$"}) {
     if (signature && SameName(*signature, known)) {
-      return 0;
+      return true;
     }
   }
-  return ERROR_WRONG_INF_STYLE;
+  return false;
 }
 
 template <typename Visit>

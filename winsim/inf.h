@@ -82,9 +82,21 @@ class Inf {
   // Calls visit(index in lines_) for each line of `section`, in file order.
   template <typename Visit>
   void ForEachLine(std::u16string_view section, Visit visit) const;
+  // Reads the section headers and their lines, joining lines that end in a backslash; 0, or
+  // ERROR_OUTOFMEMORY for a text too long to index, ERROR_GENERAL_SYNTAX for a header without
+  // its ']'.
+  orv::DWORD ReadSections(std::string_view bytes);
+  // Chains the sections of each name in file order, from the first, which sections_ finds.
+  void IndexSections();
+  void IndexStrings();             // the first line of each key of [Strings], by strings_
+  bool HasKnownSignature() const;  // of [Version]
   // Splits one logical line into lines_, fields_ and chars_; false (nothing kept) for a line
   // that holds neither a key nor a field.
   bool AddLine(std::u16string_view line);
+  // Reads one piece of `line`, from `from` up to a ',' or ';' outside quotes (or a '=' when
+  // `keyEnds`), into chars_; returns where it stopped. Quotes are removed and "" inside quotes
+  // is one quote character; blanks around the piece are dropped unless quoted.
+  std::size_t ReadPiece(std::u16string_view line, std::size_t from, bool keyEnds, Piece* piece);
 
   std::u16string chars_;  // every section name, key and field, one after another
   std::vector<Piece> fields_;

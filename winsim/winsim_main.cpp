@@ -152,52 +152,57 @@ winsim::Registry LoadRegistry(const std::string& path) {
   return registry;
 }
 
-int Run(const Arguments& args) {
-  if (args.command == "init") {
-    if (args.from) {
-      Recover(*args.from);
-      const winsim::Registry registry =
-          winsim::Machine::CreateFromImage(args.dir, *args.from, Notice);
-      std::printf("winsim: created a machine in %s from %s\n", args.dir.c_str(),
-                  args.from->c_str());
-      std::fflush(stdout);
-      std::fputs(winsim::ReplaySummary(registry).c_str(), stderr);
-    } else {
-      winsim::Machine::CreateSample(args.dir);
-      std::printf("winsim: created the sample machine in %s\n", args.dir.c_str());
-    }
-    return 0;
+int Init(const Arguments& args) {
+  if (args.from) {
+    Recover(*args.from);
+    const winsim::Registry registry =
+        winsim::Machine::CreateFromImage(args.dir, *args.from, Notice);
+    std::printf("winsim: created a machine in %s from %s\n", args.dir.c_str(), args.from->c_str());
+    std::fflush(stdout);
+    std::fputs(winsim::ReplaySummary(registry).c_str(), stderr);
+  } else {
+    winsim::Machine::CreateSample(args.dir);
+    std::printf("winsim: created the sample machine in %s\n", args.dir.c_str());
   }
-  // show, export and diff only read: no lock (but to recover a machine that a killed run left),
-  // nothing written to a machine.
-  std::function<void(const Sink&)> produce;
-  if (args.command == "diff") {
-    const winsim::Registry before = LoadRegistry(args.dir);
-    const winsim::Registry after = LoadRegistry(args.other);
-    bool differs = false;
-    if (!WriteOutput(std::nullopt, [&](const Sink& sink) {
-          differs = winsim::DiffRegistries(before, after, sink);
-        })) {
-      std::fprintf(stderr, "winsim: standard output: cannot write: %s\n", std::strerror(errno));
-      return kExitOutputError;
-    }
-    // The output is flushed and nothing else is open: the process ends here, without freeing
-    // the two registries key by key (a quarter of the run on large machines; the system takes the
-    // memory back at once).
-    std::_Exit(differs ? kExitDiffers : 0);
+  return 0;
+}
+
+int Diff(const Arguments& args) {
+  const winsim::Registry before = LoadRegistry(args.dir);
+  const winsim::Registry after = LoadRegistry(args.other);
+  bool differs = false;
+  if (!WriteOutput(std::nullopt, [&](const Sink& sink) {
+        differs = winsim::DiffRegistries(before, after, sink);
+      })) {
+    std::fprintf(stderr, "winsim: standard output: cannot write: %s\n", std::strerror(errno));
+    return kExitOutputError;
   }
-  // Without a folder, show looks at the machine the programs use, created from the sample as
-  // they create it.
-  std::filesystem::path dir = args.dir;
-  if (dir.empty()) {
-    bool created = false;
-    dir = winsim::PrepareDefaultMachineDir(&created);
-    if (created) {
-      std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
-    }
+  // The output is flushed and nothing else is open: the process ends here, without freeing
+  // the two registries key by key (a quarter of the run on large machines; the system takes the
+  // memory back at once).
+  std::_Exit(differs ? kExitDiffers : 0);
+}
+
+// The machine folder named, or without one the machine the programs use, created from the
+// sample as they create it.
+std::filesystem::path MachineDir(const std::string& named) {
+  if (!named.empty()) {
+    return named;
   }
+  bool created = false;
+  std::filesystem::path dir = winsim::PrepareDefaultMachineDir(&created);
+  if (created) {
+    std::fprintf(stderr, "winsim: created the sample machine in %s\n", dir.c_str());
+  }
+  return dir;
+}
+
+// show and export: the summary or the registry image, to standard output or the -o file.
+int ShowOrExport(const Arguments& args) {
+  const std::filesystem::path dir = MachineDir(args.dir);
   Recover(dir);
   const std::unique_ptr<winsim::Machine> machine = winsim::Machine::Load(dir, Notice);
+  std::function<void(const Sink&)> produce;
   if (args.command == "show") {
     produce = [&](const Sink& sink) { sink(winsim::ShowMachine(*machine)); };
   } else if (args.utf8) {
@@ -211,6 +216,15 @@ int Run(const Arguments& args) {
     return kExitOutputError;
   }
   return 0;
+}
+
+int Run(const Arguments& args) {
+  if (args.command == "init") {
+    return Init(args);
+  }
+  // show, export and diff only read: no lock (but to recover a machine that a killed run left),
+  // nothing written to a machine.
+  return args.command == "diff" ? Diff(args) : ShowOrExport(args);
 }
 
 }  // namespace
