@@ -37,6 +37,19 @@ std::u16string ProgramFolder(const winsim::FileSpace& files) {
   return error ? std::u16string() : files.WindowsPath(program.parent_path());
 }
 
+// The current folder. A backslash in a folder's Linux name would read as a separator in its
+// Windows path (a\.. would fold into its parent), so the run would find its packages and write its
+// response file in another folder: refused rather than guessed at.
+std::filesystem::path CurrentFolder() {
+  std::filesystem::path current = std::filesystem::current_path();
+  if (current.string().find('\\') != std::string::npos) {
+    throw winsim::MachineError(current, 0,
+                               "the current folder's name holds a backslash, which a Windows "
+                               "path cannot show");
+  }
+  return current;
+}
+
 }  // namespace
 
 int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
@@ -45,15 +58,7 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
   // large keys then needs about what it holds.
   ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   try {
-    // A backslash in a folder's Linux name would read as a separator in its Windows path
-    // (a\.. would fold into its parent), so the run would find its packages and write its
-    // response file in another folder: refused rather than guessed at.
-    const std::filesystem::path current = std::filesystem::current_path();
-    if (current.string().find('\\') != std::string::npos) {
-      throw winsim::MachineError(current, 0,
-                                 "the current folder's name holds a backslash, which a Windows "
-                                 "path cannot show");
-    }
+    const std::filesystem::path current = CurrentFolder();
     bool created = false;
     const std::filesystem::path dir = winsim::PrepareDefaultMachineDir(&created);
     if (created) {

@@ -95,13 +95,13 @@ std::string Utf8Path(const RegKey& key) {
   return orv::Utf16ToUtf8(key.Path());
 }
 
+}  // namespace
+
 std::string HivexProblem(const std::string& what) {
   return what + ": " +
          (errno == ERANGE ? "beyond what hivex reads (such as a key of more than 70000 subkeys)"
                           : std::strerror(errno));
 }
-
-}  // namespace
 
 fs::path InstallationPath(const fs::path& root, std::u16string_view windowsPath) {
   return *FileSpace(root, u"C:\\").HostPath(u"C:\\" + std::u16string(windowsPath));
@@ -178,6 +178,31 @@ hive_h* HiveImage::Hive() {
   return hive_;
 }
 
+void HiveImage::ReadFailure(const char* what, const RegKey& key) const {
+  throw MachineError(
+      file_, 0, HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(key)));
+}
+
+void HiveImage::ReadValues(std::size_t node, RegKey& key) {
+  Owned<hive_value_h> values(hivex_node_values(hive_, node));
+  if (values == nullptr) {
+    ReadFailure("the values", key);
+  }
+  std::vector<RegValue> read;
+  for (const hive_value_h* value = values.get(); *value != 0; ++value) {
+    Owned<char> name(hivex_value_key(hive_, *value));
+    hive_type type{};
+    std::size_t size = 0;
+    Owned<char> data(hivex_value_value(hive_, *value, &type, &size));
+    if (name == nullptr || data == nullptr) {
+      ReadFailure("a value", key);
+    }
+    read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), TypeBits(type),
+                            std::span(reinterpret_cast<const std::uint8_t*>(data.get()), size)});
+  }
+  key.SetValues(read);
+}
+
 void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
   // The keys still to read, the next one last (a walk of its own, not one frame of the stack per
   // level).
@@ -194,28 +219,8 @@ void HiveImage::Read(std::size_t rootNode, RegKey& mount, Node& rootRecord) {
     const std::size_t node = next.node;
     RegKey* const key = next.key;
     Node* const record = next.record;
-    const auto fail = [&](const char* what) {
-      throw MachineError(
-          file_, 0,
-          HivexProblem(std::string("hivex cannot read ") + what + " of " + Utf8Path(*key)));
-    };
-    Owned<hive_value_h> values(hivex_node_values(hive_, node));
-    if (values == nullptr) {
-      fail("the values");
-    }
-    std::vector<RegValue> read;
-    for (const hive_value_h* value = values.get(); *value != 0; ++value) {
-      Owned<char> name(hivex_value_key(hive_, *value));
-      hive_type type{};
-      std::size_t size = 0;
-      Owned<char> data(hivex_value_value(hive_, *value, &type, &size));
-      if (name == nullptr || data == nullptr) {
-        fail("a value");
-      }
-      read.push_back(RegValue{orv::Utf8ToUtf16(name.get()), TypeBits(type),
-                              std::span(reinterpret_cast<const std::uint8_t*>(data.get()), size)});
-    }
-    key->SetValues(read);
+    const auto fail = [&](const char* what) { ReadFailure(what, *key); };
+    ReadValues(node, *key);
 
     Owned<hive_node_h> subkeys(hivex_node_children(hive_, node));
     if (subkeys == nullptr) {
@@ -391,131 +396,6 @@ void HiveImage::Forget(const RegKey* key) {
     pending.pop_back();
     pending.insert(pending.end(), it->second.subkeys.begin(), it->second.subkeys.end());
     nodes_.erase(it);
-  }
-}
-
-fs::path HiveImage::WriteBeside(Journal& journal) {
-  fs::path written;
-  std::string prefix = ".";  // appended, not concatenated: GCC 12 at -O3 warns of a false overlap
-  prefix += file_.filename().string();
-  prefix += '.';
-  FileDescriptor fd = journal.CreateTemporary(file_, prefix, mode_, &written);
-  if (!fd.valid()) {
-    throw MachineError(file_.parent_path(), 0, HivexProblem("cannot create a temporary hive"));
-  }
-  const auto fail = [&](const std::string& problem) {
-    const std::string text = HivexProblem(problem);
-    fd.Close();
-    ::unlink(written.c_str());
-    throw MachineError(written, 0, text);
-  };
-  if (::fchmod(fd.get(), mode_) != 0) {
-    fail("cannot set the file mode");
-  }
-  // hivex writes to a name: this one is the file just created, whatever its folder holds now.
-  const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
-  if (hivex_commit(Hive(), self.c_str(), 0) != 0) {
-    fail("hivex cannot write the hive");
-  }
-  try {
-    RemoveFromWritten(fd.get(), written);
-  } catch (...) {
-    fd.Close();
-    ::unlink(written.c_str());
-    throw;
-  }
-  if (::fsync(fd.get()) != 0) {
-    fail("cannot flush");
-  }
-  if (fd.Close() != 0) {
-    fail("cannot close");
-  }
-  return written;
-}
-
-bool HiveImage::CheckBackup() const {
-  const fs::path backup = file_.string() + ".orvcard-backup";
-  struct stat status {};
-  if (::lstat(backup.c_str(), &status) != 0) {
-    if (errno != ENOENT) {
-      throw MachineError(backup, 0, HivexProblem("cannot look at the backup"));
-    }
-    return false;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    throw MachineError(backup, 0,
-                       "is not a regular file (a link, a folder or a device), so the original "
-                       "hive could not be kept: nothing written; move it away first");
-  }
-  return true;
-}
-
-void HiveImage::RemoveFromWritten(int fd, const fs::path& written) const {
-  if (removals_.empty()) {
-    return;
-  }
-  std::vector<KeyRemoval> removals;
-  for (const auto& [parent, keys] : removals_) {
-    for (const auto& [name, node] : keys) {
-      removals.push_back({parent, node});
-    }
-  }
-  const MappedFile mapped(written, fd, true);
-  RemoveKeys(written, mapped.bytes(), std::move(removals));
-}
-
-void HiveImage::Replace(const fs::path& written) {
-  if (readBack_ < 0 || written != readBackFile_) {
-    throw MachineError(written, 0, "was not read back, so it does not replace the hive");
-  }
-  ReplaceFile(written, file_, true);
-  Replaced(written);
-}
-
-Replacement HiveImage::ReplacementBy(const fs::path& written) const {
-  return Replacement{written, file_, true};
-}
-
-void HiveImage::Replaced(const fs::path& written) {
-  if (readBack_ < 0 || written != readBackFile_) {
-    return;
-  }
-  // The hive in memory is now that file, its keys in the cells they were known at: hivex reads
-  // it again when it is needed.
-  hivex_close(std::exchange(hive_, nullptr));
-  if (replaced_ >= 0) {
-    ::close(replaced_);
-  }
-  replaced_ = std::exchange(readBack_, -1);
-  readBackFile_.clear();
-  removals_.clear();
-  dirty_ = false;
-}
-
-std::vector<Replacement> WriteHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
-                                    Journal& journal) {
-  std::vector<HiveImage*> changed;
-  for (const std::unique_ptr<HiveImage>& hive : hives) {
-    if (hive->Update()) {
-      hive->CheckBackup();  // before any hive is written
-      changed.push_back(hive.get());
-    }
-  }
-  std::vector<Replacement> replacements;
-  for (HiveImage* hive : changed) {
-    const fs::path written = hive->WriteBeside(journal);
-    hive->ReadBack(written);
-    replacements.push_back(hive->ReplacementBy(written));
-  }
-  return replacements;
-}
-
-void AdoptWrittenHives(const std::vector<std::unique_ptr<HiveImage>>& hives,
-                       const std::vector<Replacement>& replacements) {
-  for (const std::unique_ptr<HiveImage>& hive : hives) {
-    for (const Replacement& replacement : replacements) {
-      hive->Replaced(replacement.temporary);
-    }
   }
 }
 

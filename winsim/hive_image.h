@@ -82,6 +82,9 @@ class HiveImage {
   // refused a tree deeper than Windows allows). No walk of the tree, here or below, takes a frame
   // of the stack per level.
   void Read(std::size_t node, RegKey& mount, Node& record);
+  // Reads the values of the key at `node` into `key`.
+  void ReadValues(std::size_t node, RegKey& key);
+  [[noreturn]] void ReadFailure(const char* what, const RegKey& key) const;
   // Brings the hive in memory up to date with one key; adds its subkeys to `pending`.
   void Sync(const RegKey& key, std::vector<const RegKey*>& pending);
   void WriteValues(std::size_t node, const RegKey& key);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace winsim {
 
@@ -33,5 +34,8 @@ inline hive_set_value HiveValue(char* key, std::uint32_t type, std::size_t size,
   std::memcpy(&value.t, &type, sizeof type);
   return value;
 }
+
+// `what` and the error of the last hivex call, for a message ("cannot read: ...").
+std::string HivexProblem(const std::string& what);
 
 }  // namespace winsim

@@ -23,8 +23,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "winsim/file_safety.h"
@@ -124,9 +126,11 @@ class Journal {
   static void Undo(const JournalPlace& place, const Record& record);
   static void Finish(const std::vector<Record>& records);
   static std::vector<Record> Read(const JournalPlace& place);
+  // The kind and path of each record read so far.
+  using RecordSet = std::set<std::pair<std::string, std::filesystem::path>>;
   // One record of a journal read back, checked against `place` and the records before it.
-  static Record Parse(const JournalPlace& place, std::string_view line,
-                      const std::vector<Record>& earlier, int lineNumber);
+  static Record Parse(const JournalPlace& place, std::string_view line, const RecordSet& earlier,
+                      int lineNumber);
   // True when `path` lies in drive C: and no folder between the root and it is a link.
   bool Writable(const std::filesystem::path& path) const;
   void Remove();

@@ -15,6 +15,21 @@ namespace winsim {
 namespace fs = std::filesystem;
 using namespace journal_records;
 
+namespace {
+
+// The fields of a record's line (without its checksum), split at each space.
+std::vector<std::string_view> Fields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t at = 0; at <= line.size();) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    fields.push_back(line.substr(at, end - at));
+    at = end + 1;
+  }
+  return fields;
+}
+
+}  // namespace
+
 std::vector<Journal::Record> Journal::Read(const JournalPlace& place) {
   const FileDescriptor fd(
       ::open(place.file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -31,6 +46,7 @@ std::vector<Journal::Record> Journal::Read(const JournalPlace& place) {
     ThrowJournalError(place, 0, std::string("cannot read: ") + std::strerror(errno));
   }
   std::vector<Record> records;
+  RecordSet earlier;
   if (!text.starts_with(kHeader)) {
     if (!std::string_view(kHeader).starts_with(text)) {  // else torn while being made
       ThrowJournalError(place, 1, "is not a journal of this program");
@@ -54,19 +70,15 @@ std::vector<Journal::Record> Journal::Read(const JournalPlace& place) {
       }
       ThrowJournalError(place, lineNumber, "a record is damaged");
     }
-    records.push_back(Parse(place, line.substr(0, space), records, lineNumber));
+    records.push_back(Parse(place, line.substr(0, space), earlier, lineNumber));
+    earlier.emplace(records.back().kind, records.back().path);
   }
   return records;
 }
 
 Journal::Record Journal::Parse(const JournalPlace& place, std::string_view line,
-                               const std::vector<Record>& earlier, int lineNumber) {
-  std::vector<std::string_view> fields;
-  for (std::size_t at = 0; at <= line.size();) {
-    const std::size_t end = std::min(line.find(' ', at), line.size());
-    fields.push_back(line.substr(at, end - at));
-    at = end + 1;
-  }
+                               const RecordSet& earlier, int lineNumber) {
+  const std::vector<std::string_view> fields = Fields(line);
   Record record{std::string(fields[0])};
   bool sound = true;
   const auto path = [&](std::size_t index) {
@@ -75,8 +87,7 @@ Journal::Record Journal::Parse(const JournalPlace& place, std::string_view line,
     return sound ? Normal(place.root / text) : fs::path();
   };
   const auto recorded = [&](const char* kind, const fs::path& wanted) {
-    return std::any_of(earlier.begin(), earlier.end(),
-                       [&](const Record& r) { return r.kind == kind && r.path == wanted; });
+    return earlier.count({kind, wanted}) != 0;
   };
   const auto changeable = [&](const fs::path& entry) {
     return !Protected(place, entry) &&

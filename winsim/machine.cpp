@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kImageName = "registry.reg";
 // Temporary images are this name and six random characters.
 constexpr std::string_view kTemporaryPrefix = "registry.reg.tmp";
 constexpr const char* kJournalName = ".orvcard-journal";
@@ -465,49 +464,6 @@ void CreateDriveSkeleton(const fs::path& driveC) {
       throw MachineError(driveC / file, 0, "cannot create: " + ErrnoText(error));
     }
   }
-}
-
-fs::path DefaultMachineDir(bool* fromEnvironment) {
-  const auto variable = [](const char* name) -> std::string {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : std::string(value);
-  };
-  if (fromEnvironment != nullptr) {
-    *fromEnvironment = false;
-  }
-  if (std::string machine = variable("ORVCARD_MACHINE"); !machine.empty()) {
-    if (fromEnvironment != nullptr) {
-      *fromEnvironment = true;
-    }
-    return machine;
-  }
-  fs::path state = variable("XDG_STATE_HOME");
-  if (state.empty() || !state.is_absolute()) {
-    const std::string home = variable("HOME");
-    if (home.empty()) {
-      throw MachineError("$HOME", 0, "HOME is not set, so there is no default machine directory");
-    }
-    state = fs::path(home) / ".local" / "state";
-  }
-  return state / "orvcard" / "machine";
-}
-
-fs::path PrepareDefaultMachineDir(bool* created) {
-  *created = false;
-  bool fromEnvironment = false;
-  fs::path dir = DefaultMachineDir(&fromEnvironment);
-  if (!fromEnvironment && !fs::exists(dir / kImageName)) {
-    try {
-      Machine::CreateSample(dir);
-      *created = true;
-    } catch (const MachineError&) {
-      // A run started at the same moment may have created it first; then this run uses it.
-      if (!fs::exists(dir / kImageName)) {
-        throw;
-      }
-    }
-  }
-  return dir;
 }
 
 }  // namespace winsim

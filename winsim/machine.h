@@ -18,6 +18,9 @@ namespace winsim {
 
 class HiveImage;
 
+// The registry image of a machine folder.
+inline constexpr const char* kImageName = "registry.reg";
+
 // Told, one line at a time, of what a load that only reads takes as it is: a hive that Windows
 // did not close cleanly, whose logs may hold changes that are then not shown.
 using ReadNotice = std::function<void(const std::string&)>;
