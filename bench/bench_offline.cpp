@@ -106,13 +106,12 @@ std::vector<OfflineReport> MeasureSizes(const Options& options, std::vector<doub
 
 void PrintOfflineReport(const std::vector<OfflineReport>& sizes, const std::vector<double>& loads,
                         int repeat) {
-  PrintHost(loads);
-  std::printf(
-      "`orvcard-op 0x8000` (-RemoveDeviceNode: load, release and remove the card's ports, save) on "
-      "an offline installation's hives (laid out as Windows lays them out: the Ports class "
-      "entries with a security descriptor of their own) against the same run on the .reg image of "
-      "the same registry, each on a fresh copy, interleaved; medians of %d runs:\n\n",
-      repeat);
+  PrintHeading(loads,
+               "`orvcard-op 0x8000` (-RemoveDeviceNode: load, release and remove the card's ports, "
+               "save) on an offline installation's hives (laid out as Windows lays them out: the "
+               "Ports class entries with a security descriptor of their own) against the same run "
+               "on the .reg image of the same registry, each on a fresh copy, interleaved",
+               repeat);
   std::printf(
       "| device nodes | keys in SYSTEM | registry.reg | SYSTEM hive | on the .reg image | on the "
       "hives | hives / image (CPU time) | hives, growth per doubling (CPU time) | peak memory, "

@@ -71,12 +71,10 @@ Run MeasureInstall(const Options& options, const fs::path& machine, std::size_t 
 
 void PrintPackagesReport(const std::vector<PackagesReport>& sizes, const std::vector<double>& loads,
                          int repeat) {
-  PrintHost(loads);
-  std::printf(
-      "`orvcard-op 0x11` (install the package of every INF file of the current folder, record "
-      "DriverStorePath0..N-1) on the sample machine, each run on a fresh copy; medians of %d "
-      "runs:\n\n",
-      repeat);
+  PrintHeading(loads,
+               "`orvcard-op 0x11` (install the package of every INF file of the current folder, "
+               "record DriverStorePath0..N-1) on the sample machine, each run on a fresh copy",
+               repeat);
   std::printf(
       "| INF files | time | CPU time | per doubling | per doubling (CPU time) | peak memory |\n"
       "|---:|---:|---:|---:|---:|---:|\n");

@@ -332,4 +332,9 @@ void PrintHost(const std::vector<double>& loads) {
               *std::max_element(loads.begin(), loads.end()));
 }
 
+void PrintHeading(const std::vector<double>& loads, const char* what, int repeat) {
+  PrintHost(loads);
+  std::printf("%s; medians of %d runs:\n\n", what, repeat);
+}
+
 }  // namespace orvbench

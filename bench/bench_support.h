@@ -157,5 +157,7 @@ double Growth(double seconds0, std::size_t nodes0, double seconds1, std::size_t 
 
 // The host line: processor, cores, kernel, compiler and the range of `loads` while measuring.
 void PrintHost(const std::vector<double>& loads);
+// The host line, then "`what`; medians of `repeat` runs:" heading a report's table.
+void PrintHeading(const std::vector<double>& loads, const char* what, int repeat);
 
 }  // namespace orvbench

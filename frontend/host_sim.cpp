@@ -90,10 +90,7 @@ int RunOnHost(const std::function<DWORD(WindowsApi&)>& operation) {
     std::fflush(stdout);
     machine->Save();
     return static_cast<int>(result);
-  } catch (const winsim::MachineError& error) {
-    std::fprintf(stderr, "orvcard: %s\n", error.what());
-    return kExitMachineError;
-  } catch (const std::exception& error) {
+  } catch (const std::exception& error) {  // a winsim::MachineError among them
     std::fprintf(stderr, "orvcard: %s\n", error.what());
     return kExitMachineError;
   }

@@ -28,81 +28,7 @@ class TracingWindows final : public WindowsApi {
 
   TracingWindows(WindowsApi& inner, Sink sink, DeviceNamer deviceNamer = {});
 
-  LONG RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
-                     HKEY* result) override;
-  LONG RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass,
-                       DWORD options, REGSAM sam, const void* security, HKEY* result,
-                       DWORD* disposition) override;
-  LONG RegCloseKey(HKEY key) override;
-  LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data,
-                        DWORD* dataSize) override;
-  LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
-                      const BYTE* data, DWORD dataSize) override;
-  LONG RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
-                     DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) override;
-  LONG RegDeleteValueW(HKEY key, const WCHAR* valueName) override;
-  LONG RegDeleteKeyW(HKEY key, const WCHAR* subKey) override;
-
-  HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent,
-                                DWORD flags) override;
-  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
-  HKEY SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
-                            DWORD keyType, REGSAM sam) override;
-  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                         DWORD* type, BYTE* buffer, DWORD bufferSize,
-                                         DWORD* requiredSize) override;
-  BOOL SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                         const BYTE* buffer, DWORD bufferSize) override;
-  BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                     const SP_CLASSINSTALL_HEADER* params,
-                                     DWORD paramsSize) override;
-  BOOL SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
-                                 SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope, DWORD hwProfile,
-                              DWORD keyType) override;
-  BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
-
-  LONG ComDBOpen(HCOMDB* database) override;
-  LONG ComDBReleasePort(HCOMDB database, DWORD comNumber) override;
-  LONG ComDBClose(HCOMDB database) override;
-
-  BOOL GetVersionExW(OSVERSIONINFOEXW* info) override;
-  BOOL GetNativeSystemInfo(SYSTEM_INFO* info) override;
-  void GetSystemInfo(SYSTEM_INFO* info) override;
-  BOOL IsWow64Process(HANDLE process, BOOL* wow64) override;
-
-  DWORD GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
-                         WCHAR** filePart) override;
-  HANDLE FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) override;
-  BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) override;
-  BOOL FindClose(HANDLE search) override;
-  UINT GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) override;
-  UINT GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) override;
-  HANDLE CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode, const void* security,
-                     DWORD disposition, DWORD flags, HANDLE templateFile) override;
-  BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
-                void* overlapped) override;
-  BOOL CloseHandle(HANDLE handle) override;
-
-  DWORD DriverPackageInstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
-                              BOOL* needReboot) override;
-  DWORD DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, const INSTALLERINFO_W* installer,
-                                BOOL* needReboot) override;
-  DWORD DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
-                              DWORD* storePathChars) override;
-
-  DWORD GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) override;
-  BOOL CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
-                      PROCESS_INFORMATION* info) override;
-  DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) override;
-  BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) override;
-  DWORD GetLastError() override;
-
-  void CrtWriteStdout(const WCHAR* text) override;
-  void* CrtOpenAppend(const WCHAR* path) override;
-  int CrtWriteText(void* file, const WCHAR* text) override;
-  int CrtClose(void* file) override;
+#include "platform/windows_api_overrides.inc"
 
  private:
   void Write(std::string_view api, std::string_view args, std::string_view result,
@@ -119,6 +45,11 @@ class TracingWindows final : public WindowsApi {
   // the buffer was too small (n is then the size needed), else "n -> text".
   static std::string LengthResult(DWORD length, DWORD capacity, const WCHAR* buffer,
                                   DWORD lastError);
+  // Installing or uninstalling a driver package: the same arguments, traced alike.
+  using PackageFunction = DWORD (WindowsApi::*)(const WCHAR* infPath, DWORD flags,
+                                                const INSTALLERINFO_W* installer, BOOL* needReboot);
+  DWORD PackageCall(std::string_view api, PackageFunction function, const WCHAR* infPath,
+                    DWORD flags, const INSTALLERINFO_W* installer, BOOL* needReboot);
   // Names a handle the wrapped API has just handed out.
   void Created(const void* handle, const char* kind);
   std::string Handle(const char* kind, const void* handle) const;

@@ -76,17 +76,22 @@ BOOL TracingWindows::CloseHandle(HANDLE handle) {
 
 DWORD TracingWindows::DriverPackageInstallW(const WCHAR* infPath, DWORD flags,
                                             const INSTALLERINFO_W* installer, BOOL* needReboot) {
-  const std::string args = Quoted(infPath) + ", " + Hex(flags);
-  const DWORD status = inner_.DriverPackageInstallW(infPath, flags, installer, needReboot);
-  Write("DriverPackageInstallW", args, StatusResult(status));
-  return status;
+  return PackageCall("DriverPackageInstallW", &WindowsApi::DriverPackageInstallW, infPath, flags,
+                     installer, needReboot);
 }
 
 DWORD TracingWindows::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags,
                                               const INSTALLERINFO_W* installer, BOOL* needReboot) {
+  return PackageCall("DriverPackageUninstallW", &WindowsApi::DriverPackageUninstallW, infPath,
+                     flags, installer, needReboot);
+}
+
+DWORD TracingWindows::PackageCall(std::string_view api, PackageFunction function,
+                                  const WCHAR* infPath, DWORD flags,
+                                  const INSTALLERINFO_W* installer, BOOL* needReboot) {
   const std::string args = Quoted(infPath) + ", " + Hex(flags);
-  const DWORD status = inner_.DriverPackageUninstallW(infPath, flags, installer, needReboot);
-  Write("DriverPackageUninstallW", args, StatusResult(status));
+  const DWORD status = (inner_.*function)(infPath, flags, installer, needReboot);
+  Write(api, args, StatusResult(status));
   return status;
 }
 

@@ -147,29 +147,32 @@ std::vector<Device> OtherDevices() {
 // The card's ports, in port order: serial ports whose COM numbers are out of order, and
 // parallel ports after the onboard LPT1.
 void AddCardPorts(std::vector<Device>& devices) {
-  const char16_t* const kSerialNames[] = {u"COM5", u"COM3", u"COM6", u"COM4"};
-  for (int port = 0; port < 4; ++port) {
-    const std::u16string name = kSerialNames[port];
-    devices.push_back({u"ORVPCARD_ENUM\\ORVPCARD_SERP\\000" + Digit(port),
-                       {u"ORVPCARD_ENUM\\ORVPCARD_SERP"},
+  struct CardPort {
+    std::u16string_view hardwareId;
+    std::u16string_view model;
+    std::u16string_view portName;
+    int port;  // among the ports of its kind, from 0
+  };
+  static constexpr CardPort kPorts[] = {
+      {u"ORVPCARD_ENUM\\ORVPCARD_SERP", u"ORVEK COM Port", u"COM5", 0},
+      {u"ORVPCARD_ENUM\\ORVPCARD_SERP", u"ORVEK COM Port", u"COM3", 1},
+      {u"ORVPCARD_ENUM\\ORVPCARD_SERP", u"ORVEK COM Port", u"COM6", 2},
+      {u"ORVPCARD_ENUM\\ORVPCARD_SERP", u"ORVEK COM Port", u"COM4", 3},
+      {u"ORVPCARD_ENUM\\ORVPCARD_PARPECP", u"ORVEK LPT Port", u"LPT3", 0},
+      {u"ORVPCARD_ENUM\\ORVPCARD_PARPECP", u"ORVEK LPT Port", u"LPT4", 1},
+  };
+  int driverIndex = 2;  // after the onboard ports' software keys
+  for (const CardPort& card : kPorts) {
+    const std::u16string hardwareId(card.hardwareId);
+    const std::u16string model(card.model);
+    const std::u16string name(card.portName);
+    devices.push_back({hardwareId + u"\\000" + Digit(card.port),
+                       {hardwareId},
                        kPortsClass,
-                       u"000" + Digit(2 + port),
-                       u"ORVEK COM Port",
-                       u"ORVEK COM Port (" + name + u")",
-                       u"ORVEK COM Port " + Digit(port + 1),
-                       name,
-                       u"ORVEK",
-                       true});
-  }
-  for (int port = 0; port < 2; ++port) {
-    const std::u16string name = u"LPT" + Digit(3 + port);
-    devices.push_back({u"ORVPCARD_ENUM\\ORVPCARD_PARPECP\\000" + Digit(port),
-                       {u"ORVPCARD_ENUM\\ORVPCARD_PARPECP"},
-                       kPortsClass,
-                       u"000" + Digit(6 + port),
-                       u"ORVEK LPT Port",
-                       u"ORVEK LPT Port (" + name + u")",
-                       u"ORVEK LPT Port " + Digit(port + 1),
+                       u"000" + Digit(driverIndex++),
+                       model,
+                       model + u" (" + name + u")",
+                       model + u" " + Digit(card.port + 1),
                        name,
                        u"ORVEK",
                        true});

@@ -81,6 +81,12 @@ std::map<std::string, std::string> FolderSnapshot(const fs::path& dir) {
   return entries;
 }
 
+std::map<std::string, std::string> MachineSnapshot(const testing_support::ProgramSandbox& box) {
+  std::map<std::string, std::string> entries = FolderSnapshot(box.machine());
+  entries.erase(".lock");
+  return entries;
+}
+
 testing_support::ProgramResult RunIn(const testing_support::ProgramSandbox& box,
                                      const fs::path& folder, const std::vector<std::string>& argv,
                                      std::uint64_t fileSizeLimit,

@@ -39,6 +39,8 @@ std::string MachineProblems(testing_support::SimMachine& sim, std::size_t maySta
 // Everything below `dir` as it is, links not followed: each entry's path with its mode and
 // content (the target of a link, the bytes of a file).
 std::map<std::string, std::string> FolderSnapshot(const std::filesystem::path& dir);
+// The snapshot of the sandbox's machine folder without its lock file, the one entry a run may add.
+std::map<std::string, std::string> MachineSnapshot(const testing_support::ProgramSandbox& box);
 
 // Runs `argv` in `folder` on the sandbox's machine, with `environment` ("NAME=value" each) added,
 // with the size of the files it writes limited to `fileSizeLimit` bytes (0: no limit; a write past

@@ -173,8 +173,7 @@ TEST(FailedSaves, ARunWhoseSaveFailsLeavesNothingBehind) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
     // The lock file is the one entry a run may add.
-    std::map<std::string, std::string> after = FolderSnapshot(box.machine());
-    after.erase(".lock");
+    const std::map<std::string, std::string> after = MachineSnapshot(box);
     std::map<std::string, std::string> expected = machine;
     expected.erase(".lock");
     EXPECT_EQ(after, expected);
@@ -275,8 +274,7 @@ TEST(HostileCallers, NoRunBlocksOrGuessesAtItsFiles) {
   EXPECT_FALSE(fs::exists(box.work() / "copy"));
   EXPECT_FALSE(fs::exists(backslash / "result.ini"));
   // Nothing was installed from the folder with the backslash (and the uninstall found nothing).
-  std::map<std::string, std::string> after = FolderSnapshot(box.machine());
-  after.erase(".lock");
+  const std::map<std::string, std::string> after = MachineSnapshot(box);
   EXPECT_EQ(after, machine);
 }
 

@@ -225,19 +225,14 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
       fs::remove_all(box.machine());
       fs::copy(start, box.machine(), fs::copy_options::recursive);
     };
-    const auto snapshot = [&] {
-      std::map<std::string, std::string> entries = FolderSnapshot(box.machine());
-      entries.erase(".lock");
-      return entries;
-    };
     restart();
-    const auto before = snapshot();
+    const auto before = MachineSnapshot(box);
     const Clock::time_point began = Clock::now();
     Process full({ORVCARD_OP_BIN, row.code}, box.machine(), box.root() / "full", {}, box.work());
     ASSERT_EQ(full.Wait(), 0) << full.err();
     const auto duration =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - began).count();
-    const auto after = snapshot();
+    const auto after = MachineSnapshot(box);
     ASSERT_NE(after, before) << "the operation changes nothing on the sample machine";
 
     std::mt19937 random(7);
@@ -253,7 +248,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
       // The next program that opens the machine finishes the job: the machine before or after.
       Process show({WINSIM_BIN, "show", box.machine().string()}, {}, box.root() / "show");
       ASSERT_EQ(show.Wait(), 0) << show.err();
-      const auto now = snapshot();
+      const auto now = MachineSnapshot(box);
       ASSERT_TRUE(now == before || now == after)
           << "run " << i << " (status " << status << ") left a machine in between";
     }

@@ -102,15 +102,10 @@ TEST(KillSweep, EveryKillPointEndsBeforeOrAfterTheRunWithNothingLeft) {
       return row.argv.empty() ? RunOnBothHives(box.machine(), stopAt)
                               : RunIn(box, box.work(), row.argv, row.fileSizeLimit, {stop}).status;
     };
-    const auto snapshot = [&] {
-      std::map<std::string, std::string> entries = FolderSnapshot(box.machine());
-      entries.erase(".lock");
-      return entries;
-    };
     restart();
-    const auto before = snapshot();
+    const auto before = MachineSnapshot(box);
     const int status = run(0);
-    const auto after = snapshot();
+    const auto after = MachineSnapshot(box);
     // A run whose save fails changes nothing; the others change the machine.
     ASSERT_EQ(before == after, row.fileSizeLimit != 0) << status;
     ASSERT_EQ(after.count(".orvcard-journal"), 0);
@@ -122,7 +117,7 @@ TEST(KillSweep, EveryKillPointEndsBeforeOrAfterTheRunWithNothingLeft) {
       restart();
       if (const int killed = run(step); killed != kKilled) {
         EXPECT_EQ(killed, status);  // past its last step: the whole run
-        EXPECT_EQ(snapshot(), after);
+        EXPECT_EQ(MachineSnapshot(box), after);
         break;
       }
       // The recovery is killed at its first, second or third step, then done again.
@@ -130,7 +125,7 @@ TEST(KillSweep, EveryKillPointEndsBeforeOrAfterTheRunWithNothingLeft) {
       RunIn(box, box.work(), show, 0, {"WINSIM_STOP_AT_STEP=" + std::to_string(step % 3 + 1)});
       const testing_support::ProgramResult recovery = RunIn(box, box.work(), show);
       EXPECT_EQ(recovery.status, 0) << "step " << step << ": " << recovery.err;
-      const auto recovered = snapshot();
+      const auto recovered = MachineSnapshot(box);
       rolledBack += recovered == before ? 1 : 0;
       completed += recovered == after && after != before ? 1 : 0;
       EXPECT_TRUE(recovered == before || recovered == after) << "step " << step;

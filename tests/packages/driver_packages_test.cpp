@@ -29,8 +29,7 @@ TEST(InstallDriverPackages, AnEmptyDirectoryGivesNoInfFilesAndCallsNoDriverFunct
 
 TEST(InstallDriverPackages, InstallsEverySignedPackageOnceSilently) {
   SimMachine sim("");
-  AddPackage(sim, "orvser");
-  AddPackage(sim, "orvpar");
+  AddPackages(sim, {"orvser", "orvpar"});
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0u);
   // Listing order: the search returns names in the folder's order.
   EXPECT_EQ(ListedNames(sim), (Strings{"orvpar.inf", "orvser.inf"}));
@@ -98,9 +97,7 @@ TEST(InstallDriverPackages, OtherStatusesAreNotRetried) {
 
 TEST(InstallDriverPackages, CombinesTheStatusesOfAllPackagesAndGoesOnAfterAFailure) {
   SimMachine sim("");
-  AddPackage(sim, "alpha");
-  AddPackage(sim, "beta");
-  AddPackage(sim, "gamma");
+  AddPackages(sim, {"alpha", "beta", "gamma"});
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "alpha", 0, ERROR_FILE_NOT_FOUND});
   sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "beta", 0, ERROR_SHARING_VIOLATION});
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0x22u);
@@ -137,8 +134,7 @@ TEST(InstallDriverPackages, AnEntryWhosePathDoesNotFitIsNotHandedToTheDriverFunc
 
 TEST(UninstallDriverPackages, UninstallsEveryPackageSilentlyWithItsFilesAndNeverRetries) {
   SimMachine sim("");
-  AddPackage(sim, "alpha");
-  AddPackage(sim, "beta");
+  AddPackages(sim, {"alpha", "beta"});
   AddPackage(sim, "gamma", /*signed_=*/false);
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   sim.api().ClearTrace();

@@ -105,9 +105,7 @@ std::string ProcessArgs(const std::string& storePath) {
 
 TEST(RecordDriverStorePaths, WritesOneValueOf522BytesPerPackageInListingOrder) {
   SimMachine sim(MachineImage());
-  AddPackage(sim, "orvlongname");
-  AddPackage(sim, "orvpar");
-  AddPackage(sim, "orvser");
+  AddPackages(sim, {"orvlongname", "orvpar", "orvser"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   sim.api().ClearTrace();
 
@@ -138,9 +136,7 @@ TEST(RecordDriverStorePaths, WritesOneValueOf522BytesPerPackageInListingOrder) {
 
 TEST(RecordDriverStorePaths, WritesNothingMoreAfterTheFirstFailedLookUp) {
   SimMachine sim(MachineImage());
-  AddPackage(sim, "alpha");
-  AddPackage(sim, "beta");
-  AddPackage(sim, "gamma");
+  AddPackages(sim, {"alpha", "beta", "gamma"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   sim.api().ArmFault(
       winsim::Fault{"DriverPackageGetPathW", "beta", 0, ERROR_DRIVER_PACKAGE_NOT_IN_STORE});
@@ -158,9 +154,7 @@ TEST(RecordDriverStorePaths, OverwritesFromIndexZeroAndKeepsHigherIndices) {
     old.push_back({"DriverStorePath" + std::to_string(i), Utf16Bytes("old" + std::to_string(i))});
   }
   SimMachine sim(ProductKeyImage(old) + MachineImage());
-  AddPackage(sim, "alpha");
-  AddPackage(sim, "beta");
-  AddPackage(sim, "gamma");
+  AddPackages(sim, {"alpha", "beta", "gamma"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   EXPECT_EQ(Record(sim), 0u);
   EXPECT_EQ(sim.Key(kProductKey)->values().size(), 5u);
@@ -202,8 +196,7 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
 
 TEST(RecordDriverStorePaths, AFailedWriteStillUsesUpItsIndex) {
   SimMachine sim(MachineImage());
-  AddPackage(sim, "alpha");
-  AddPackage(sim, "beta");
+  AddPackages(sim, {"alpha", "beta"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   sim.api().ArmFault(winsim::Fault{"RegSetValueExW", "DriverStorePath0", 0, ERROR_ACCESS_DENIED});
   EXPECT_EQ(Record(sim), 0u);
@@ -387,8 +380,7 @@ TEST(UninstallRecordedPackages, DeletesTheValueWhateverTheInstallerDid) {
 TEST(UninstallRecordedPackages, RemovesTheRecordedPackagesFromTheStore) {
   SimMachine sim(MachineImage());
   AddPrograms(sim);
-  AddPackage(sim, "orvpar");
-  AddPackage(sim, "orvser");
+  AddPackages(sim, {"orvpar", "orvser"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   ASSERT_EQ(Record(sim), 0u);
   const std::string stored = StorePathOf(sim, "orvser.inf");

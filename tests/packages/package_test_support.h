@@ -1,10 +1,13 @@
 // Sample driver packages and trace readers shared by the driver-package tests.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "packages/tool_status.h"
+#include "platform/text.h"
+#include "platform/trace_text.h"
 #include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
 
@@ -56,19 +59,7 @@ inline void AddPrograms(testing_support::SimMachine& sim) {
 
 // A text as the trace shows it: in double quotes, with quotes and line ends escaped.
 inline std::string TraceQuoted(const std::string& text) {
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') {
-      quoted += "\\\"";
-    } else if (c == '\n') {
-      quoted += "\\n";
-    } else if (c == '\r') {
-      quoted += "\\r";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
+  return orv::Quoted(orv::Utf8ToUtf16(text));
 }
 
 // The arguments CreateProcessW is traced with when the system folder's command interpreter
@@ -95,6 +86,14 @@ inline void AddPackage(testing_support::SimMachine& sim, const std::string& name
   sim.WriteFile("work/" + name + ".inf", PackageInf(name, signed_));
   if (signed_) {
     sim.WriteFile("work/" + name + ".cat", "catalog of " + name);
+  }
+}
+
+// The signed packages `names`, in that order.
+inline void AddPackages(testing_support::SimMachine& sim,
+                        std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    AddPackage(sim, name);
   }
 }
 

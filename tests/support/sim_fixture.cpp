@@ -14,11 +14,10 @@ namespace testing_support {
 
 namespace {
 
-std::filesystem::path FreshTempDir() {
+std::filesystem::path FreshTempDir(const std::string& prefix = "orvcard-test-") {
   std::random_device random;
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() /
-      ("orvcard-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              (prefix + std::to_string(random()) + "-" + std::to_string(random()));
   std::filesystem::create_directories(dir);
   return dir;
 }
@@ -28,6 +27,13 @@ bool IsOneOf(const std::string& api, const std::vector<std::string>& apis) {
 }
 
 }  // namespace
+
+TempFolder::TempFolder(const std::string& prefix) : path_(FreshTempDir(prefix)) {}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 void PrintTo(const Call& call, std::ostream* out) {
   *out << call.api << "(" << call.args << ") = " << call.result;

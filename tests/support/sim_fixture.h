@@ -73,6 +73,21 @@ std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std:
 
 // While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
 // and a write past that fails with EFBIG instead of raising SIGXFSZ: a full disk, for one process.
+// A fresh folder below the system's temporary folder, its name starting with `prefix`; removed
+// with all it holds when the object goes.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::string& prefix);
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(std::uint64_t bytes);

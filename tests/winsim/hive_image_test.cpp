@@ -5,7 +5,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <random>
 #include <sstream>
 
 #include "platform/text.h"
@@ -104,15 +103,8 @@ std::map<std::uint32_t, Security> Securities(const std::string& file) {
 
 class HiveImageTest : public ::testing::Test {
  protected:
-  HiveImageTest() {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() /
-           ("orvcard-hive-" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(dir_);
-  }
   ~HiveImageTest() override {
     std::error_code ignored;
-    fs::remove_all(dir_, ignored);
     fs::remove(dir_.string() + ".journal", ignored);
   }
   // Where the temporaries written beside `file` are recorded: out of the hive's folder.
@@ -120,7 +112,8 @@ class HiveImageTest : public ::testing::Test {
     const fs::path dir = file.parent_path();
     return JournalPlace{dir, dir, dir.string() + ".journal", {file}, false};
   }
-  fs::path dir_;
+  testing_support::TempFolder temp_{"orvcard-hive-"};
+  const fs::path dir_ = temp_.path();
 };
 
 // The Ports class key of the sample machine: 0000 and 0001 are other devices' entries, 0002 to

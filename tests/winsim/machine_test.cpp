@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <random>
 #include <sstream>
 
 #include "platform/text.h"
@@ -24,17 +23,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 class MachineTest : public ::testing::Test {
  protected:
-  MachineTest() {
-    std::random_device random;
-    root_ = fs::temp_directory_path() /
-            ("orvcard-machine-" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(root_);
-  }
-  ~MachineTest() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
-
   fs::path Dir() const { return root_ / "machine"; }
   fs::path Image() const { return Dir() / "registry.reg"; }
 
@@ -50,7 +38,8 @@ class MachineTest : public ::testing::Test {
     return ::stat(file.c_str(), &info) == 0 ? info.st_ino : 0;
   }
 
-  fs::path root_;
+  testing_support::TempFolder temp_{"orvcard-machine-"};
+  const fs::path root_ = temp_.path();
 };
 
 const std::string kHeader = "Windows Registry Editor Version 5.00\n\n";

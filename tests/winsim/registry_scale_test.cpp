@@ -11,6 +11,7 @@
 #include "platform/win_types.h"
 #include "tests/support/sim_fixture.h"
 #include "winsim/reg_codec.h"
+#include "winsim/reg_data.h"
 #include "winsim/registry.h"
 
 namespace winsim {
@@ -19,17 +20,6 @@ namespace {
 using testing_support::DumpRegistry;
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes Utf16(std::u16string_view text) {
-  Bytes data;
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-  return data;
-}
 
 std::u16string Number(std::size_t n, std::size_t width) {
   std::u16string text = orv::Utf8ToUtf16(std::to_string(n));
@@ -47,7 +37,7 @@ std::vector<std::u16string> Names(const std::vector<RegKey*>& keys) {
 // HKLM\A\K with values x and y, HKLM\A\Sub, HKLM\B.
 void Fill(Registry& registry) {
   RegKey& k = Registry::Create(registry.HKLM(), u"A\\K");
-  k.SetValue(u"x", orv::REG_SZ, Utf16(u"1"));
+  k.SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
   k.SetValue(u"y", orv::REG_DWORD, Bytes{2, 0, 0, 0});
   Registry::Create(registry.HKLM(), u"A\\Sub");
   Registry::Create(registry.HKLM(), u"B");
@@ -63,15 +53,15 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
   const Case cases[] = {
       {"nothing", [](Registry&) {}, false},
       {"a value set to its own data",
-       [&](Registry& r) { key(r).SetValue(u"X", orv::REG_SZ, Utf16(u"1")); }, false},
+       [&](Registry& r) { key(r).SetValue(u"X", orv::REG_SZ, Utf16LeBytes(u"1")); }, false},
       {"a value changed and changed back",
        [&](Registry& r) {
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16(u"2"));
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16(u"1"));
+         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2"));
+         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
        },
        false},
-      {"a value changed", [&](Registry& r) { key(r).SetValue(u"x", orv::REG_SZ, Utf16(u"2")); },
-       true},
+      {"a value changed",
+       [&](Registry& r) { key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2")); }, true},
       {"a value of another type",
        [&](Registry& r) {
          key(r).SetValue(u"y", orv::REG_BINARY, Bytes{2, 0, 0, 0});
@@ -86,7 +76,7 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
       {"the first value deleted and set again: the order differs",
        [&](Registry& r) {
          key(r).DeleteValue(u"x");
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16(u"1"));
+         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
        },
        true},
       {"a value added", [&](Registry& r) { key(r).SetValue(u"z", orv::REG_NONE, {}); }, true},
@@ -109,7 +99,7 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
        true},
       {"a value changed in a key deleted since",
        [&](Registry& r) {
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16(u"2"));
+         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2"));
          r.HKLM().DeleteSubkeyTree(u"A");
        },
        true},
@@ -172,7 +162,7 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
   RegKey key(u"PARALLEL PORTS");
   constexpr std::size_t kCount = 200;
   for (std::size_t i = 0; i < kCount; ++i) {
-    key.SetValue(u"\\Device\\Parallel" + Number(i, 0), orv::REG_SZ, Utf16(Number(i, 0)));
+    key.SetValue(u"\\Device\\Parallel" + Number(i, 0), orv::REG_SZ, Utf16LeBytes(Number(i, 0)));
   }
   key.SetValue(u"\\DEVICE\\PARALLEL7", orv::REG_DWORD, Bytes{7, 0, 0, 0});  // replaces in place
   ASSERT_EQ(key.values().size(), kCount);
@@ -292,7 +282,7 @@ Registry LargeRegistry(std::u16string_view text) {
   Registry registry;
   for (std::size_t i = 0; i < 6000; ++i) {
     RegKey& key = Registry::Create(registry.HKLM(), u"SYSTEM\\Enum\\BUS\\DEV\\" + Number(i, 5));
-    key.SetValue(u"FriendlyName", orv::REG_SZ, Utf16(std::u16string(text) + Number(i, 0)));
+    key.SetValue(u"FriendlyName", orv::REG_SZ, Utf16LeBytes(std::u16string(text) + Number(i, 0)));
     key.SetValue(u"HardwareID", orv::REG_MULTI_SZ, Bytes(70 + i % 50, 0x41));
     key.SetValue(u"ConfigFlags", orv::REG_DWORD, Bytes{1, 2, 3, 4});
   }
@@ -341,9 +331,9 @@ TEST(RegistryScaleTest, AStreamReadsAsTheSameBytesInMemory) {
   }
   const Registry latin = ParseRegImage(latin1);
   EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Name")->data()),
-            Utf16(u"\u00c3\u00a9"));
+            Utf16LeBytes(u"\u00c3\u00a9"));
   EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Late")->data()),
-            Utf16(u"Caf\u00e9"));
+            Utf16LeBytes(u"Caf\u00e9"));
 }
 
 TEST(RegistryScaleTest, StreamErrorsNameTheirLines) {
@@ -377,7 +367,8 @@ TEST(RegistryScaleTest, TheImageInPiecesIsTheImage) {
   // A key and values larger than a piece: a text of two-byte characters and a surrogate pair,
   // and hex data of several lines, are cut between characters.
   RegKey& big = Registry::Create(registry.HKLM(), u"SOFTWARE\\Big");
-  big.SetValue(u"Text", orv::REG_SZ, Utf16(std::u16string(700000, u'\u00e9') + u"\U0001F600"));
+  big.SetValue(u"Text", orv::REG_SZ,
+               Utf16LeBytes(std::u16string(700000, u'\u00e9') + u"\U0001F600"));
   big.SetValue(u"Blob", orv::REG_BINARY, Bytes(1u << 20, 0xA5));
   for (std::size_t i = 0; i < 40000; ++i) {
     big.SetValue(u"Value" + Number(i, 5), orv::REG_DWORD, Bytes(4, 1));
