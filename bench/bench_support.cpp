@@ -204,15 +204,19 @@ bool SameFiles(const fs::path& a, const fs::path& b) {
   return true;
 }
 
-FreshCopy::FreshCopy(const fs::path& dir) : path_(dir.string() + "-run") {
-  fs::remove_all(path_);
-  fs::copy(dir, path_, fs::copy_options::recursive);
+namespace {
+
+// Copies `dir` to `DIR-run`, replacing what stood there; the copy's path.
+fs::path CopyBeside(const fs::path& dir) {
+  fs::path copy = dir.string() + "-run";
+  fs::remove_all(copy);
+  fs::copy(dir, copy, fs::copy_options::recursive);
+  return copy;
 }
 
-FreshCopy::~FreshCopy() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
+}  // namespace
+
+FreshCopy::FreshCopy(const fs::path& dir) : OwnedFolder(CopyBeside(dir)) {}
 
 // --- Running and measuring ---
 

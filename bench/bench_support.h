@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/owned_folder.h"
 #include "winsim/registry.h"
 
 namespace orvbench {
@@ -111,16 +112,9 @@ TreeCounts BuildMachine(const fs::path& dir, std::size_t nodes);
 bool SameFiles(const fs::path& a, const fs::path& b);
 
 // A fresh copy `DIR-run` of the machine or installation `dir`, removed when it goes.
-class FreshCopy {
+class FreshCopy : public testing_support::OwnedFolder {
  public:
   explicit FreshCopy(const fs::path& dir);
-  ~FreshCopy();
-  FreshCopy(const FreshCopy&) = delete;
-  FreshCopy& operator=(const FreshCopy&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
 };
 
 // --- Running and measuring ---

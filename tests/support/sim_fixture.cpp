@@ -28,12 +28,7 @@ bool IsOneOf(const std::string& api, const std::vector<std::string>& apis) {
 
 }  // namespace
 
-TempFolder::TempFolder(const std::string& prefix) : path_(FreshTempDir(prefix)) {}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
+TempFolder::TempFolder(const std::string& prefix) : OwnedFolder(FreshTempDir(prefix)) {}
 
 void PrintTo(const Call& call, std::ostream* out) {
   *out << call.api << "(" << call.args << ") = " << call.result;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/owned_folder.h"
 #include "winsim/machine.h"
 #include "winsim/sim_windows.h"
 
@@ -71,23 +72,15 @@ class SimMachine {
 std::string StepOf(const Call& call);
 std::vector<std::string> CallSteps(const SimMachine& sim, const std::vector<std::string>& apis);
 
-// While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
-// and a write past that fails with EFBIG instead of raising SIGXFSZ: a full disk, for one process.
 // A fresh folder below the system's temporary folder, its name starting with `prefix`; removed
 // with all it holds when the object goes.
-class TempFolder {
+class TempFolder : public OwnedFolder {
  public:
   explicit TempFolder(const std::string& prefix);
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
+// While it lives, files this process writes cannot grow beyond `bytes` (as `ulimit -f` sets),
+// and a write past that fails with EFBIG instead of raising SIGXFSZ: a full disk, for one process.
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(std::uint64_t bytes);
