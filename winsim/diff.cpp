@@ -63,10 +63,8 @@ std::string TypeAndData(const RegValue& value, bool asHex) {
       case orv::REG_DWORD:
       case orv::REG_QWORD:
         if (data.size() == (value.type() == orv::REG_DWORD ? 4u : 8u)) {
-          std::uint64_t number = 0;
-          for (std::size_t i = data.size(); i-- > 0;) {
-            number = (number << 8) | data[i];
-          }
+          const std::uint64_t number =
+              data.size() == 4 ? DwordOf(data.data()) : QwordOf(data.data());
           char text[64];
           std::snprintf(text, sizeof text, "0x%0*" PRIx64 " (%" PRIu64 ")",
                         static_cast<int>(data.size() * 2), number, number);

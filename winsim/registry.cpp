@@ -614,26 +614,6 @@ RegKey* Registry::OpenFull(std::u16string_view fullPath) const {
   return Open(*root, fullPath.substr(slash + 1));
 }
 
-void AppendStringData(std::vector<std::uint8_t>& data, std::u16string_view text) {
-  for (char16_t c : text) {
-    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    data.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  data.push_back(0);
-  data.push_back(0);
-}
-
-std::vector<std::uint8_t> StringData(std::u16string_view text) {
-  std::vector<std::uint8_t> data;
-  AppendStringData(data, text);
-  return data;
-}
-
-std::vector<std::uint8_t> DwordData(std::uint32_t number) {
-  return {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
-          static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
-}
-
 void ForEachDeviceInstance(RegKey& hklm, const std::vector<std::u16string_view>& names,
                            const std::function<void(RegKey&, RegKey&, RegKey&)>& visit) {
   // The keys of one level: the one of its name when `names` gives one, else every subkey.

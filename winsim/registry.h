@@ -279,12 +279,6 @@ class RegKey {
   void IndexValues();  // builds the table anew for values_
 };
 
-// Value data as the registry stores it: UTF-16LE text with its terminator (appended to `data`, or
-// on its own), and a little-endian 32-bit number.
-void AppendStringData(std::vector<std::uint8_t>& data, std::u16string_view text);
-std::vector<std::uint8_t> StringData(std::u16string_view text);
-std::vector<std::uint8_t> DwordData(std::uint32_t number);
-
 // The registry: the root hives by their full names (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER,
 // HKEY_CLASSES_ROOT, HKEY_USERS, HKEY_CURRENT_CONFIG).
 class Registry {

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 
@@ -55,20 +56,6 @@ bool HasExtension(std::u16string_view name) {
   return LastComponent(name).find(u'.') != std::u16string_view::npos;
 }
 
-// The strings of REG_MULTI_SZ data.
-std::vector<std::u16string> MultiStrings(std::span<const std::uint8_t> data) {
-  std::vector<std::u16string> strings(1);
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-    if (c != 0) {
-      strings.back().push_back(c);
-    } else if (!strings.back().empty()) {
-      strings.emplace_back();
-    }
-  }
-  return strings;
-}
-
 // True when a present device has one of `ids` among its hardware identifiers.
 bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
   bool found = false;
@@ -77,7 +64,7 @@ bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
     if (found || instance.FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
       return;
     }
-    for (const std::u16string& id : MultiStrings(hardwareIds->data())) {
+    for (const std::u16string& id : SplitAtNul(hardwareIds->data())) {
       for (const std::u16string& wanted : ids) {
         found = found || SameName(id, wanted);
       }

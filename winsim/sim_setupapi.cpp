@@ -444,7 +444,7 @@ BOOL SimSetupApi::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
         count != nullptr && count->type() == REG_DWORD && count->data().size() == 4
             ? DwordOf(count->data().data())
             : 0;
-    control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
+    control->SetValue(u"RestartCount", REG_DWORD, DwordData(restarts + 1));
   }
   return sim_.tracer.TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
 }
