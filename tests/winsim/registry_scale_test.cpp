@@ -90,6 +90,14 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
        },
        true},
       {"a value added", [&](Registry& r) { key(r).SetValue(u"z", orv::REG_NONE, {}); }, true},
+      {"values set whole",
+       [](Registry& r) {
+         std::vector<RegValue> values = {{u"w", orv::REG_NONE, {}}};
+         r.HKLM().FindSubkey(u"B")->SetValues(values);
+       },
+       true},
+      {"a link made",
+       [](Registry& r) { r.HKLM().LinkSubkey(u"L", r.HKLM().SharedSubkey(u"B"), false); }, true},
       {"a key created and deleted again",
        [](Registry& r) {
          Registry::Create(r.HKLM(), u"A\\New\\Deeper");
