@@ -8,15 +8,17 @@
 #include <vector>
 
 #include "platform/win_types.h"
+#include "winsim/reg_data.h"
 
 namespace orvbench {
 
 namespace {
 
-using winsim::AppendStringData;
 using winsim::DwordData;
+using winsim::MultiStringData;
 using winsim::Registry;
 using winsim::RegKey;
+using winsim::StringData;
 
 constexpr std::size_t kPortsPerCard = 4;
 
@@ -55,20 +57,13 @@ std::u16string Text(std::u16string_view text) {
 
 void SetSz(RegKey& key, std::u16string_view name, std::u16string_view text,
            std::uint32_t type = orv::REG_SZ) {
-  std::vector<std::uint8_t> data;
-  AppendStringData(data, text);
-  key.SetValue(name, type, std::move(data));
+  key.SetValue(name, type, StringData(text));
 }
 
 void SetMultiSz(RegKey& key, std::u16string_view name,
                 std::initializer_list<std::u16string_view> texts) {
-  std::vector<std::uint8_t> data;
-  for (std::u16string_view text : texts) {
-    AppendStringData(data, text);
-  }
-  data.push_back(0);
-  data.push_back(0);
-  key.SetValue(name, orv::REG_MULTI_SZ, std::move(data));
+  key.SetValue(name, orv::REG_MULTI_SZ,
+               MultiStringData(std::vector<std::u16string>(texts.begin(), texts.end())));
 }
 
 void SetDword(RegKey& key, std::u16string_view name, std::uint32_t number) {
@@ -308,8 +303,7 @@ void AddServices(RegKey& hklm) {
 
 // A driver-store path value as the tool records it: the path and zeros up to 522 bytes.
 std::vector<std::uint8_t> StorePath(std::u16string_view path) {
-  std::vector<std::uint8_t> data;
-  AppendStringData(data, path);
+  std::vector<std::uint8_t> data = StringData(path);
   data.resize(522, 0);
   return data;
 }

@@ -53,10 +53,7 @@ Shown StringList(std::u16string_view all, std::size_t bytes) {
 
 // A little-endian number as hex digits of its size and in decimal.
 Shown Number(std::span<const std::uint8_t> data) {
-  std::uint64_t number = 0;
-  for (std::size_t i = data.size(); i-- > 0;) {
-    number = (number << 8) | data[i];
-  }
+  const std::uint64_t number = data.size() == 4 ? DwordOf(data.data()) : QwordOf(data.data());
   char text[64];
   std::snprintf(text, sizeof text, "0x%0*" PRIx64 " (%" PRIu64 ")",
                 static_cast<int>(data.size() * 2), number, number);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/win_types.h"
-#include "winsim/registry.h"
+#include "winsim/name_table.h"
 
 namespace winsim {
 

@@ -1,5 +1,6 @@
 #include "winsim/reg_data.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iterator>
 
@@ -80,16 +81,40 @@ std::vector<std::u16string> SplitAtNul(std::span<const std::uint8_t> data) {
   return texts;
 }
 
-std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool terminated) {
-  std::vector<std::uint8_t> bytes((text.size() + (terminated ? 1 : 0)) * 2, 0);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bytes[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+void AppendStringData(std::vector<std::uint8_t>& data, std::u16string_view text, bool terminated) {
+  for (char16_t c : text) {
+    data.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    data.push_back(static_cast<std::uint8_t>(c >> 8));
   }
-  return bytes;
+  if (terminated) {
+    data.insert(data.end(), 2, 0);
+  }
 }
 
-std::vector<std::uint8_t> DwordBytes(std::uint32_t number) {
+std::vector<std::uint8_t> StringData(std::u16string_view text) {
+  std::vector<std::uint8_t> data;
+  AppendStringData(data, text);
+  return data;
+}
+
+std::vector<std::uint8_t> MultiStringData(const std::vector<std::u16string>& texts) {
+  std::vector<std::uint8_t> data;
+  for (const std::u16string& text : texts) {
+    AppendStringData(data, text);
+  }
+  AppendStringData(data, {});
+  return data;
+}
+
+std::vector<std::uint8_t> StringDataFromWindows1252(std::span<const std::uint8_t> bytes) {
+  std::u16string text(bytes.size(), u'\0');
+  std::transform(bytes.begin(), bytes.end(), text.begin(), FromWindows1252);
+  std::vector<std::uint8_t> data;
+  AppendStringData(data, text, false);
+  return data;
+}
+
+std::vector<std::uint8_t> DwordData(std::uint32_t number) {
   return {static_cast<std::uint8_t>(number), static_cast<std::uint8_t>(number >> 8),
           static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
 }
@@ -99,6 +124,10 @@ std::uint32_t DwordOf(const std::uint8_t* fourBytes) {
          (static_cast<std::uint32_t>(fourBytes[1]) << 8) |
          (static_cast<std::uint32_t>(fourBytes[2]) << 16) |
          (static_cast<std::uint32_t>(fourBytes[3]) << 24);
+}
+
+std::uint64_t QwordOf(const std::uint8_t* eightBytes) {
+  return DwordOf(eightBytes) | (static_cast<std::uint64_t>(DwordOf(eightBytes + 4)) << 32);
 }
 
 int HexDigit(char16_t c) {

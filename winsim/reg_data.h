@@ -30,12 +30,21 @@ inline std::u16string TextOfData(std::span<const std::uint8_t> data) {
 // The texts of UTF-16LE data split at each NUL: "a\0b\0\0" gives "a", "b", "", "" (a
 // REG_MULTI_SZ's strings, then what its terminators leave).
 std::vector<std::u16string> SplitAtNul(std::span<const std::uint8_t> data);
-// `text` as UTF-16LE bytes, with a terminating NUL when `terminated`.
-std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view text, bool terminated = true);
+// `text` as the data of a REG_SZ: UTF-16LE with its terminating NUL (appended to `data`, or on
+// its own); without the NUL when not `terminated`.
+void AppendStringData(std::vector<std::uint8_t>& data, std::u16string_view text,
+                      bool terminated = true);
+std::vector<std::uint8_t> StringData(std::u16string_view text);
+// `texts` as the data of a REG_MULTI_SZ: each with its NUL, then the empty text that ends the list.
+std::vector<std::uint8_t> MultiStringData(const std::vector<std::u16string>& texts);
+// Windows-1252 text (the string data of a REGEDIT4 file) as UTF-16LE data, byte for character.
+std::vector<std::uint8_t> StringDataFromWindows1252(std::span<const std::uint8_t> bytes);
 
-// A REG_DWORD's four bytes (little-endian), and the number that four such bytes hold.
-std::vector<std::uint8_t> DwordBytes(std::uint32_t number);
+// A REG_DWORD's four bytes (little-endian), and the number that four such bytes hold; the
+// number that a REG_QWORD's eight bytes hold.
+std::vector<std::uint8_t> DwordData(std::uint32_t number);
 std::uint32_t DwordOf(const std::uint8_t* fourBytes);
+std::uint64_t QwordOf(const std::uint8_t* eightBytes);
 
 // The value of a hex digit (either case), or -1.
 int HexDigit(char16_t c);

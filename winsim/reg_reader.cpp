@@ -368,14 +368,14 @@ class ImageReader {
     if (rest.starts_with(u"\"")) {
       ReadQuoted(pos, text_);
       ExpectEnd(pos);
-      SetValue(orv::REG_SZ, Utf16LeBytes(text_));
+      SetValue(orv::REG_SZ, StringData(text_));
     } else if (rest.starts_with(u"-")) {
       ExpectEnd(pos + 1);
       FlushValues();
       key_->DeleteValue(name);
     } else if (StartsWithNoCase(rest, u"dword:")) {
       const std::uint32_t number = ReadHexNumber(pos + 6, 8, u'\0');
-      SetValue(orv::REG_DWORD, DwordBytes(number));
+      SetValue(orv::REG_DWORD, DwordData(number));
     } else if (StartsWithNoCase(rest, u"hex:")) {
       SetValue(orv::REG_BINARY, ReadHexBytes(pos + 4, orv::REG_BINARY));
     } else if (StartsWithNoCase(rest, u"hex(")) {
@@ -442,13 +442,7 @@ class ImageReader {
     }
     if (!unicode_ &&
         (type == orv::REG_SZ || type == orv::REG_EXPAND_SZ || type == orv::REG_MULTI_SZ)) {
-      std::vector<std::uint8_t> wide(data.size() * 2);
-      for (std::size_t i = 0; i < data.size(); ++i) {
-        const char16_t c = FromWindows1252(data[i]);
-        wide[2 * i] = static_cast<std::uint8_t>(c & 0xFF);
-        wide[2 * i + 1] = static_cast<std::uint8_t>(c >> 8);
-      }
-      return wide;
+      return StringDataFromWindows1252(data);
     }
     std::vector<std::uint8_t> exact(data.begin(), data.end());  // no room to spare
     if (data.capacity() > kKeptRoom) {

@@ -1,26 +1,28 @@
 // The simulated machine's registry: a tree of keys with ordered values, as a hive keeps them.
 // Key and value names compare without regard to case. Values keep their insertion order (their
 // enumeration index); subkeys enumerate in case-insensitive name order.
+//
+// This is the key tree. Its parts have units of their own: the names (name_table.h), the values
+// of a key (reg_values.h), change tracking (reg_changes.h) and the control-set link
+// (control_set.h); this header brings them all.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "winsim/control_set.h"
+#include "winsim/name_table.h"
+#include "winsim/reg_changes.h"
+#include "winsim/reg_values.h"
 
 namespace winsim {
 
 // Windows keeps at most this many levels of keys below a root key.
 inline constexpr std::size_t kMaxKeyDepth = 512;
-
-// Case-folded form of a name, for comparisons and ordering (ASCII and Latin-1 letters fold).
-std::u16string FoldCase(std::u16string_view name);
 
 // Calls `visit` with each non-empty backslash-separated name of a key path, until it returns
 // false.
@@ -38,121 +40,11 @@ void ForEachKeyName(std::u16string_view path, Visit visit) {
     start = end + 1;
   }
 }
-// The order of FoldCase(a) and FoldCase(b) (<0, 0, >0), without building either.
-int CompareFolded(std::u16string_view a, std::u16string_view b);
-// Whether FoldCase(a) == FoldCase(b), and a hash of FoldCase(name), without building either.
-bool EqualFolded(std::u16string_view a, std::u16string_view b);
-std::size_t FoldedHash(std::u16string_view name);
 
-// A table of names without regard to case, by open addressing: each slot holds an entry (a
-// position in a list of the caller's) + 1, 0 when free, beside the hash of the entry's folded
-// name, in a power of two of slots at least twice the entries. With the hash at hand a look-up
-// reads no name but the one it seeks, and the table costs 16 to 32 bytes per name.
-class NameTable {
- public:
-  struct Slot {
-    std::uint32_t entry = 0;  // + 1; 0 for a free slot
-    std::uint32_t hash = 0;
-  };
-
-  bool empty() const { return slots_.empty(); }
-  std::size_t size() const { return slots_.size(); }
-  // Empties the table and sizes it for `entries` names.
-  void Reset(std::size_t entries);
-  const Slot& operator[](std::size_t slot) const { return slots_[slot]; }
-
-  // The slot holding the entry named `name` (nameOf(entry) names an entry), or the free slot
-  // where it goes.
-  template <typename NameOf>
-  std::size_t Find(std::u16string_view name, NameOf nameOf) const {
-    return Find(name, Hash(name), nameOf);
-  }
-  template <typename NameOf>
-  std::size_t Find(std::u16string_view name, std::uint32_t hash, NameOf nameOf) const {
-    std::size_t slot = hash & Mask();
-    while (slots_[slot].entry != 0 &&
-           (slots_[slot].hash != hash || !EqualFolded(nameOf(slots_[slot].entry - 1), name))) {
-      slot = (slot + 1) & Mask();
-    }
-    return slot;
-  }
-  // The slot holding `entry` + 1, whose name is `name`.
-  std::size_t Holding(std::u16string_view name, std::uint32_t entry) const;
-  // Puts `entry` + 1, named `name`, at `slot` (from Find); or, for a name the table does not
-  // hold yet, whose hash is `hash`, at the first free slot from the name's own.
-  void Put(std::size_t slot, std::uint32_t entry, std::u16string_view name);
-  void Put(std::uint32_t entry, std::uint32_t hash);
-  static std::uint32_t Hash(std::u16string_view name) {
-    return static_cast<std::uint32_t>(FoldedHash(name));
-  }
-  // Calls each(entry, hash) for the entries 0 to count - 1 in order, with the hash of
-  // nameOf(entry), having asked for the slots where the look-ups of a group of them begin all
-  // at once: in a table much larger than the caches a group of look-ups then waits for memory
-  // about once rather than once each. `each` may change the table.
-  template <typename NameOf, typename Each>
-  void InGroups(std::size_t count, NameOf nameOf, Each each) const {
-    constexpr std::size_t kGroup = 32;
-    std::uint32_t hashes[kGroup];
-    for (std::size_t first = 0; first < count; first += kGroup) {
-      const std::size_t size = std::min(kGroup, count - first);
-      for (std::size_t i = 0; i < size; ++i) {
-        hashes[i] = Hash(nameOf(first + i));
-        if (!slots_.empty()) {
-          __builtin_prefetch(&slots_[hashes[i] & Mask()]);
-        }
-      }
-      for (std::size_t i = 0; i < size; ++i) {
-        each(first + i, hashes[i]);
-      }
-    }
-  }
-  // Changes the entry at `slot` (its name stays).
-  void Renumber(std::size_t slot, std::uint32_t entry) { slots_[slot].entry = entry; }
-  // Frees `slot`; the entries behind it in its run move back where their hash allows, so that
-  // every look-up still finds its entry.
-  void Free(std::size_t slot);
-
- private:
-  std::size_t Mask() const { return slots_.size() - 1; }
-  std::vector<Slot> slots_;
-};
-
-// A value: its name (empty for the default value), type and data. The name and the data share
-// one block, so that a small value costs its text and 24 bytes (a key may hold a million).
-class RegValue {
- public:
-  RegValue() = default;
-  RegValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data);
-  RegValue(const RegValue& other) : RegValue(other.name(), other.type_, other.data()) {}
-  RegValue& operator=(const RegValue& other) { return *this = RegValue(other); }
-  RegValue(RegValue&&) noexcept = default;
-  RegValue& operator=(RegValue&&) noexcept = default;
-
-  std::u16string_view name() const { return {block_.get(), nameLength_}; }
-  std::uint32_t type() const { return type_; }
-  std::span<const std::uint8_t> data() const { return {DataStart(), size_}; }
-  // The data, to be changed where it lies (its size stays).
-  std::span<std::uint8_t> data() { return {DataStart(), size_}; }
-  // New type and data; the name stays.
-  void Set(std::uint32_t type, std::span<const std::uint8_t> data);
-
-  friend bool operator==(const RegValue& a, const RegValue& b);
-
- private:
-  std::uint8_t* DataStart() const {
-    return reinterpret_cast<std::uint8_t*>(block_.get() + nameLength_);
-  }
-
-  std::unique_ptr<char16_t[]> block_;  // the name's units, then the data's bytes
-  std::uint32_t nameLength_ = 0;
-  std::uint32_t size_ = 0;
-  std::uint32_t type_ = 0;
-};
-
-// Data bytes that compare equal.
-bool SameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
-
-class RegKey {
+// A key: its place in the tree, its subkeys, and its values (the ValueStore it is). Every change
+// to the subkey list goes through ChangingSubkeys() and every change to the values through
+// ValueStore::Changing(); both tell the key's ChangeMark first.
+class RegKey final : public ValueStore {
  public:
   explicit RegKey(std::u16string name) : name_(std::move(name)) {}
   ~RegKey();
@@ -176,9 +68,14 @@ class RegKey {
   // Deletes the subkey with its whole tree (links to it go with it; deleting a link deletes just
   // the link); false when there is none.
   bool DeleteSubkeyTree(std::u16string_view name);
+  // Makes the subkey `name` a link to `target`; `written`: an image holds the link's tree too
+  // (LinkWritten). A subkey of that name already there goes, as DeleteSubkeyTree takes it.
+  RegKey& LinkSubkey(std::u16string_view name, std::shared_ptr<RegKey> target, bool written);
   std::size_t SubkeyCount() const { return subkeys_.size() - deletedSubkeys_; }
   // Subkeys in case-insensitive name order.
   std::vector<RegKey*> Subkeys() const;
+  // The subkey `name` as Subkeys() lists it: a link itself rather than its target; null if none.
+  const RegKey* ListedSubkey(std::u16string_view name) const;
   // Calls visit(const RegKey&) for each subkey, in the same order, without making a list.
   template <typename Visit>
   void ForEachSubkey(Visit visit) const {
@@ -202,88 +99,48 @@ class RegKey {
   // Shared ownership, so that a handle can keep a deleted key alive.
   std::shared_ptr<RegKey> SharedSubkey(std::u16string_view name) const;
 
-  // Values, in enumeration order.
-  const std::vector<RegValue>& values() const { return values_; }
-  const RegValue* FindValue(std::u16string_view name) const;
-  std::size_t ValueIndex(std::u16string_view name) const;  // values().size() when missing
-  // Replaces the data of an existing value in place (keeping its index), or appends a new one.
-  void SetValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data);
-  bool DeleteValue(std::u16string_view name);
-  // Changes the data of the value `name` where it lies, through edit(data), keeping its type,
-  // size and index; false when there is no such value. For a large value changed a little at a
-  // time (the COM port database), where SetValue would copy and compare the whole of it.
-  bool EditValueData(std::u16string_view name,
-                     const std::function<void(std::span<std::uint8_t>)>& edit);
-  // Sets `values` in order, as SetValue does one by one, and empties the list. A key without
-  // values takes a few values of distinct names whole, without growing its list step by step.
-  void SetValues(std::vector<RegValue>& values);
-  // Gives back the room that appending values left spare (for a key that is complete), when it
-  // is worth the copy: moving a long list costs, for a moment, the list twice.
-  void ShrinkToFit() {
-    if (values_.capacity() - values_.size() > values_.size() / 4) {
-      values_.shrink_to_fit();
-    }
-  }
-
   // Full path below the root hive, e.g. HKEY_LOCAL_MACHINE\SYSTEM\Select.
   std::u16string Path() const;
 
  private:
-  friend class Registry;
-  // What a key held before its first change since the registry's baseline.
-  struct Before {
-    std::shared_ptr<RegKey> key;  // keeps the key alive (null for a root hive)
-    std::optional<std::vector<RegValue>> values;
-    std::optional<std::vector<std::shared_ptr<RegKey>>> subkeys;
-  };
-  // The baseline of a registry; its root hives point to it.
-  struct ChangeWatch {
-    std::uint32_t generation = 0;  // 0: no baseline taken
-    std::unordered_map<const RegKey*, Before> before;
-  };
+  friend class ChangeWatch;  // keeps the live subkeys
+  friend class Registry;     // marks its root hives
 
+  void BeforeValuesChange() override { mark_.BeforeChange(*this, false); }
+  // The subkey list, to be changed now: the one way to it for a change of a key in a registry.
+  std::vector<std::shared_ptr<RegKey>>& ChangingSubkeys() {
+    mark_.BeforeChange(*this, true);
+    return subkeys_;
+  }
+  // Puts the new subkey `key` at `position` (from SubkeyPosition), in place of the one there
+  // when `found`: a deleted one, or a live one that goes as DeleteSubkeyTree takes it.
+  RegKey& PutSubkey(std::size_t position, bool found, std::shared_ptr<RegKey> key);
+  // The key and its tree leave the registry: each key is marked deleted.
   void MarkDeleted();
   // In a live key a deleted subkey is only a placeholder; a deleted tree keeps its keys.
   bool Gone(const RegKey& child) const { return child.deleted_ && !deleted_; }
   // The position of the subkey `name` in subkeys_ (deleted ones included), or of where it goes.
   std::size_t SubkeyPosition(std::u16string_view name, bool* found) const;
-  // The entry of the subkey `name`, or null (FindSubkey without copying a shared pointer).
+  // The entry of the subkey `name` as listed (ListedSubkey), or null.
+  const std::shared_ptr<RegKey>* Entry(std::u16string_view name) const;
+  // The entry of the key that the name `name` reaches, or null (FindSubkey without copying a
+  // shared pointer).
   const std::shared_ptr<RegKey>* Lookup(std::u16string_view name) const;
-  // Called before a change to the key's values or (with `subkeys`) its subkeys: a key that
-  // belongs to the baseline keeps what it held. Returns the registry's watch, if any.
-  ChangeWatch* NoteChange(bool subkeys);
   std::vector<std::shared_ptr<RegKey>> LiveSubkeys() const;
 
   std::u16string name_;
   RegKey* parent_ = nullptr;
-  ChangeWatch* watch_ = nullptr;  // on the root hives of a registry
+  ChangeMark mark_;
   bool deleted_ = false;
-  std::uint32_t born_ = 0;  // the generation of the baseline in which the key was created
+  bool linkWritten_ = false;
   // Subkeys in case-insensitive name order. A deleted subkey stays in place (it still orders by
   // its name) until deleted ones outnumber the others, so that deleting many siblings one by
   // one costs no more than deleting them together.
   std::vector<std::shared_ptr<RegKey>> subkeys_;
-  std::size_t deletedSubkeys_ = 0;
-  std::size_t links_ = 0;  // subkeys that are links
+  std::uint32_t deletedSubkeys_ = 0;
+  std::uint32_t links_ = 0;  // subkeys that are links
   std::shared_ptr<RegKey> link_;
-  bool linkWritten_ = false;
-  std::vector<RegValue> values_;
-  // Index of the values by folded name, kept only for keys with many values.
-  NameTable valueIndex_;
-  // Sets the value `name` as SetValue does; a new one is make().
-  template <typename Make>
-  void StoreValue(std::u16string_view name, std::uint32_t type, std::span<const std::uint8_t> data,
-                  Make make);
-  // The slot of the value `name` in valueIndex_, or the free slot where it would go.
-  std::size_t SlotOf(std::u16string_view name) const;
-  void IndexValues();  // builds the table anew for values_
 };
-
-// Value data as the registry stores it: UTF-16LE text with its terminator (appended to `data`, or
-// on its own), and a little-endian 32-bit number.
-void AppendStringData(std::vector<std::uint8_t>& data, std::u16string_view text);
-std::vector<std::uint8_t> StringData(std::u16string_view text);
-std::vector<std::uint8_t> DwordData(std::uint32_t number);
 
 // The registry: the root hives by their full names (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER,
 // HKEY_CLASSES_ROOT, HKEY_USERS, HKEY_CURRENT_CONFIG).
@@ -306,32 +163,21 @@ class Registry {
   // A full path beginning with a hive name (HKEY_LOCAL_MACHINE\...).
   RegKey* OpenFull(std::u16string_view fullPath) const;
 
-  // Change tracking. TakeBaseline remembers the present content: from then on every key keeps,
-  // before its first change, what it held, so that ChangedSinceBaseline can tell, at the cost
-  // of what changed rather than of the whole registry, whether anything differs now (values,
-  // their order, subkeys). A key deleted and created again counts as changed.
-  void TakeBaseline();
-  bool ChangedSinceBaseline() const;
+  // Change tracking (ChangeWatch, reg_changes.h).
+  void TakeBaseline() { watch_->TakeBaseline(); }
+  bool ChangedSinceBaseline() const { return watch_->ChangedSinceBaseline(); }
 
-  // Control sets: when HKEY_LOCAL_MACHINE\SYSTEM holds Select with Current (a REG_DWORD N) and
-  // the key ControlSet00N, SYSTEM\CurrentControlSet becomes a link to that key. A
-  // CurrentControlSet tree already there (the copy that exports of a running system hold) is
+  // Control sets (control_set.cpp): when HKEY_LOCAL_MACHINE\SYSTEM holds Select with Current (a
+  // REG_DWORD N) and the key ControlSet00N, SYSTEM\CurrentControlSet becomes a link to that key.
+  // A CurrentControlSet tree already there (the copy that exports of a running system hold) is
   // read into the target first, as an import through the link would write it, and the link is
   // then written out as a copy again. Does nothing when there is no such set or the link exists.
   void LinkControlSet();
 
  private:
   std::vector<std::shared_ptr<RegKey>> roots_;
-  std::unique_ptr<RegKey::ChangeWatch> watch_;
+  std::unique_ptr<ChangeWatch> watch_;
 };
-
-// The name of the control set that SYSTEM\Select names (Current, a REG_DWORD N from 1:
-// ControlSet00N), or empty when there is no such value.
-std::u16string SelectedControlSet(const Registry& registry);
-// What is wrong with SYSTEM\Select, in a few words ("no SYSTEM\Select", "SYSTEM\Select\Current
-// is REG_SZ (4 bytes), not a 4-byte REG_DWORD", ...), or empty when Current names a control set
-// that SYSTEM holds.
-std::string ControlSetSelectProblem(const Registry& registry);
 
 // The device instances under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum, in enumeration
 // order: visit(enumerator, device, instance) for each, the keys of the three levels of an

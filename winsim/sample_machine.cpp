@@ -8,6 +8,7 @@
 #include "platform/win_types.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 
@@ -49,14 +50,7 @@ struct Device {
 void AddDevice(RegKey& hklm, const Device& device) {
   const std::u16string driver = std::u16string(device.classGuid) + u"\\" + device.driverIndex;
   RegKey& instance = Registry::Create(hklm, u"SYSTEM\\CurrentControlSet\\Enum\\" + device.instance);
-  std::vector<std::uint8_t> hardwareIds;
-  for (const std::u16string& id : device.hardwareIds) {
-    const std::vector<std::uint8_t> text = StringData(id);
-    hardwareIds.insert(hardwareIds.end(), text.begin(), text.end());
-  }
-  hardwareIds.push_back(0);  // the empty text that ends the list
-  hardwareIds.push_back(0);
-  instance.SetValue(u"HardwareID", orv::REG_MULTI_SZ, std::move(hardwareIds));
+  instance.SetValue(u"HardwareID", orv::REG_MULTI_SZ, MultiStringData(device.hardwareIds));
   SetSz(instance, u"ClassGUID", device.classGuid);
   SetSz(instance, u"DeviceDesc", device.description);
   if (!device.location.empty()) {

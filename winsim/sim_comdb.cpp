@@ -11,32 +11,32 @@ constexpr std::u16string_view kComDatabaseKey =
 
 }  // namespace
 
-DWORD SimComDb::Check(HCOMDB database, const char* api, const std::string& args) {
+DWORD SimComDb::Check(HCOMDB database, const Call& call) {
   return databases_.count(reinterpret_cast<std::uintptr_t>(database)) == 0
              ? ERROR_INVALID_PARAMETER
-             : sim_.faults.For(api, args, {}).value_or(ERROR_SUCCESS);
+             : sim_.faults.For(call).value_or(ERROR_SUCCESS);
 }
 
 LONG SimComDb::ComDBOpen(HCOMDB* database) {
-  DWORD status = database == nullptr ? ERROR_INVALID_PARAMETER
-                                     : sim_.faults.For("ComDBOpen", {}, {}).value_or(ERROR_SUCCESS);
+  const Call call{"ComDBOpen", {}};
+  const DWORD status =
+      database == nullptr ? ERROR_INVALID_PARAMETER : sim_.faults.For(call).value_or(ERROR_SUCCESS);
   if (status != ERROR_SUCCESS) {
     if (database != nullptr) {
       *database = INVALID_HANDLE_VALUE;
     }
-    return sim_.tracer.TraceStatus("ComDBOpen", {}, status);
+    return sim_.tracer.EndStatus(call, status);
   }
   const std::uintptr_t handle = sim_.handles.New();
   databases_.insert(handle);
   *database = reinterpret_cast<HCOMDB>(handle);
-  return sim_.tracer.TraceStatus("ComDBOpen", {}, ERROR_SUCCESS, {},
-                                 sim_.tracer.HandleText("comdb", *database));
+  return sim_.tracer.EndStatus(call, ERROR_SUCCESS, sim_.tracer.HandleText("comdb", *database));
 }
 
 LONG SimComDb::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
-  const std::string args =
-      sim_.tracer.HandleText("comdb", database) + ", " + std::to_string(comNumber);
-  DWORD status = Check(database, "ComDBReleasePort", args);
+  const Call call{"ComDBReleasePort",
+                  {sim_.tracer.HandleArg("comdb", database), DecimalArg(comNumber)}};
+  DWORD status = Check(database, call);
   // A database that is missing holds no number, so every number lies beyond it.
   RegKey* key = Registry::Open(sim_.machine.registry().HKLM(), kComDatabaseKey);
   const RegValue* bitmap = key == nullptr ? nullptr : key->FindValue(u"ComDB");
@@ -53,16 +53,16 @@ LONG SimComDb::ComDBReleasePort(HCOMDB database, DWORD comNumber) {
       });
     }
   }
-  return sim_.tracer.TraceStatus("ComDBReleasePort", args, status);
+  return sim_.tracer.EndStatus(call, status);
 }
 
 LONG SimComDb::ComDBClose(HCOMDB database) {
-  const std::string args = sim_.tracer.HandleText("comdb", database);
-  const DWORD status = Check(database, "ComDBClose", args);
+  const Call call{"ComDBClose", {sim_.tracer.HandleArg("comdb", database)}};
+  const DWORD status = Check(database, call);
   if (status == ERROR_SUCCESS) {
     databases_.erase(reinterpret_cast<std::uintptr_t>(database));
   }
-  return sim_.tracer.TraceStatus("ComDBClose", args, status);
+  return sim_.tracer.EndStatus(call, status);
 }
 
 }  // namespace winsim

@@ -23,7 +23,7 @@ class SimComDb {
  private:
   // The status of a call on `database`: ERROR_INVALID_PARAMETER when it is not open, else the
   // armed fault, if any.
-  orv::DWORD Check(orv::HCOMDB database, const char* api, const std::string& args);
+  orv::DWORD Check(orv::HCOMDB database, const Call& call);
 
   SimContext& sim_;
   std::set<std::uintptr_t> databases_;

@@ -14,15 +14,15 @@ DifxStore SimDifx::Store() const {
 
 DWORD SimDifx::ChangeStore(const char* api, Change change, const WCHAR* infPath, DWORD flags,
                            BOOL* needReboot) {
-  const std::string args = Quoted(infPath) + ", " + Hex(flags);
+  const Call call{api, {TextArg(infPath), HexArg(flags)}};
   auto traced = [&](DWORD status) {
-    return static_cast<DWORD>(sim_.tracer.TraceStatus(api, args, status));
+    return static_cast<DWORD>(sim_.tracer.EndStatus(call, status));
   };
   if (infPath == nullptr || needReboot == nullptr) {
     return traced(ERROR_INVALID_PARAMETER);
   }
   *needReboot = FALSE;  // nothing the simulated machine does needs a restart
-  if (std::optional<DWORD> fault = sim_.faults.For(api, args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     return traced(*fault);
   }
   if (system_.Wow64()) {
@@ -42,16 +42,16 @@ DWORD SimDifx::DriverPackageUninstallW(const WCHAR* infPath, DWORD flags, BOOL* 
 
 DWORD SimDifx::DriverPackageGetPathW(const WCHAR* infPath, WCHAR* storePath,
                                      DWORD* storePathChars) {
-  const std::string args = Quoted(infPath) + ", " +
-                           (storePathChars == nullptr ? "null" : std::to_string(*storePathChars));
-  auto traced = [&](DWORD status, std::string outputs = {}) {
-    return static_cast<DWORD>(
-        sim_.tracer.TraceStatus("DriverPackageGetPathW", args, status, {}, outputs));
+  const Call call{"DriverPackageGetPathW",
+                  {TextArg(infPath),
+                   storePathChars == nullptr ? ShownArg("null") : DecimalArg(*storePathChars)}};
+  auto traced = [&](DWORD status, const std::string& outputs = {}) {
+    return static_cast<DWORD>(sim_.tracer.EndStatus(call, status, outputs));
   };
   if (infPath == nullptr || storePathChars == nullptr) {
     return traced(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("DriverPackageGetPathW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     return traced(*fault);
   }
   std::u16string found;

@@ -4,6 +4,7 @@
 
 #include "platform/text.h"
 #include "winsim/reg_data.h"
+#include "winsim/registry.h"
 
 namespace winsim {
 
@@ -11,10 +12,24 @@ using namespace orv;
 
 namespace {
 
-bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
-  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
-                     [&](char a, char b) { return lower(a) == lower(b); }) != haystack.end();
+// Whether `needle` occurs in `haystack`, without regard to case.
+bool Holds(std::u16string_view haystack, std::u16string_view needle) {
+  return FoldCase(haystack).find(FoldCase(needle)) != std::u16string::npos;
+}
+
+bool Matches(const Fault& fault, const Call& call) {
+  if (fault.api != call.api ||
+      (!fault.device.empty() && !Holds(Utf8ToUtf16(call.device), Utf8ToUtf16(fault.device)))) {
+    return false;
+  }
+  const std::u16string text = Utf8ToUtf16(fault.text);
+  if (!text.empty() && std::none_of(call.args.begin(), call.args.end(), [&](const CallArg& arg) {
+        return arg.text && Holds(*arg.text, text);
+      })) {
+    return false;
+  }
+  return !fault.number || (fault.number->arg < call.args.size() &&
+                           call.args[fault.number->arg].number == fault.number->value);
 }
 
 // True when the instance's SimulateFailure list names `api` (each name compared whole).
@@ -31,14 +46,9 @@ bool ImageFails(const RegKey& deviceInstance, std::string_view api) {
 
 }  // namespace
 
-std::optional<DWORD> SimFaults::For(std::string_view api, std::string_view args,
-                                    std::string_view device, const RegKey* deviceInstance) {
+std::optional<DWORD> SimFaults::For(const Call& call) {
   for (Fault& fault : armed_) {
-    if (fault.api != api) {
-      continue;
-    }
-    if (!fault.target.empty() && !ContainsNoCase(args, fault.target) &&
-        !ContainsNoCase(device, fault.target)) {
+    if (!Matches(fault, call)) {
       continue;
     }
     ++fault.seen;
@@ -46,7 +56,7 @@ std::optional<DWORD> SimFaults::For(std::string_view api, std::string_view args,
       return fault.status;
     }
   }
-  if (deviceInstance != nullptr && ImageFails(*deviceInstance, api)) {
+  if (call.instance != nullptr && ImageFails(*call.instance, call.api)) {
     return ERROR_ACCESS_DENIED;
   }
   return std::nullopt;

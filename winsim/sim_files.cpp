@@ -66,9 +66,9 @@ std::string CrtBytes(std::u16string_view text) {
 
 DWORD SimFiles::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR* buffer,
                                  WCHAR** filePart) {
-  const std::string args = Quoted(fileName) + ", " + std::to_string(bufferChars);
+  const Call call{"GetFullPathNameW", {TextArg(fileName), DecimalArg(bufferChars)}};
   auto fail = [&](DWORD status) {
-    sim_.tracer.TraceError("GetFullPathNameW", args, "0", status);
+    sim_.tracer.End(call, "0", status);
     return DWORD{0};
   };
   if (fileName == nullptr) {
@@ -77,14 +77,14 @@ DWORD SimFiles::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR
   if (*fileName == 0) {
     return fail(ERROR_INVALID_NAME);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("GetFullPathNameW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     return fail(*fault);
   }
   const std::u16string full = sim_.files.FullPath(fileName);
   const auto length = static_cast<DWORD>(full.size());
   // Too small: the size needed, terminator included; the buffer is left as it was.
   if (buffer == nullptr || bufferChars <= length) {
-    sim_.tracer.Trace("GetFullPathNameW", args, std::to_string(length + 1) + " -> too small");
+    sim_.tracer.End(call, std::to_string(length + 1), ERROR_SUCCESS, "too small");
     return length + 1;
   }
   std::memcpy(buffer, full.c_str(), (full.size() + 1) * sizeof(WCHAR));
@@ -92,7 +92,7 @@ DWORD SimFiles::GetFullPathNameW(const WCHAR* fileName, DWORD bufferChars, WCHAR
     const std::size_t nameAt = full.find_last_of(u'\\') + 1;
     *filePart = nameAt == full.size() ? nullptr : buffer + nameAt;
   }
-  sim_.tracer.Trace("GetFullPathNameW", args, std::to_string(length) + " -> " + Quoted(full));
+  sim_.tracer.End(call, std::to_string(length), ERROR_SUCCESS, Quoted(full));
   return length;
 }
 
@@ -126,15 +126,15 @@ DWORD SimFiles::ListMatches(const std::u16string& pattern, Search* search) const
 }
 
 HANDLE SimFiles::FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData) {
-  const std::string args = Quoted(pattern);
+  const Call call{"FindFirstFileW", {TextArg(pattern)}};
   auto fail = [&](DWORD status) {
-    sim_.tracer.TraceError("FindFirstFileW", args, "INVALID_HANDLE_VALUE", status);
+    sim_.tracer.End(call, "INVALID_HANDLE_VALUE", status);
     return INVALID_HANDLE_VALUE;
   };
   if (pattern == nullptr || findData == nullptr) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("FindFirstFileW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     return fail(*fault);
   }
   // The results are taken now: later changes to the folder do not change this search.
@@ -147,48 +147,47 @@ HANDLE SimFiles::FindFirstFileW(const WCHAR* pattern, WIN32_FIND_DATAW* findData
   search.next = 1;
   const auto handle = reinterpret_cast<HANDLE>(sim_.handles.New());
   searches_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(search));
-  sim_.tracer.Trace("FindFirstFileW", args,
-                    sim_.tracer.HandleText("find", handle) + " -> " + Quoted(findData->cFileName));
+  sim_.tracer.End(call, sim_.tracer.HandleText("find", handle), ERROR_SUCCESS,
+                  Quoted(findData->cFileName));
   return handle;
 }
 
 BOOL SimFiles::FindNextFileW(HANDLE search, WIN32_FIND_DATAW* findData) {
-  const std::string args = sim_.tracer.HandleText("find", search);
+  const Call call{"FindNextFileW", {sim_.tracer.HandleArg("find", search)}};
   auto found = searches_.find(reinterpret_cast<std::uintptr_t>(search));
   if (found == searches_.end()) {
-    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_HANDLE);
   }
   if (findData == nullptr) {
-    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("FindNextFileW", args, {})) {
-    return sim_.tracer.TraceBool("FindNextFileW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   Search& state = found->second;
   if (state.next >= state.entries.size()) {
-    return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_NO_MORE_FILES);
+    return sim_.tracer.EndBool(call, ERROR_NO_MORE_FILES);
   }
   *findData = state.entries[state.next++];
-  return sim_.tracer.TraceBool("FindNextFileW", args, ERROR_SUCCESS, {},
-                               Quoted(findData->cFileName));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, Quoted(findData->cFileName));
 }
 
 BOOL SimFiles::FindClose(HANDLE search) {
-  const std::string args = sim_.tracer.HandleText("find", search);
+  const Call call{"FindClose", {sim_.tracer.HandleArg("find", search)}};
   if (searches_.erase(reinterpret_cast<std::uintptr_t>(search)) == 0) {
-    return sim_.tracer.TraceBool("FindClose", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_HANDLE);
   }
   // A fault does not keep the search open: the handle is gone either way.
-  return sim_.tracer.TraceBool("FindClose", args,
-                               sim_.faults.For("FindClose", args, {}).value_or(ERROR_SUCCESS));
+  return sim_.tracer.EndBool(call, sim_.faults.For(call).value_or(ERROR_SUCCESS));
 }
 
 HANDLE SimFiles::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMode,
                              DWORD disposition, DWORD flags) {
-  const std::string args = Quoted(fileName) + ", " + Hex(access) + ", " + Hex(shareMode) + ", " +
-                           std::to_string(disposition) + ", " + Hex(flags);
+  const Call call{"CreateFileW",
+                  {TextArg(fileName), HexArg(access), HexArg(shareMode), DecimalArg(disposition),
+                   HexArg(flags)}};
   auto fail = [&](DWORD status) {
-    sim_.tracer.TraceError("CreateFileW", args, "INVALID_HANDLE_VALUE", status);
+    sim_.tracer.End(call, "INVALID_HANDLE_VALUE", status);
     return INVALID_HANDLE_VALUE;
   };
   if (fileName == nullptr) {
@@ -198,7 +197,7 @@ HANDLE SimFiles::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMod
   if (disposition != OPEN_EXISTING || (access & ~GENERIC_READ) != 0) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("CreateFileW", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     return fail(*fault);
   }
   const std::u16string full = sim_.files.FullPath(fileName);
@@ -224,26 +223,25 @@ HANDLE SimFiles::CreateFileW(const WCHAR* fileName, DWORD access, DWORD shareMod
   file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   const auto handle = reinterpret_cast<HANDLE>(sim_.handles.New());
   open_.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(file));
-  sim_.tracer.Trace("CreateFileW", args, sim_.tracer.HandleText("file", handle));
+  sim_.tracer.End(call, sim_.tracer.HandleText("file", handle));
   return handle;
 }
 
 BOOL SimFiles::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead,
                         void* overlapped) {
-  const std::string args =
-      sim_.tracer.HandleText("file", file) + ", " + std::to_string(bytesToRead);
+  const Call call{"ReadFile", {sim_.tracer.HandleArg("file", file), DecimalArg(bytesToRead)}};
   auto found = open_.find(reinterpret_cast<std::uintptr_t>(file));
   if (found == open_.end()) {
-    return sim_.tracer.TraceBool("ReadFile", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_HANDLE);
   }
   if ((buffer == nullptr && bytesToRead != 0) || (bytesRead == nullptr && overlapped == nullptr)) {
-    return sim_.tracer.TraceBool("ReadFile", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
   if (bytesRead != nullptr) {
     *bytesRead = 0;
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("ReadFile", args, {})) {
-    return sim_.tracer.TraceBool("ReadFile", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   OpenFile& state = found->second;
   const std::size_t count = std::min<std::size_t>(bytesToRead, state.bytes.size() - state.position);
@@ -254,19 +252,19 @@ BOOL SimFiles::ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* byt
   if (bytesRead != nullptr) {
     *bytesRead = static_cast<DWORD>(count);
   }
-  return sim_.tracer.TraceBool("ReadFile", args, ERROR_SUCCESS, {}, std::to_string(count));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, std::to_string(count));
 }
 
 BOOL SimFiles::CloseFile(HANDLE file) {
   open_.erase(reinterpret_cast<std::uintptr_t>(file));
-  const std::string args = sim_.tracer.HandleText("file", file);
-  return sim_.tracer.TraceBool("CloseHandle", args,
-                               sim_.faults.For("CloseHandle", args, {}).value_or(0));
+  const Call call{"CloseHandle", {sim_.tracer.HandleArg("file", file)}};
+  return sim_.tracer.EndBool(call, sim_.faults.For(call).value_or(ERROR_SUCCESS));
 }
 
 void SimFiles::CrtWriteStdout(const WCHAR* text) {
+  const Call call{"CrtWriteStdout", {TextArg(text)}};
   if (text == nullptr) {
-    sim_.tracer.Trace("CrtWriteStdout", "null", "void");
+    sim_.tracer.End(call, "void");
     return;
   }
   const std::string utf8 = Utf16ToUtf8(text);
@@ -274,16 +272,16 @@ void SimFiles::CrtWriteStdout(const WCHAR* text) {
   if (sim_.options.stdoutSink != nullptr) {
     std::fwrite(utf8.data(), 1, utf8.size(), sim_.options.stdoutSink);
   }
-  sim_.tracer.Trace("CrtWriteStdout", Quoted(text), "void");
+  sim_.tracer.End(call, "void");
 }
 
 void* SimFiles::CrtOpenAppend(const WCHAR* path) {
-  const std::string args = Quoted(path);
+  const Call call{"CrtOpenAppend", {TextArg(path)}};
   auto fail = [&] {
-    sim_.tracer.Trace("CrtOpenAppend", args, "null");
+    sim_.tracer.End(call, "null");
     return nullptr;
   };
-  if (path == nullptr || *path == 0 || sim_.faults.For("CrtOpenAppend", args, {})) {
+  if (path == nullptr || *path == 0 || sim_.faults.For(call)) {
     return fail();
   }
   const std::optional<fs::path> host = sim_.files.Resolve(path);
@@ -303,29 +301,29 @@ void* SimFiles::CrtOpenAppend(const WCHAR* path) {
   const std::uintptr_t value = sim_.handles.New();
   crtFiles_.emplace(value, fd);
   void* handle = reinterpret_cast<void*>(value);
-  sim_.tracer.Trace("CrtOpenAppend", args, sim_.tracer.HandleText("crt", handle));
+  sim_.tracer.End(call, sim_.tracer.HandleText("crt", handle));
   return handle;
 }
 
 int SimFiles::CrtWriteText(void* file, const WCHAR* text) {
-  const std::string args = sim_.tracer.HandleText("crt", file) + ", " + Quoted(text);
+  const Call call{"CrtWriteText", {sim_.tracer.HandleArg("crt", file), TextArg(text)}};
   auto found = crtFiles_.find(reinterpret_cast<std::uintptr_t>(file));
   int written = -1;
-  if (found != crtFiles_.end() && text != nullptr && !sim_.faults.For("CrtWriteText", args, {})) {
+  if (found != crtFiles_.end() && text != nullptr && !sim_.faults.For(call)) {
     const std::u16string_view wide(text);
     const std::string bytes = CrtBytes(wide);
     if (WriteAll(found->second, bytes) == 0) {
       written = static_cast<int>(wide.size());
     }
   }
-  sim_.tracer.Trace("CrtWriteText", args, std::to_string(written));
+  sim_.tracer.End(call, std::to_string(written));
   return written;
 }
 
 int SimFiles::CrtClose(void* file) {
-  const std::string args = sim_.tracer.HandleText("crt", file);
+  const Call call{"CrtClose", {sim_.tracer.HandleArg("crt", file)}};
   const int result = crtFiles_.erase(reinterpret_cast<std::uintptr_t>(file)) != 0 ? 0 : -1;
-  sim_.tracer.Trace("CrtClose", args, std::to_string(result));
+  sim_.tracer.End(call, std::to_string(result));
   return result;
 }
 

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "winsim/cmd_syntax.h"
 #include "winsim/dpinst.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 
@@ -55,20 +56,6 @@ bool HasExtension(std::u16string_view name) {
   return LastComponent(name).find(u'.') != std::u16string_view::npos;
 }
 
-// The strings of REG_MULTI_SZ data.
-std::vector<std::u16string> MultiStrings(std::span<const std::uint8_t> data) {
-  std::vector<std::u16string> strings(1);
-  for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-    const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-    if (c != 0) {
-      strings.back().push_back(c);
-    } else if (!strings.back().empty()) {
-      strings.emplace_back();
-    }
-  }
-  return strings;
-}
-
 // True when a present device has one of `ids` among its hardware identifiers.
 bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
   bool found = false;
@@ -77,7 +64,7 @@ bool AnyDevicePresent(RegKey& hklm, const std::vector<std::u16string>& ids) {
     if (found || instance.FindSubkey(u"Control") == nullptr || hardwareIds == nullptr) {
       return;
     }
-    for (const std::u16string& id : MultiStrings(hardwareIds->data())) {
+    for (const std::u16string& id : SplitAtNul(hardwareIds->data())) {
       for (const std::u16string& wanted : ids) {
         found = found || SameName(id, wanted);
       }
@@ -142,14 +129,14 @@ std::optional<std::u16string> SimProcesses::FindCommand(std::u16string_view name
 }
 
 DWORD SimProcesses::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DWORD bufferChars) {
-  const std::string args = Quoted(name) + ", " + std::to_string(bufferChars);
-  auto traced = [&](DWORD returned, const std::string& suffix) {
-    sim_.tracer.Trace("GetEnvironmentVariableW", args, std::to_string(returned) + suffix);
+  const Call call{"GetEnvironmentVariableW", {TextArg(name), DecimalArg(bufferChars)}};
+  auto traced = [&](DWORD returned, const std::string& outputs) {
+    sim_.tracer.End(call, std::to_string(returned), ERROR_SUCCESS, outputs);
     return returned;
   };
   DWORD status = name == nullptr ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS) {
-    status = sim_.faults.For("GetEnvironmentVariableW", args, {}).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
   }
   std::optional<std::u16string> value;
   if (status == ERROR_SUCCESS) {
@@ -157,18 +144,18 @@ DWORD SimProcesses::GetEnvironmentVariableW(const WCHAR* name, WCHAR* buffer, DW
     status = value ? ERROR_SUCCESS : ERROR_ENVVAR_NOT_FOUND;
   }
   if (status != ERROR_SUCCESS) {
-    sim_.tracer.TraceError("GetEnvironmentVariableW", args, "0", status);
+    sim_.tracer.End(call, "0", status);
     return 0;
   }
   const auto length = static_cast<DWORD>(value->size());
   if (buffer == nullptr || bufferChars <= length) {
-    return traced(length + 1, " -> too small");
+    return traced(length + 1, "too small");
   }
   std::memcpy(buffer, value->c_str(), (value->size() + 1) * sizeof(WCHAR));
   if (length == 0) {
     sim_.lastError = ERROR_SUCCESS;  // tells an empty value from a failure
   }
-  return traced(length, " -> " + Quoted(*value));
+  return traced(length, Quoted(*value));
 }
 
 // The program: the application name as given (no search, no extension added), else the first
@@ -187,22 +174,22 @@ std::optional<std::u16string> SimProcesses::ProgramOf(const WCHAR* applicationNa
 
 BOOL SimProcesses::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLine,
                                   PROCESS_INFORMATION* info) {
-  const std::string args = Quoted(applicationName) + ", " + Quoted(commandLine);
+  const Call call{"CreateProcessW", {TextArg(applicationName), TextArg(commandLine)}};
   if ((applicationName == nullptr && commandLine == nullptr) || info == nullptr) {
-    return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("CreateProcessW", args, {})) {
-    return sim_.tracer.TraceBool("CreateProcessW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   const std::optional<std::u16string> program = ProgramOf(applicationName, commandLine);
   if (!program) {
-    return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_FILE_NOT_FOUND);
+    return sim_.tracer.EndBool(call, ERROR_FILE_NOT_FOUND);
   }
   DWORD startError = ERROR_SUCCESS;
   const DWORD exitCode =
       RunProgram(*program, commandLine != nullptr ? commandLine : applicationName, &startError);
   if (startError != ERROR_SUCCESS) {
-    return sim_.tracer.TraceBool("CreateProcessW", args, startError);
+    return sim_.tracer.EndBool(call, startError);
   }
   const std::uintptr_t process = sim_.handles.New();
   const std::uintptr_t thread = sim_.handles.New();
@@ -212,54 +199,53 @@ BOOL SimProcesses::CreateProcessW(const WCHAR* applicationName, WCHAR* commandLi
   *info = PROCESS_INFORMATION{reinterpret_cast<HANDLE>(process), reinterpret_cast<HANDLE>(thread),
                               nextProcessId_, nextProcessId_ + 4};
   nextProcessId_ += 8;
-  return sim_.tracer.TraceBool("CreateProcessW", args, ERROR_SUCCESS, {},
-                               sim_.tracer.HandleText("process", info->hProcess) + ", " +
-                                   sim_.tracer.HandleText("thread", info->hThread) + ", exit " +
-                                   Hex(exitCode));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS,
+                             sim_.tracer.HandleText("process", info->hProcess) + ", " +
+                                 sim_.tracer.HandleText("thread", info->hThread) + ", exit " +
+                                 Hex(exitCode));
 }
 
 DWORD SimProcesses::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  const std::string args =
-      sim_.tracer.HandleText(threads_.count(value) != 0 ? "thread" : "process", handle) + ", " +
-      Hex(milliseconds);
+  const Call call{"WaitForSingleObject",
+                  {sim_.tracer.HandleArg(threads_.count(value) != 0 ? "thread" : "process", handle),
+                   HexArg(milliseconds)}};
   DWORD status = processes_.count(value) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   if (status == ERROR_SUCCESS) {
-    status = sim_.faults.For("WaitForSingleObject", args, {}).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
   }
   // Every simulated process has ended by the time its handle exists.
   if (status != ERROR_SUCCESS) {
-    sim_.tracer.TraceError("WaitForSingleObject", args, "WAIT_FAILED", status);
+    sim_.tracer.End(call, "WAIT_FAILED", status);
     return WAIT_FAILED;
   }
-  sim_.tracer.Trace("WaitForSingleObject", args, "WAIT_OBJECT_0");
+  sim_.tracer.End(call, "WAIT_OBJECT_0");
   return WAIT_OBJECT_0;
 }
 
 BOOL SimProcesses::GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
   const auto value = reinterpret_cast<std::uintptr_t>(process);
-  const std::string args = sim_.tracer.HandleText("process", process);
+  const Call call{"GetExitCodeProcess", {sim_.tracer.HandleArg("process", process)}};
   auto found = processes_.find(value);
   if (found == processes_.end() || threads_.count(value) != 0) {
-    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_HANDLE);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_HANDLE);
   }
   if (exitCode == nullptr) {
-    return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("GetExitCodeProcess", args, {})) {
-    return sim_.tracer.TraceBool("GetExitCodeProcess", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   *exitCode = found->second;
-  return sim_.tracer.TraceBool("GetExitCodeProcess", args, ERROR_SUCCESS, {}, Hex(*exitCode));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, Hex(*exitCode));
 }
 
 BOOL SimProcesses::CloseProcess(HANDLE handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
   processes_.erase(value);
   const bool thread = threads_.erase(value) != 0;
-  const std::string args = sim_.tracer.HandleText(thread ? "thread" : "process", handle);
-  return sim_.tracer.TraceBool("CloseHandle", args,
-                               sim_.faults.For("CloseHandle", args, {}).value_or(0));
+  const Call call{"CloseHandle", {sim_.tracer.HandleArg(thread ? "thread" : "process", handle)}};
+  return sim_.tracer.EndBool(call, sim_.faults.For(call).value_or(ERROR_SUCCESS));
 }
 
 DWORD SimProcesses::RunProgram(std::u16string_view program, std::u16string_view commandLine,
@@ -312,8 +298,8 @@ DWORD SimProcesses::RunInterpreter(std::u16string_view commandLine) {
           : std::u16string();
   const std::u16string line =
       ExpandVariables(text, [&](std::u16string_view name) { return system_.Environment(name); });
-  const std::string args = Quoted(line);
-  DWORD status = sim_.faults.For("cmd", args, {}).value_or(ERROR_SUCCESS);
+  const Call call{"cmd", {TextArg(line)}};
+  DWORD status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
   const std::optional<std::vector<ChainedCommand>> commands = SplitCommands(line);
   if (status == ERROR_SUCCESS && !commands) {
     status = kUnsupportedLine;
@@ -336,8 +322,7 @@ DWORD SimProcesses::RunInterpreter(std::u16string_view commandLine) {
       }
     }
   }
-  sim_.tracer.Trace("cmd", args, Hex(status));
-  return status;
+  return static_cast<DWORD>(sim_.tracer.EndStatus(call, status));
 }
 
 // The driver package installer: /u INF uninstalls that package; otherwise it installs every
@@ -346,14 +331,14 @@ DWORD SimProcesses::RunInterpreter(std::u16string_view commandLine) {
 DWORD SimProcesses::RunInstaller(std::u16string_view program, std::u16string_view commandLine) {
   std::u16string_view arguments;
   FirstToken(commandLine, &arguments);
-  const std::string args = Quoted(arguments);
+  const Call call{"DPInst", {TextArg(arguments)}};
   const InstallerOptions options = ParseInstallerOptions(SplitArguments(arguments));
   DifxStore store = difx_.Store();
   const DWORD flags = DRIVER_PACKAGE_SILENT |
                       (options.legacyMode ? DRIVER_PACKAGE_LEGACY_MODE : 0) |
                       (options.force ? DRIVER_PACKAGE_FORCE : 0);
   DWORD exitStatus;
-  if (std::optional<DWORD> fault = sim_.faults.For("DPInst", args, {})) {
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
     exitStatus = *fault;
   } else if (!options.invalid.empty()) {
     exitStatus = kInstallerUsageError;
@@ -386,8 +371,7 @@ DWORD SimProcesses::RunInstaller(std::u16string_view program, std::u16string_vie
     }
     exitStatus = InstallerExitStatus(installed, storeOnly, failed, false);
   }
-  sim_.tracer.Trace("DPInst", args, Hex(exitStatus));
-  return exitStatus;
+  return static_cast<DWORD>(sim_.tracer.EndStatus(call, exitStatus));
 }
 
 }  // namespace winsim

@@ -54,20 +54,19 @@ HKEY SimRegistry::NewKeyHandle(std::shared_ptr<RegKey> key) {
   return reinterpret_cast<HKEY>(value);
 }
 
-SimRegistry::KeyCall SimRegistry::BeginKeyCall(HKEY handle, std::string_view api,
-                                               std::string_view args) {
-  KeyCall call;
-  call.key = KeyOf(handle);
-  if (call.key == nullptr) {
-    call.status = ERROR_INVALID_HANDLE;
-    return call;
+SimRegistry::KeyCall SimRegistry::BeginKeyCall(HKEY handle, Call& call) {
+  KeyCall keyCall;
+  keyCall.key = KeyOf(handle);
+  if (keyCall.key == nullptr) {
+    keyCall.status = ERROR_INVALID_HANDLE;
+    return keyCall;
   }
-  const RegKey* instance = DeviceInstanceOf(sim_.machine.registry(), *call.key, &call.device);
-  call.status = sim_.faults.For(api, args, call.device, instance).value_or(ERROR_SUCCESS);
-  if (call.status == ERROR_SUCCESS && call.key->deleted()) {
-    call.status = ERROR_KEY_DELETED;
+  call.instance = DeviceInstanceOf(sim_.machine.registry(), *keyCall.key, &call.device);
+  keyCall.status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
+  if (keyCall.status == ERROR_SUCCESS && keyCall.key->deleted()) {
+    keyCall.status = ERROR_KEY_DELETED;
   }
-  return call;
+  return keyCall;
 }
 
 std::u16string SimRegistry::RegistryViewPath(HKEY key, std::u16string_view subKey) const {
@@ -90,43 +89,43 @@ std::u16string SimRegistry::RegistryViewPath(HKEY key, std::u16string_view subKe
 
 LONG SimRegistry::RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM sam,
                                 HKEY* result) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
-                           Hex(options) + ", " + Hex(sam);
-  KeyCall call = BeginKeyCall(key, "RegOpenKeyExW", args);
-  if (call.status == ERROR_SUCCESS && result == nullptr) {
-    call.status = ERROR_INVALID_PARAMETER;
+  Call call{"RegOpenKeyExW",
+            {sim_.tracer.HandleArg("key", key), TextArg(subKey), HexArg(options), HexArg(sam)}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS && result == nullptr) {
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
   std::shared_ptr<RegKey> opened;
-  if (call.status == ERROR_SUCCESS) {
-    opened = OpenBelow(call.key, RegistryViewPath(key, TextOrEmpty(subKey)));
-    call.status = opened == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  if (keyCall.status == ERROR_SUCCESS) {
+    opened = OpenBelow(keyCall.key, RegistryViewPath(key, TextOrEmpty(subKey)));
+    keyCall.status = opened == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
-  if (call.status != ERROR_SUCCESS) {
+  if (keyCall.status != ERROR_SUCCESS) {
     if (result != nullptr) {
       *result = nullptr;
     }
-    return sim_.tracer.TraceStatus("RegOpenKeyExW", args, call.status, call.device);
+    return sim_.tracer.EndStatus(call, keyCall.status);
   }
   *result = NewKeyHandle(std::move(opened));
-  return sim_.tracer.TraceStatus("RegOpenKeyExW", args, ERROR_SUCCESS, call.device,
-                                 sim_.tracer.HandleText("key", *result));
+  return sim_.tracer.EndStatus(call, ERROR_SUCCESS, sim_.tracer.HandleText("key", *result));
 }
 
 LONG SimRegistry::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, DWORD options,
                                   REGSAM sam, HKEY* result, DWORD* disposition) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey) + ", " +
-                           Hex(options) + ", " + Hex(sam);
-  KeyCall call = BeginKeyCall(key, "RegCreateKeyExW", args);
-  if (call.status == ERROR_SUCCESS && (subKey == nullptr || reserved != 0 || result == nullptr)) {
-    call.status = ERROR_INVALID_PARAMETER;
+  Call call{"RegCreateKeyExW",
+            {sim_.tracer.HandleArg("key", key), TextArg(subKey), HexArg(options), HexArg(sam)}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS &&
+      (subKey == nullptr || reserved != 0 || result == nullptr)) {
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
-  if (call.status != ERROR_SUCCESS) {
+  if (keyCall.status != ERROR_SUCCESS) {
     if (result != nullptr) {
       *result = nullptr;
     }
-    return sim_.tracer.TraceStatus("RegCreateKeyExW", args, call.status, call.device);
+    return sim_.tracer.EndStatus(call, keyCall.status);
   }
-  std::shared_ptr<RegKey> created = call.key;
+  std::shared_ptr<RegKey> created = keyCall.key;
   bool isNew = false;
   ForEachKeyName(RegistryViewPath(key, subKey), [&](std::u16string_view name) {
     if (std::shared_ptr<RegKey> existing = created->SharedSubkey(name)) {
@@ -142,44 +141,45 @@ LONG SimRegistry::RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved,
   if (disposition != nullptr) {
     *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
-  return sim_.tracer.TraceStatus(
-      "RegCreateKeyExW", args, ERROR_SUCCESS, call.device,
+  return sim_.tracer.EndStatus(
+      call, ERROR_SUCCESS,
       sim_.tracer.HandleText("key", *result) + (isNew ? ", created" : ", opened"));
 }
 
 LONG SimRegistry::RegCloseKey(HKEY key) {
-  const std::string args = sim_.tracer.HandleText("key", key);
+  Call call{"RegCloseKey", {sim_.tracer.HandleArg("key", key)}};
   const bool open = keys_.count(reinterpret_cast<std::uintptr_t>(key)) != 0;
   DWORD status = open || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-  std::string device;
   if (open) {
-    DeviceInstanceOf(sim_.machine.registry(), *KeyOf(key), &device);
+    // The device is named in the trace; an image's SimulateFailure does not fail a close.
+    DeviceInstanceOf(sim_.machine.registry(), *KeyOf(key), &call.device);
   }
   if (status == ERROR_SUCCESS) {
-    status = sim_.faults.For("RegCloseKey", args, device).value_or(ERROR_SUCCESS);
+    status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS && open) {
     keys_.erase(reinterpret_cast<std::uintptr_t>(key));
   }
-  return sim_.tracer.TraceStatus("RegCloseKey", args, status, device);
+  return sim_.tracer.EndStatus(call, status);
 }
 
 LONG SimRegistry::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type,
                                    BYTE* data, DWORD* dataSize) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
-                           SizeText(data, dataSize);
-  KeyCall call = BeginKeyCall(key, "RegQueryValueExW", args);
-  if (call.status == ERROR_SUCCESS &&
+  Call call{
+      "RegQueryValueExW",
+      {sim_.tracer.HandleArg("key", key), TextArg(valueName), ShownArg(SizeText(data, dataSize))}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS &&
       (reserved != nullptr || (data != nullptr && dataSize == nullptr))) {
-    call.status = ERROR_INVALID_PARAMETER;
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
   const RegValue* value = nullptr;
-  if (call.status == ERROR_SUCCESS) {
-    value = call.key->FindValue(TextOrEmpty(valueName));
-    call.status = value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  if (keyCall.status == ERROR_SUCCESS) {
+    value = keyCall.key->FindValue(TextOrEmpty(valueName));
+    keyCall.status = value == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
-  if (call.status != ERROR_SUCCESS) {
-    return sim_.tracer.TraceStatus("RegQueryValueExW", args, call.status, call.device);
+  if (keyCall.status != ERROR_SUCCESS) {
+    return sim_.tracer.EndStatus(call, keyCall.status);
   }
   const auto needed = static_cast<DWORD>(value->data().size());
   const bool fits = data == nullptr || *dataSize >= needed;
@@ -196,49 +196,49 @@ LONG SimRegistry::RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* rese
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return sim_.tracer.TraceStatus("RegQueryValueExW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
-                                 call.device, outputs);
+  return sim_.tracer.EndStatus(call, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, outputs);
 }
 
 LONG SimRegistry::RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type,
                                  const BYTE* data, DWORD dataSize) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName) + ", " +
-                           Hex(reserved) + ", " + Hex(type) + ", " + DataText(type, data, dataSize);
-  KeyCall call = BeginKeyCall(key, "RegSetValueExW", args);
-  if (call.status == ERROR_SUCCESS && reserved != 0) {
-    call.status = ERROR_INVALID_PARAMETER;
+  Call call{"RegSetValueExW",
+            {sim_.tracer.HandleArg("key", key), TextArg(valueName), HexArg(reserved), HexArg(type),
+             ShownArg(DataText(type, data, dataSize))}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS && reserved != 0) {
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
-  if (call.status == ERROR_SUCCESS && data == nullptr && dataSize != 0) {
-    call.status = ERROR_NOACCESS;
+  if (keyCall.status == ERROR_SUCCESS && data == nullptr && dataSize != 0) {
+    keyCall.status = ERROR_NOACCESS;
   }
-  if (call.status == ERROR_SUCCESS) {
-    call.key->SetValue(TextOrEmpty(valueName), type,
-                       std::span<const BYTE>(data, data == nullptr ? 0 : dataSize));
+  if (keyCall.status == ERROR_SUCCESS) {
+    keyCall.key->SetValue(TextOrEmpty(valueName), type,
+                          std::span<const BYTE>(data, data == nullptr ? 0 : dataSize));
   }
-  return sim_.tracer.TraceStatus("RegSetValueExW", args, call.status, call.device);
+  return sim_.tracer.EndStatus(call, keyCall.status);
 }
 
 LONG SimRegistry::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* valueNameChars,
                                 DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + std::to_string(index) +
-                           ", " + SizeText(valueName, valueNameChars) + ", " +
-                           SizeText(data, dataSize);
-  KeyCall call = BeginKeyCall(key, "RegEnumValueW", args);
-  if (call.status == ERROR_SUCCESS &&
+  Call call{"RegEnumValueW",
+            {sim_.tracer.HandleArg("key", key), DecimalArg(index),
+             ShownArg(SizeText(valueName, valueNameChars)), ShownArg(SizeText(data, dataSize))}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS &&
       (valueName == nullptr || valueNameChars == nullptr || reserved != nullptr ||
        (data != nullptr && dataSize == nullptr))) {
-    call.status = ERROR_INVALID_PARAMETER;
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
-  if (call.status == ERROR_SUCCESS && index >= call.key->values().size()) {
-    call.status = ERROR_NO_MORE_ITEMS;
+  if (keyCall.status == ERROR_SUCCESS && index >= keyCall.key->values().size()) {
+    keyCall.status = ERROR_NO_MORE_ITEMS;
   }
   // The name must fit with its terminator; otherwise nothing is delivered.
-  const RegValue* value = call.status == ERROR_SUCCESS ? &call.key->values()[index] : nullptr;
+  const RegValue* value = keyCall.status == ERROR_SUCCESS ? &keyCall.key->values()[index] : nullptr;
   if (value != nullptr && *valueNameChars <= value->name().size()) {
-    call.status = ERROR_MORE_DATA;
+    keyCall.status = ERROR_MORE_DATA;
   }
-  if (call.status != ERROR_SUCCESS) {
-    return sim_.tracer.TraceStatus("RegEnumValueW", args, call.status, call.device);
+  if (keyCall.status != ERROR_SUCCESS) {
+    return sim_.tracer.EndStatus(call, keyCall.status);
   }
   // The name, its length and the type are delivered even when the data does not fit.
   const std::u16string_view name = value->name();
@@ -260,39 +260,39 @@ LONG SimRegistry::RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* 
   if (dataSize != nullptr) {
     *dataSize = needed;
   }
-  return sim_.tracer.TraceStatus("RegEnumValueW", args, fits ? ERROR_SUCCESS : ERROR_MORE_DATA,
-                                 call.device, outputs);
+  return sim_.tracer.EndStatus(call, fits ? ERROR_SUCCESS : ERROR_MORE_DATA, outputs);
 }
 
 LONG SimRegistry::RegDeleteValueW(HKEY key, const WCHAR* valueName) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(valueName);
-  KeyCall call = BeginKeyCall(key, "RegDeleteValueW", args);
-  if (call.status == ERROR_SUCCESS && !call.key->DeleteValue(TextOrEmpty(valueName))) {
-    call.status = ERROR_FILE_NOT_FOUND;
+  Call call{"RegDeleteValueW", {sim_.tracer.HandleArg("key", key), TextArg(valueName)}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS && !keyCall.key->DeleteValue(TextOrEmpty(valueName))) {
+    keyCall.status = ERROR_FILE_NOT_FOUND;
   }
-  return sim_.tracer.TraceStatus("RegDeleteValueW", args, call.status, call.device);
+  return sim_.tracer.EndStatus(call, keyCall.status);
 }
 
 LONG SimRegistry::RegDeleteKeyW(HKEY key, const WCHAR* subKey) {
-  const std::string args = sim_.tracer.HandleText("key", key) + ", " + Quoted(subKey);
-  KeyCall call = BeginKeyCall(key, "RegDeleteKeyW", args);
-  if (call.status == ERROR_SUCCESS && subKey == nullptr) {
-    call.status = ERROR_INVALID_PARAMETER;
+  Call call{"RegDeleteKeyW", {sim_.tracer.HandleArg("key", key), TextArg(subKey)}};
+  KeyCall keyCall = BeginKeyCall(key, call);
+  if (keyCall.status == ERROR_SUCCESS && subKey == nullptr) {
+    keyCall.status = ERROR_INVALID_PARAMETER;
   }
   std::shared_ptr<RegKey> target;
-  if (call.status == ERROR_SUCCESS) {
+  if (keyCall.status == ERROR_SUCCESS) {
     // An empty name deletes the key of the handle itself.
-    target = OpenBelow(call.key, RegistryViewPath(key, subKey));
-    call.status = target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    target = OpenBelow(keyCall.key, RegistryViewPath(key, subKey));
+    keyCall.status = target == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
   }
   // A root cannot go, nor a key that still has subkeys.
-  if (call.status == ERROR_SUCCESS && (target->parent() == nullptr || target->SubkeyCount() != 0)) {
-    call.status = ERROR_ACCESS_DENIED;
+  if (keyCall.status == ERROR_SUCCESS &&
+      (target->parent() == nullptr || target->SubkeyCount() != 0)) {
+    keyCall.status = ERROR_ACCESS_DENIED;
   }
-  if (call.status == ERROR_SUCCESS) {
+  if (keyCall.status == ERROR_SUCCESS) {
     target->parent()->DeleteSubkeyTree(target->name());
   }
-  return sim_.tracer.TraceStatus("RegDeleteKeyW", args, call.status, call.device);
+  return sim_.tracer.EndStatus(call, keyCall.status);
 }
 
 }  // namespace winsim

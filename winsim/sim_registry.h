@@ -44,13 +44,13 @@ class SimRegistry {
  private:
   struct KeyCall {
     std::shared_ptr<RegKey> key;  // null for an invalid handle
-    std::string device;           // the device instance the key lies in, for the trace
     orv::DWORD status = orv::ERROR_SUCCESS;
   };
   // The key an HKEY names: a predefined root or an open handle; null when invalid.
   std::shared_ptr<RegKey> KeyOf(orv::HKEY key) const;
-  // Starts a call on an open key: resolves the handle, then checks faults and deletion.
-  KeyCall BeginKeyCall(orv::HKEY handle, std::string_view api, std::string_view args);
+  // Starts `call` on an open key: resolves the handle and names the device the key lies in, then
+  // checks faults and deletion.
+  KeyCall BeginKeyCall(orv::HKEY handle, Call& call);
   // The key path a registry call below `key` reaches: under WOW64, a path below HKLM\SOFTWARE
   // goes to the 32-bit view, SOFTWARE\WOW6432Node.
   std::u16string RegistryViewPath(orv::HKEY key, std::u16string_view subKey) const;

@@ -157,12 +157,13 @@ const RegKey* DeviceInstanceOf(const Registry& registry, const RegKey& key, std:
   return nullptr;
 }
 
-std::string SimSetupApi::MemberText(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
+CallArg SimSetupApi::MemberArg(HDEVINFO set, const SP_DEVINFO_DATA* device) const {
   std::string text = sim_.tracer.HandleText("set", set);
   if (device == nullptr) {
-    return text + ", null";
+    return ShownArg(text + ", null");
   }
-  return text + "[" + (device->Reserved == 0 ? "?" : std::to_string(device->Reserved - 1)) + "]";
+  return ShownArg(text + "[" +
+                  (device->Reserved == 0 ? "?" : std::to_string(device->Reserved - 1)) + "]");
 }
 
 SimSetupApi::DeviceSet* SimSetupApi::SetOf(HDEVINFO set) {
@@ -171,28 +172,27 @@ SimSetupApi::DeviceSet* SimSetupApi::SetOf(HDEVINFO set) {
 }
 
 SimSetupApi::MemberCall SimSetupApi::BeginMemberCall(HDEVINFO set, const SP_DEVINFO_DATA* device,
-                                                     std::string_view api, std::string_view args,
-                                                     bool needsNode) {
-  MemberCall call;
-  call.set = SetOf(set);
-  if (call.set == nullptr) {
-    call.status = ERROR_INVALID_HANDLE;
-    return call;
+                                                     Call& call, bool needsNode) {
+  MemberCall memberCall;
+  memberCall.set = SetOf(set);
+  if (memberCall.set == nullptr) {
+    memberCall.status = ERROR_INVALID_HANDLE;
+    return memberCall;
   }
   if (device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA) || device->Reserved == 0 ||
-      device->Reserved > call.set->members.size() ||
-      call.set->members[device->Reserved - 1].devInst != device->DevInst) {
-    call.status = ERROR_INVALID_PARAMETER;
-    return call;
+      device->Reserved > memberCall.set->members.size() ||
+      memberCall.set->members[device->Reserved - 1].devInst != device->DevInst) {
+    memberCall.status = ERROR_INVALID_PARAMETER;
+    return memberCall;
   }
-  call.member = &call.set->members[device->Reserved - 1];
-  call.device = call.member->path;
-  call.status =
-      sim_.faults.For(api, args, call.device, call.member->instance.get()).value_or(ERROR_SUCCESS);
-  if (call.status == ERROR_SUCCESS && needsNode && call.member->instance->deleted()) {
-    call.status = ERROR_NO_SUCH_DEVINST;
+  memberCall.member = &memberCall.set->members[device->Reserved - 1];
+  call.device = memberCall.member->path;
+  call.instance = memberCall.member->instance.get();
+  memberCall.status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
+  if (memberCall.status == ERROR_SUCCESS && needsNode && memberCall.member->instance->deleted()) {
+    memberCall.status = ERROR_NO_SUCH_DEVINST;
   }
-  return call;
+  return memberCall;
 }
 
 // --- Device sets ---
@@ -225,12 +225,13 @@ SimSetupApi::DeviceSet SimSetupApi::CollectMembers(const std::vector<std::u16str
 
 HDEVINFO SimSetupApi::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator,
                                            DWORD flags) {
-  const std::string args = GuidText(classGuid) + ", " + Quoted(enumerator) + ", " + Hex(flags);
+  const Call call{"SetupDiGetClassDevsW",
+                  {ShownArg(GuidText(classGuid)), TextArg(enumerator), HexArg(flags)}};
   DWORD status = classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0
                      ? ERROR_INVALID_PARAMETER
-                     : sim_.faults.For("SetupDiGetClassDevsW", args, {}).value_or(ERROR_SUCCESS);
+                     : sim_.faults.For(call).value_or(ERROR_SUCCESS);
   if (status != ERROR_SUCCESS) {
-    sim_.tracer.TraceError("SetupDiGetClassDevsW", args, "INVALID_HANDLE_VALUE", status);
+    sim_.tracer.End(call, "INVALID_HANDLE_VALUE", status);
     return INVALID_HANDLE_VALUE;
   }
   // An enumerator text that selects nothing gives an empty set.
@@ -240,14 +241,13 @@ HDEVINFO SimSetupApi::SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* e
   const std::size_t count = built.members.size();
   sets_.emplace(handle, std::move(built));
   auto* set = reinterpret_cast<HDEVINFO>(handle);
-  sim_.tracer.Trace("SetupDiGetClassDevsW", args,
-                    sim_.tracer.HandleText("set", set) + " -> " + std::to_string(count) +
-                        (count == 1 ? " member" : " members"));
+  sim_.tracer.End(call, sim_.tracer.HandleText("set", set), ERROR_SUCCESS,
+                  std::to_string(count) + (count == 1 ? " member" : " members"));
   return set;
 }
 
 BOOL SimSetupApi::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
-  const std::string args = sim_.tracer.HandleText("set", set) + ", " + std::to_string(index);
+  Call call{"SetupDiEnumDeviceInfo", {sim_.tracer.HandleArg("set", set), DecimalArg(index)}};
   DeviceSet* devices = SetOf(set);
   DWORD status = devices == nullptr ? ERROR_INVALID_HANDLE
                  : device == nullptr || device->cbSize != sizeof(SP_DEVINFO_DATA)
@@ -255,72 +255,71 @@ BOOL SimSetupApi::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DA
                  : index >= devices->members.size() ? ERROR_NO_MORE_ITEMS
                                                     : ERROR_SUCCESS;
   const DeviceMember* member = status == ERROR_SUCCESS ? &devices->members[index] : nullptr;
-  const std::string path = member == nullptr ? std::string() : member->path;
   if (member != nullptr) {
-    status = sim_.faults.For("SetupDiEnumDeviceInfo", args, path, member->instance.get())
-                 .value_or(ERROR_SUCCESS);
+    call.device = member->path;
+    call.instance = member->instance.get();
+    status = sim_.faults.For(call).value_or(ERROR_SUCCESS);
   }
   if (status == ERROR_SUCCESS) {
     device->ClassGuid = ParseGuid(ValueText(*member->instance, u"ClassGUID")).value_or(GUID{});
     device->DevInst = member->devInst;
     device->Reserved = index + 1;
   }
-  return sim_.tracer.TraceBool("SetupDiEnumDeviceInfo", args, status, path);
+  return sim_.tracer.EndBool(call, status);
 }
 
 HKEY SimSetupApi::SetupDiOpenDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
                                        DWORD hwProfile, DWORD keyType, REGSAM sam) {
-  const std::string args = MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) +
-                           ", " + Hex(keyType) + ", " + Hex(sam);
-  MemberCall call = BeginMemberCall(set, device, "SetupDiOpenDevRegKey", args, true);
-  if (call.status == ERROR_SUCCESS &&
+  Call call{
+      "SetupDiOpenDevRegKey",
+      {MemberArg(set, device), HexArg(scope), HexArg(hwProfile), HexArg(keyType), HexArg(sam)}};
+  MemberCall memberCall = BeginMemberCall(set, device, call, true);
+  if (memberCall.status == ERROR_SUCCESS &&
       ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
        (keyType != DIREG_DEV && keyType != DIREG_DRV))) {
-    call.status = ERROR_INVALID_FLAGS;
+    memberCall.status = ERROR_INVALID_FLAGS;
   }
   std::shared_ptr<RegKey> key;
-  if (call.status == ERROR_SUCCESS) {
+  if (memberCall.status == ERROR_SUCCESS) {
     if (keyType == DIREG_DEV) {
-      key = call.member->instance->SharedSubkey(kHardwareKey);
+      key = memberCall.member->instance->SharedSubkey(kHardwareKey);
     } else if (std::optional<std::u16string> path =
-                   SoftwareKeyPath(ValueText(*call.member->instance, u"Driver"))) {
+                   SoftwareKeyPath(ValueText(*memberCall.member->instance, u"Driver"))) {
       key = registry_.OpenShared(*path);
     }
     // The key is opened, never created.
-    call.status = key == nullptr ? ERROR_KEY_DOES_NOT_EXIST : ERROR_SUCCESS;
+    memberCall.status = key == nullptr ? ERROR_KEY_DOES_NOT_EXIST : ERROR_SUCCESS;
   }
-  if (call.status != ERROR_SUCCESS) {
-    sim_.tracer.TraceError("SetupDiOpenDevRegKey", args, "INVALID_HANDLE_VALUE", call.status,
-                           call.device);
+  if (memberCall.status != ERROR_SUCCESS) {
+    sim_.tracer.End(call, "INVALID_HANDLE_VALUE", memberCall.status);
     return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   }
   HKEY handle = registry_.NewKeyHandle(std::move(key));
-  sim_.tracer.Trace("SetupDiOpenDevRegKey", args, sim_.tracer.HandleText("key", handle),
-                    call.device);
+  sim_.tracer.End(call, sim_.tracer.HandleText("key", handle));
   return handle;
 }
 
 BOOL SimSetupApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                     DWORD property, DWORD* type, BYTE* buffer,
                                                     DWORD bufferSize, DWORD* requiredSize) {
-  const std::string args = MemberText(set, device) + ", " + std::to_string(property) + ", " +
-                           (buffer == nullptr ? "null" : std::to_string(bufferSize));
-  MemberCall call = BeginMemberCall(set, device, "SetupDiGetDeviceRegistryPropertyW", args, true);
+  Call call{"SetupDiGetDeviceRegistryPropertyW",
+            {MemberArg(set, device), DecimalArg(property),
+             buffer == nullptr ? ShownArg("null") : DecimalArg(bufferSize)}};
+  MemberCall memberCall = BeginMemberCall(set, device, call, true);
   const Property* known = FindProperty(property);
-  if (call.status == ERROR_SUCCESS && known == nullptr) {
-    call.status = ERROR_INVALID_REG_PROPERTY;
+  if (memberCall.status == ERROR_SUCCESS && known == nullptr) {
+    memberCall.status = ERROR_INVALID_REG_PROPERTY;
   }
-  if (call.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
-    call.status = ERROR_INVALID_PARAMETER;
+  if (memberCall.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
+    memberCall.status = ERROR_INVALID_PARAMETER;
   }
   const RegValue* value = nullptr;
-  if (call.status == ERROR_SUCCESS) {
-    value = call.member->instance->FindValue(known->value);
-    call.status = value == nullptr ? ERROR_INVALID_DATA : ERROR_SUCCESS;
+  if (memberCall.status == ERROR_SUCCESS) {
+    value = memberCall.member->instance->FindValue(known->value);
+    memberCall.status = value == nullptr ? ERROR_INVALID_DATA : ERROR_SUCCESS;
   }
-  if (call.status != ERROR_SUCCESS) {
-    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, call.status,
-                                 call.device);
+  if (memberCall.status != ERROR_SUCCESS) {
+    return sim_.tracer.EndBool(call, memberCall.status);
   }
   const auto needed = static_cast<DWORD>(value->data().size());
   if (type != nullptr) {
@@ -330,148 +329,145 @@ BOOL SimSetupApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DAT
     *requiredSize = needed;
   }
   if (bufferSize < needed) {
-    return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args,
-                                 ERROR_INSUFFICIENT_BUFFER, call.device, std::to_string(needed));
+    return sim_.tracer.EndBool(call, ERROR_INSUFFICIENT_BUFFER, std::to_string(needed));
   }
   std::ranges::copy(value->data(), buffer);
-  return sim_.tracer.TraceBool("SetupDiGetDeviceRegistryPropertyW", args, ERROR_SUCCESS,
-                               call.device,
-                               Hex(value->type()) + ", " + DataText(value->type(), buffer, needed));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS,
+                             Hex(value->type()) + ", " + DataText(value->type(), buffer, needed));
 }
 
 BOOL SimSetupApi::SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                     DWORD property, const BYTE* buffer,
                                                     DWORD bufferSize) {
   const Property* known = FindProperty(property);
-  const std::string args =
-      MemberText(set, device) + ", " + std::to_string(property) + ", " +
-      DataText(known == nullptr ? REG_BINARY : known->type, buffer, bufferSize);
-  MemberCall call = BeginMemberCall(set, device, "SetupDiSetDeviceRegistryPropertyW", args, true);
-  if (call.status == ERROR_SUCCESS && known == nullptr) {
-    call.status = ERROR_INVALID_REG_PROPERTY;
+  Call call{"SetupDiSetDeviceRegistryPropertyW",
+            {MemberArg(set, device), DecimalArg(property),
+             ShownArg(DataText(known == nullptr ? REG_BINARY : known->type, buffer, bufferSize))}};
+  MemberCall memberCall = BeginMemberCall(set, device, call, true);
+  if (memberCall.status == ERROR_SUCCESS && known == nullptr) {
+    memberCall.status = ERROR_INVALID_REG_PROPERTY;
   }
-  if (call.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
-    call.status = ERROR_INVALID_PARAMETER;
+  if (memberCall.status == ERROR_SUCCESS && buffer == nullptr && bufferSize != 0) {
+    memberCall.status = ERROR_INVALID_PARAMETER;
   }
-  if (call.status == ERROR_SUCCESS) {
+  if (memberCall.status == ERROR_SUCCESS) {
     if (buffer == nullptr) {
       // No data deletes the property.
-      call.member->instance->DeleteValue(known->value);
+      memberCall.member->instance->DeleteValue(known->value);
     } else {
-      call.member->instance->SetValue(known->value, known->type,
-                                      std::span<const BYTE>(buffer, bufferSize));
+      memberCall.member->instance->SetValue(known->value, known->type,
+                                            std::span<const BYTE>(buffer, bufferSize));
     }
   }
-  return sim_.tracer.TraceBool("SetupDiSetDeviceRegistryPropertyW", args, call.status, call.device);
+  return sim_.tracer.EndBool(call, memberCall.status);
 }
 
 BOOL SimSetupApi::SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* device,
                                                 const SP_CLASSINSTALL_HEADER* params,
                                                 DWORD paramsSize) {
-  std::string args = (device == nullptr ? sim_.tracer.HandleText("set", set) + ", null"
-                                        : MemberText(set, device)) +
-                     ", ";
+  Call call{"SetupDiSetClassInstallParamsW", {MemberArg(set, device)}};
   SP_PROPCHANGE_PARAMS change{};
   if (params == nullptr) {
-    args += "null";
+    call.args.push_back(ShownArg("null"));
   } else {
-    args += Hex(params->InstallFunction);
+    call.args.push_back(HexArg(params->InstallFunction));
     if (params->InstallFunction == DIF_PROPERTYCHANGE && paramsSize == sizeof change) {
       std::memcpy(&change, params, sizeof change);
-      args +=
-          ", " + Hex(change.StateChange) + ", " + Hex(change.Scope) + ", " + Hex(change.HwProfile);
+      call.args.insert(call.args.end(), {HexArg(change.StateChange), HexArg(change.Scope),
+                                         HexArg(change.HwProfile)});
     }
   }
-  args += ", " + std::to_string(paramsSize);
+  call.args.push_back(DecimalArg(paramsSize));
 
   // Without an element the parameters belong to the set as a whole.
-  MemberCall call;
+  MemberCall memberCall;
   if (device == nullptr) {
-    call.set = SetOf(set);
-    call.status =
-        call.set == nullptr
-            ? ERROR_INVALID_HANDLE
-            : sim_.faults.For("SetupDiSetClassInstallParamsW", args, {}).value_or(ERROR_SUCCESS);
+    memberCall.set = SetOf(set);
+    memberCall.status = memberCall.set == nullptr ? ERROR_INVALID_HANDLE
+                                                  : sim_.faults.For(call).value_or(ERROR_SUCCESS);
   } else {
-    call = BeginMemberCall(set, device, "SetupDiSetClassInstallParamsW", args, false);
+    memberCall = BeginMemberCall(set, device, call, false);
   }
-  if (call.status == ERROR_SUCCESS) {
+  if (memberCall.status == ERROR_SUCCESS) {
     if (params == nullptr) {
-      call.status = paramsSize == 0 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+      memberCall.status = paramsSize == 0 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     } else if (params->cbSize != sizeof(SP_CLASSINSTALL_HEADER)) {
-      call.status = ERROR_INVALID_USER_BUFFER;
+      memberCall.status = ERROR_INVALID_USER_BUFFER;
     } else if (params->InstallFunction != DIF_PROPERTYCHANGE || paramsSize != sizeof change) {
-      call.status = ERROR_INVALID_PARAMETER;
+      memberCall.status = ERROR_INVALID_PARAMETER;
     }
   }
-  if (call.status == ERROR_SUCCESS) {
-    std::optional<SP_PROPCHANGE_PARAMS>& slot =
-        call.member != nullptr ? call.member->installParams : call.set->installParams;
+  if (memberCall.status == ERROR_SUCCESS) {
+    std::optional<SP_PROPCHANGE_PARAMS>& slot = memberCall.member != nullptr
+                                                    ? memberCall.member->installParams
+                                                    : memberCall.set->installParams;
     slot = params == nullptr ? std::nullopt : std::optional<SP_PROPCHANGE_PARAMS>(change);
   }
-  return sim_.tracer.TraceBool("SetupDiSetClassInstallParamsW", args, call.status, call.device);
+  return sim_.tracer.EndBool(call, memberCall.status);
 }
 
 BOOL SimSetupApi::SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
                                             SP_DEVINFO_DATA* device) {
-  const std::string args = Hex(function) + ", " + MemberText(set, device);
-  MemberCall call;
+  Call call{"SetupDiCallClassInstaller", {HexArg(function), MemberArg(set, device)}};
+  MemberCall memberCall;
   if (device == nullptr) {
-    call.status = SetOf(set) == nullptr ? ERROR_INVALID_HANDLE : ERROR_NO_DEVICE_SELECTED;
+    memberCall.status = SetOf(set) == nullptr ? ERROR_INVALID_HANDLE : ERROR_NO_DEVICE_SELECTED;
   } else {
-    call = BeginMemberCall(set, device, "SetupDiCallClassInstaller", args, true);
+    memberCall = BeginMemberCall(set, device, call, true);
   }
-  if (call.status == ERROR_SUCCESS && system_.Wow64()) {
-    call.status = ERROR_IN_WOW64;  // class installers run in 64-bit processes only
+  if (memberCall.status == ERROR_SUCCESS && system_.Wow64()) {
+    memberCall.status = ERROR_IN_WOW64;  // class installers run in 64-bit processes only
   }
   // Only the property-change restart is modelled; it needs the parameters of the element, or
   // else those of the set.
-  if (call.status == ERROR_SUCCESS) {
-    const std::optional<SP_PROPCHANGE_PARAMS>& params =
-        call.member->installParams ? call.member->installParams : call.set->installParams;
+  if (memberCall.status == ERROR_SUCCESS) {
+    const std::optional<SP_PROPCHANGE_PARAMS>& params = memberCall.member->installParams
+                                                            ? memberCall.member->installParams
+                                                            : memberCall.set->installParams;
     if (function != DIF_PROPERTYCHANGE || !params || params->StateChange != DICS_PROPCHANGE) {
-      call.status = ERROR_INVALID_PARAMETER;
+      memberCall.status = ERROR_INVALID_PARAMETER;
     }
   }
-  RegKey* control =
-      call.status == ERROR_SUCCESS ? call.member->instance->FindSubkey(u"Control") : nullptr;
-  if (call.status == ERROR_SUCCESS && control == nullptr) {
-    call.status = ERROR_NO_SUCH_DEVINST;  // not present: nothing to restart
+  RegKey* control = memberCall.status == ERROR_SUCCESS
+                        ? memberCall.member->instance->FindSubkey(u"Control")
+                        : nullptr;
+  if (memberCall.status == ERROR_SUCCESS && control == nullptr) {
+    memberCall.status = ERROR_NO_SUCH_DEVINST;  // not present: nothing to restart
   }
-  if (call.status == ERROR_SUCCESS) {
+  if (memberCall.status == ERROR_SUCCESS) {
     const RegValue* count = control->FindValue(u"RestartCount");
     const DWORD restarts =
         count != nullptr && count->type() == REG_DWORD && count->data().size() == 4
             ? DwordOf(count->data().data())
             : 0;
-    control->SetValue(u"RestartCount", REG_DWORD, DwordBytes(restarts + 1));
+    control->SetValue(u"RestartCount", REG_DWORD, DwordData(restarts + 1));
   }
-  return sim_.tracer.TraceBool("SetupDiCallClassInstaller", args, call.status, call.device);
+  return sim_.tracer.EndBool(call, memberCall.status);
 }
 
 BOOL SimSetupApi::SetupDiRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA* device) {
-  const std::string args = MemberText(set, device);
-  MemberCall call = BeginMemberCall(set, device, "SetupDiRemoveDevice", args, true);
-  if (call.status == ERROR_SUCCESS) {
-    RegKey& instance = *call.member->instance;
+  Call call{"SetupDiRemoveDevice", {MemberArg(set, device)}};
+  MemberCall memberCall = BeginMemberCall(set, device, call, true);
+  if (memberCall.status == ERROR_SUCCESS) {
+    RegKey& instance = *memberCall.member->instance;
     DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     DeleteKey(&instance);  // the member stays in the set, its key marked deleted
   }
-  return sim_.tracer.TraceBool("SetupDiRemoveDevice", args, call.status, call.device);
+  return sim_.tracer.EndBool(call, memberCall.status);
 }
 
 BOOL SimSetupApi::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD scope,
                                          DWORD hwProfile, DWORD keyType) {
-  const std::string args =
-      MemberText(set, device) + ", " + Hex(scope) + ", " + Hex(hwProfile) + ", " + Hex(keyType);
-  MemberCall call = BeginMemberCall(set, device, "SetupDiDeleteDevRegKey", args, true);
-  if (call.status == ERROR_SUCCESS &&
+  Call call{"SetupDiDeleteDevRegKey",
+            {MemberArg(set, device), HexArg(scope), HexArg(hwProfile), HexArg(keyType)}};
+  MemberCall memberCall = BeginMemberCall(set, device, call, true);
+  if (memberCall.status == ERROR_SUCCESS &&
       ((scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC) ||
        (keyType != DIREG_DEV && keyType != DIREG_DRV && keyType != DIREG_BOTH))) {
-    call.status = ERROR_INVALID_FLAGS;
+    memberCall.status = ERROR_INVALID_FLAGS;
   }
-  if (call.status == ERROR_SUCCESS) {
-    RegKey& instance = *call.member->instance;
+  if (memberCall.status == ERROR_SUCCESS) {
+    RegKey& instance = *memberCall.member->instance;
     if (keyType == DIREG_DEV || keyType == DIREG_BOTH) {
       instance.DeleteSubkeyTree(kHardwareKey);
     }
@@ -479,19 +475,17 @@ BOOL SimSetupApi::SetupDiDeleteDevRegKey(HDEVINFO set, SP_DEVINFO_DATA* device, 
       DeleteKeyAt(sim_.machine.registry().HKLM(), SoftwareKeyPath(ValueText(instance, u"Driver")));
     }
   }
-  return sim_.tracer.TraceBool("SetupDiDeleteDevRegKey", args, call.status, call.device);
+  return sim_.tracer.EndBool(call, memberCall.status);
 }
 
 BOOL SimSetupApi::SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-  const std::string args = sim_.tracer.HandleText("set", set);
-  DWORD status =
-      SetOf(set) == nullptr
-          ? ERROR_INVALID_HANDLE
-          : sim_.faults.For("SetupDiDestroyDeviceInfoList", args, {}).value_or(ERROR_SUCCESS);
+  const Call call{"SetupDiDestroyDeviceInfoList", {sim_.tracer.HandleArg("set", set)}};
+  const DWORD status =
+      SetOf(set) == nullptr ? ERROR_INVALID_HANDLE : sim_.faults.For(call).value_or(ERROR_SUCCESS);
   if (status == ERROR_SUCCESS) {
     sets_.erase(reinterpret_cast<std::uintptr_t>(set));
   }
-  return sim_.tracer.TraceBool("SetupDiDestroyDeviceInfoList", args, status);
+  return sim_.tracer.EndBool(call, status);
 }
 
 }  // namespace winsim

@@ -63,7 +63,6 @@ class SimSetupApi {
   struct MemberCall {
     DeviceSet* set = nullptr;
     DeviceMember* member = nullptr;  // null when the set or the element is invalid
-    std::string device;              // the member's instance path, for the trace
     orv::DWORD status = orv::ERROR_SUCCESS;
   };
   // The members of a new set: the instances below the Enum key that `names` (from the left:
@@ -71,15 +70,15 @@ class SimSetupApi {
   // unless DIGCF_ALLCLASSES.
   DeviceSet CollectMembers(const std::vector<std::u16string_view>& names,
                            const orv::GUID* classGuid, orv::DWORD flags);
-  // Trace text of a set and element: set#n[index].
-  std::string MemberText(orv::HDEVINFO set, const orv::SP_DEVINFO_DATA* device) const;
+  // The set and element as one argument: set#n[index], or set#n, null.
+  CallArg MemberArg(orv::HDEVINFO set, const orv::SP_DEVINFO_DATA* device) const;
   // The set a handle names, or null.
   DeviceSet* SetOf(orv::HDEVINFO set);
-  // Starts a call about one member: resolves the set and the element (whose Reserved field holds
-  // the member index + 1), then checks faults and, when `needsNode`, that the device has not
-  // been removed.
-  MemberCall BeginMemberCall(orv::HDEVINFO set, const orv::SP_DEVINFO_DATA* device,
-                             std::string_view api, std::string_view args, bool needsNode);
+  // Starts `call` about one member: resolves the set and the element (whose Reserved field holds
+  // the member index + 1) and names its device, then checks faults and, when `needsNode`, that
+  // the device has not been removed.
+  MemberCall BeginMemberCall(orv::HDEVINFO set, const orv::SP_DEVINFO_DATA* device, Call& call,
+                             bool needsNode);
 
   SimContext& sim_;
   SimRegistry& registry_;

@@ -74,6 +74,11 @@ VersionNumbers ReadVersion(const RegKey* current) {
   return version;
 }
 
+// The arguments of a call whose one argument, a record, is traced only when it is null.
+std::vector<CallArg> NullArgIf(bool null) {
+  return null ? std::vector<CallArg>{ShownArg("null")} : std::vector<CallArg>{};
+}
+
 // kernel32.dll of Windows 2000 (5.0) exports neither GetNativeSystemInfo nor IsWow64Process.
 bool IsWindows2000(const Machine& machine) {
   const VersionNumbers version =
@@ -130,15 +135,15 @@ std::optional<std::u16string> EnvironmentValue(const RegKey* environment, std::u
 
 BOOL SimSystemInfo::GetVersionExW(OSVERSIONINFOEXW* info) {
   const DWORD size = info == nullptr ? 0 : info->dwOSVersionInfoSize;
-  const std::string args = info == nullptr ? "null" : std::to_string(size);
+  const Call call{"GetVersionExW", {info == nullptr ? ShownArg("null") : DecimalArg(size)}};
   if (info == nullptr) {
-    return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
   if (size != sizeof(OSVERSIONINFOEXW) && size != kPlainVersionRecordSize) {
-    return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_INSUFFICIENT_BUFFER);
+    return sim_.tracer.EndBool(call, ERROR_INSUFFICIENT_BUFFER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("GetVersionExW", args, {})) {
-    return sim_.tracer.TraceBool("GetVersionExW", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   RegKey& hklm = sim_.machine.registry().HKLM();
   const RegKey* current = Registry::Open(hklm, kCurrentVersionKey);
@@ -170,7 +175,7 @@ BOOL SimSystemInfo::GetVersionExW(OSVERSIONINFOEXW* info) {
   if (size == sizeof(OSVERSIONINFOEXW)) {
     outputs += ", " + Hex(version.wProductType);
   }
-  return sim_.tracer.TraceBool("GetVersionExW", args, ERROR_SUCCESS, {}, outputs);
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, outputs);
 }
 
 void SimSystemInfo::FillSystemInfo(SYSTEM_INFO* info) const {
@@ -204,24 +209,27 @@ void SimSystemInfo::FillSystemInfo(SYSTEM_INFO* info) const {
 }
 
 BOOL SimSystemInfo::GetNativeSystemInfo(SYSTEM_INFO* info) {
-  if (IsWindows2000(sim_.machine)) {
-    return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, ERROR_PROC_NOT_FOUND);
+  // The trace shows the record only when it is missing (and the call exists).
+  const bool missing = IsWindows2000(sim_.machine);
+  const Call call{"GetNativeSystemInfo", NullArgIf(info == nullptr && !missing)};
+  if (missing) {
+    return sim_.tracer.EndBool(call, ERROR_PROC_NOT_FOUND);
   }
   if (info == nullptr) {
-    return sim_.tracer.TraceBool("GetNativeSystemInfo", "null", ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("GetNativeSystemInfo", {}, {})) {
-    return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   FillSystemInfo(info);
-  return sim_.tracer.TraceBool("GetNativeSystemInfo", {}, ERROR_SUCCESS, {},
-                               std::to_string(info->wProcessorArchitecture));
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, std::to_string(info->wProcessorArchitecture));
 }
 
 // A native process sees the native architecture here too; a process under WOW64 sees x86.
 void SimSystemInfo::GetSystemInfo(SYSTEM_INFO* info) {
+  const Call call{"GetSystemInfo", NullArgIf(info == nullptr)};
   if (info == nullptr) {
-    sim_.tracer.Trace("GetSystemInfo", "null", "void");
+    sim_.tracer.End(call, "void");
     return;
   }
   const bool wow64 = Wow64();
@@ -230,7 +238,7 @@ void SimSystemInfo::GetSystemInfo(SYSTEM_INFO* info) {
     info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
     info->lpMaximumApplicationAddress = reinterpret_cast<void*>(std::uintptr_t{0x7FFEFFFF});
   }
-  sim_.tracer.Trace("GetSystemInfo", {}, "void -> " + std::to_string(info->wProcessorArchitecture));
+  sim_.tracer.End(call, "void", ERROR_SUCCESS, std::to_string(info->wProcessorArchitecture));
 }
 
 bool SimSystemInfo::Wow64() const {
@@ -245,20 +253,20 @@ bool SimSystemInfo::Wow64() const {
 }
 
 BOOL SimSystemInfo::IsWow64Process(HANDLE process, BOOL* wow64) {
-  const std::string args = process == kCurrentProcess ? "GetCurrentProcess()"
-                                                      : sim_.tracer.HandleText("process", process);
+  const Call call{"IsWow64Process",
+                  {process == kCurrentProcess ? ShownArg("GetCurrentProcess()")
+                                              : sim_.tracer.HandleArg("process", process)}};
   if (IsWindows2000(sim_.machine)) {
-    return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_PROC_NOT_FOUND);
+    return sim_.tracer.EndBool(call, ERROR_PROC_NOT_FOUND);
   }
   if (process != kCurrentProcess || wow64 == nullptr) {
-    return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_INVALID_PARAMETER);
+    return sim_.tracer.EndBool(call, ERROR_INVALID_PARAMETER);
   }
-  if (std::optional<DWORD> fault = sim_.faults.For("IsWow64Process", args, {})) {
-    return sim_.tracer.TraceBool("IsWow64Process", args, *fault);
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    return sim_.tracer.EndBool(call, *fault);
   }
   *wow64 = Wow64() ? TRUE : FALSE;
-  return sim_.tracer.TraceBool("IsWow64Process", args, ERROR_SUCCESS, {},
-                               *wow64 ? "TRUE" : "FALSE");
+  return sim_.tracer.EndBool(call, ERROR_SUCCESS, *wow64 ? "TRUE" : "FALSE");
 }
 
 UINT SimSystemInfo::GetWindowsDirectoryW(WCHAR* buffer, UINT bufferChars) {
@@ -271,18 +279,18 @@ UINT SimSystemInfo::GetSystemDirectoryW(WCHAR* buffer, UINT bufferChars) {
 
 UINT SimSystemInfo::CopyDirectory(const char* api, const std::u16string& folder, WCHAR* buffer,
                                   UINT bufferChars) {
-  const std::string args = std::to_string(bufferChars);
-  if (std::optional<DWORD> fault = sim_.faults.For(api, args, {})) {
-    sim_.tracer.TraceError(api, args, "0", *fault);
+  const Call call{api, {DecimalArg(bufferChars)}};
+  if (std::optional<DWORD> fault = sim_.faults.For(call)) {
+    sim_.tracer.End(call, "0", *fault);
     return 0;
   }
   const auto length = static_cast<UINT>(folder.size());
   if (buffer == nullptr || bufferChars <= length) {
-    sim_.tracer.Trace(api, args, std::to_string(length + 1) + " -> too small");
+    sim_.tracer.End(call, std::to_string(length + 1), ERROR_SUCCESS, "too small");
     return length + 1;
   }
   std::memcpy(buffer, folder.c_str(), (folder.size() + 1) * sizeof(WCHAR));
-  sim_.tracer.Trace(api, args, std::to_string(length) + " -> " + Quoted(folder));
+  sim_.tracer.End(call, std::to_string(length), ERROR_SUCCESS, Quoted(folder));
   return length;
 }
 

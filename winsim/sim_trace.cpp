@@ -25,13 +25,22 @@ SimTracer::~SimTracer() {
   }
 }
 
-void SimTracer::Trace(std::string api, std::string args, std::string result, std::string device) {
-  TraceEntry entry{std::move(api), std::move(args), std::move(result), std::move(device)};
+void SimTracer::End(const Call& call, std::string_view returned, DWORD error,
+                    std::string_view outputs) {
+  TraceEntry entry{call.api, call.ArgsText(), std::string(returned), call.device};
+  if (error != ERROR_SUCCESS) {
+    lastError_ = error;
+    entry.result += " (" + Hex(error) + ")";
+  }
+  if (!outputs.empty()) {
+    entry.result += " -> ";
+    entry.result += outputs;
+  }
   if (traceFd_ >= 0) {
-    if (const int error = WriteAll(traceFd_, entry.Line() + "\n"); error != 0) {
+    if (const int failure = WriteAll(traceFd_, entry.Line() + "\n"); failure != 0) {
       // Said once; the run goes on without its trace.
       std::fprintf(stderr, "orvcard: the trace file (ORVCARD_TRACE) cannot be written: %s\n",
-                   std::strerror(error));
+                   std::strerror(failure));
       ::close(traceFd_);
       traceFd_ = -1;
     }
@@ -41,34 +50,14 @@ void SimTracer::Trace(std::string api, std::string args, std::string result, std
   }
 }
 
-BOOL SimTracer::TraceBool(std::string api, std::string args, DWORD status, std::string device,
-                          std::string outputs) {
-  std::string result = status == ERROR_SUCCESS ? "TRUE" : "FALSE (" + Hex(status) + ")";
-  if (!outputs.empty()) {
-    result += " -> " + outputs;
-  }
-  if (status != ERROR_SUCCESS) {
-    lastError_ = status;
-  }
-  Trace(std::move(api), std::move(args), std::move(result), std::move(device));
+BOOL SimTracer::EndBool(const Call& call, DWORD status, std::string_view outputs) {
+  End(call, status == ERROR_SUCCESS ? "TRUE" : "FALSE", status, outputs);
   return status == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
-LONG SimTracer::TraceStatus(std::string api, std::string args, DWORD status, std::string device,
-                            std::string outputs) {
-  std::string result = Hex(status);
-  if (!outputs.empty()) {
-    result += " -> " + outputs;
-  }
-  Trace(std::move(api), std::move(args), std::move(result), std::move(device));
+LONG SimTracer::EndStatus(const Call& call, DWORD status, std::string_view outputs) {
+  End(call, Hex(status), ERROR_SUCCESS, outputs);
   return static_cast<LONG>(status);
-}
-
-void SimTracer::TraceError(std::string api, std::string args, std::string_view returned,
-                           DWORD status, std::string device) {
-  lastError_ = status;
-  Trace(std::move(api), std::move(args), std::string(returned) + " (" + Hex(status) + ")",
-        std::move(device));
 }
 
 std::string SimTracer::HandleText(const char* kind, const void* handle) const {

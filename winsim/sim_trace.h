@@ -1,6 +1,7 @@
-// The trace of the simulated platform: one entry per call, with its arguments and result as text,
-// kept in memory for the tests and appended to the trace file (ORVCARD_TRACE) when there is one;
-// and the text forms the entries are written in.
+// The trace of the simulated platform: one entry per call, written from the call's record
+// (sim_call.h) when it ends, with its arguments and result as text, kept in memory for the tests
+// and appended to the trace file (ORVCARD_TRACE) when there is one; and the text forms the
+// entries are written in.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "platform/trace_text.h"
 #include "platform/win_types.h"
+#include "winsim/sim_call.h"
 
 namespace winsim {
 
@@ -52,19 +54,19 @@ class SimTracer {
   const std::vector<TraceEntry>& entries() const { return entries_; }
   void Clear() { entries_.clear(); }
 
-  // Records a call.
-  void Trace(std::string api, std::string args, std::string result, std::string device = {});
-  // Ends a traced call that returns a BOOL: sets the last error when `status` is not 0, records
-  // "TRUE" or "FALSE (status)" followed by " -> outputs" when there are any, returns the BOOL.
-  orv::BOOL TraceBool(std::string api, std::string args, orv::DWORD status, std::string device = {},
-                      std::string outputs = {});
-  // Ends a traced call that returns a status: records Hex(status) and the outputs.
-  orv::LONG TraceStatus(std::string api, std::string args, orv::DWORD status,
-                        std::string device = {}, std::string outputs = {});
-  // Ends a failed call that returns a handle or a count: sets the last error and records
-  // `returned` followed by " (status)".
-  void TraceError(std::string api, std::string args, std::string_view returned, orv::DWORD status,
-                  std::string device = {});
+  // Records the end of `call`: what it returned, as the trace shows it; a failure `error` (not 0)
+  // is set as the last error and shown after it ("0 (0x5)"); what the call handed out,
+  // `outputs`, follows " -> ". Every call of the simulated platform ends here.
+  void End(const Call& call, std::string_view returned, orv::DWORD error = 0,
+           std::string_view outputs = {});
+  // Ends a call that returns a BOOL: TRUE, or FALSE with `status` as the last error.
+  orv::BOOL EndBool(const Call& call, orv::DWORD status, std::string_view outputs = {});
+  // Ends a call that returns its status (which is not the last error).
+  orv::LONG EndStatus(const Call& call, orv::DWORD status, std::string_view outputs = {});
+  // A handle argument (HandleText).
+  CallArg HandleArg(const char* kind, const void* handle) const {
+    return ShownArg(HandleText(kind, handle));
+  }
   // Trace text of a handle: kind#n for the handles of this seam (n counts from 1 in order of
   // creation), HKLM, null, INVALID_HANDLE_VALUE, or the raw value in hex.
   std::string HandleText(const char* kind, const void* handle) const;

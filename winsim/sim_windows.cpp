@@ -25,8 +25,8 @@ orv::BOOL SimWindows::CloseHandle(orv::HANDLE handle) {
   if (processes_.OwnsProcess(handle)) {
     return processes_.CloseProcess(handle);
   }
-  return sim_.tracer.TraceBool("CloseHandle", sim_.tracer.HandleText("handle", handle),
-                               orv::ERROR_INVALID_HANDLE);
+  return sim_.tracer.EndBool(Call("CloseHandle", {sim_.tracer.HandleArg("handle", handle)}),
+                             orv::ERROR_INVALID_HANDLE);
 }
 
 }  // namespace winsim

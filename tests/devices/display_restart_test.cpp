@@ -52,7 +52,8 @@ TEST(RestartDisplayDevices, RestartsThePresentDisplaysUntilOneFails) {
     SCOPED_TRACE(c.name);
     SimMachine sim(DisplayImage());
     if (!c.failingApi.empty()) {
-      sim.api().ArmFault(winsim::Fault{c.failingApi, DisplayPath(2), 0, ERROR_ACCESS_DENIED});
+      sim.api().ArmFault(winsim::Fault{
+          .api = c.failingApi, .device = DisplayPath(2), .status = ERROR_ACCESS_DENIED});
     }
     EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
     EXPECT_EQ(CallSteps(sim, {"SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller"}),
@@ -70,7 +71,8 @@ TEST(RestartDisplayDevices, ReturnsOneWithoutDisplays) {
   for (bool setFails : {false, true}) {
     SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}));
     if (setFails) {
-      sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
+      sim.api().ArmFault(
+          winsim::Fault{.api = "SetupDiGetClassDevsW", .status = ERROR_INVALID_PARAMETER});
     }
     EXPECT_EQ(RestartDisplayDevices(sim.api()), 1);
     EXPECT_TRUE(

@@ -268,7 +268,8 @@ TEST(RemapParallelPorts, WithoutTheMapOnlyRemovesTheAttachedDevices) {
   {
     SCOPED_TRACE("map key does not open");
     SimMachine sim(RemapImage(expected.ports, std::vector<std::string>{MapText(1), MapText(3)}));
-    sim.api().ArmFault(winsim::Fault{"RegOpenKeyExW", "PARALLEL PORTS", 0, ERROR_ACCESS_DENIED});
+    sim.api().ArmFault(winsim::Fault{
+        .api = "RegOpenKeyExW", .text = "PARALLEL PORTS", .status = ERROR_ACCESS_DENIED});
     RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
     ExpectOutcome(sim, {.name = "map not opened",
                         .map = {MapText(1), MapText(3)},
@@ -303,8 +304,10 @@ TEST(RemapParallelPorts, ADeviceKeyThatDoesNotOpenSkipsOnlyWhatNeedsIt) {
     SCOPED_TRACE(c.failingOpen);
     SimMachine sim(
         RemapImage({"LPT3", "LPT4"}, std::vector<std::string>{MapText(1), MapText(3), MapText(4)}));
-    sim.api().ArmFault(
-        winsim::Fault{"SetupDiOpenDevRegKey", ParallelPortPath(0), c.failingOpen, 0xE0000204});
+    sim.api().ArmFault(winsim::Fault{.api = "SetupDiOpenDevRegKey",
+                                     .device = ParallelPortPath(0),
+                                     .nth = c.failingOpen,
+                                     .status = 0xE0000204});
     RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
     const std::string path = ParallelPortPath(0);
     EXPECT_EQ(sim.Text(ParametersKey(path), u"PortName"), c.portNameWritten ? u"LPT2" : u"LPT3");
@@ -340,7 +343,8 @@ TEST(RemapParallelPorts, BoundsTextsThatFillTheirBuffers) {
 
 TEST(RemapParallelPorts, StopsWhenTheDeviceSetCannotBeBuilt) {
   SimMachine sim(RemapImage({"LPT3"}, std::vector<std::string>{MapText(1), MapText(3)}));
-  sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "PARPECP", 0, ERROR_INVALID_PARAMETER});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "SetupDiGetClassDevsW", .text = "PARPECP", .status = ERROR_INVALID_PARAMETER});
   RemapParallelPorts(sim.api(), kHardwareId, kPrefix);
   EXPECT_TRUE(sim.CallsTo({"RegOpenKeyExW", "SetupDiDestroyDeviceInfoList"}).empty());
   EXPECT_EQ(MapValue(sim, 0), Utf16Bytes(MapText(1)));

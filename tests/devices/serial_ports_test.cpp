@@ -116,7 +116,7 @@ TEST(ReleaseSerialPorts, NumbersComeFromTheFourthCharacterOn) {
 TEST(ReleaseSerialPorts, AFailedDatabaseOpenDoesNotStopTheNextPort) {
   SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}) +
                  DeviceImage({SerialPortPath(1), "COM4"}) + ComDbImage({3, 4}));
-  sim.api().ArmFault(winsim::Fault{"ComDBOpen", "", 1, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault(winsim::Fault{.api = "ComDBOpen", .nth = 1, .status = ERROR_ACCESS_DENIED});
   ReleaseAndRemoveSerialPorts(sim.api(), kHardwareId);
   EXPECT_EQ(sim.CallsTo({"ComDBOpen"}).size(), 2u);
   std::vector<std::uint8_t> com3Kept(32, 0);
@@ -131,7 +131,8 @@ TEST(ReleaseSerialPorts, NothingHappensWithoutADeviceSet) {
   for (const Twin& twin : kTwins) {
     SCOPED_TRACE(twin.name);
     SimMachine sim(DeviceImage({SerialPortPath(0), "COM3"}) + ComDbImage({3}));
-    sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
+    sim.api().ArmFault(
+        winsim::Fault{.api = "SetupDiGetClassDevsW", .status = ERROR_INVALID_PARAMETER});
     EXPECT_EQ(twin.run(sim.api(), kHardwareId), 0);
     EXPECT_EQ(sim.CallsTo().size(), 1u);
     EXPECT_TRUE(DeviceExists(sim, SerialPortPath(0)));

@@ -179,8 +179,10 @@ TEST(RenumberSerialPorts, ADeviceKeyThatDoesNotOpenSkipsOnlyWhatNeedsIt) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.failingOpen);
     SimMachine sim(SerialImage({Port(1), Port(2)}, {"COM6", "COM4"}));
-    sim.api().ArmFault(
-        winsim::Fault{"SetupDiOpenDevRegKey", SerialPortPath(0), c.failingOpen, 0xE0000204});
+    sim.api().ArmFault(winsim::Fault{.api = "SetupDiOpenDevRegKey",
+                                     .device = SerialPortPath(0),
+                                     .nth = c.failingOpen,
+                                     .status = 0xE0000204});
     RenumberSerialPorts(sim.api(), kHardwareId, kPrefix);
     const std::string path = SerialPortPath(0);
     EXPECT_EQ(sim.Text(ParametersKey(path), u"PortName"),
@@ -210,7 +212,8 @@ TEST(RenumberSerialPorts, BoundsTextsThatFillTheirBuffers) {
 
 TEST(RenumberSerialPorts, TouchesNothingWithoutADeviceSet) {
   SimMachine sim(SerialImage({Port(1), Port(2)}, {"COM6", "COM4"}));
-  sim.api().ArmFault(winsim::Fault{"SetupDiGetClassDevsW", "", 0, ERROR_INVALID_PARAMETER});
+  sim.api().ArmFault(
+      winsim::Fault{.api = "SetupDiGetClassDevsW", .status = ERROR_INVALID_PARAMETER});
   RenumberSerialPorts(sim.api(), kHardwareId, kPrefix);
   EXPECT_EQ(sim.CallsTo().size(), 1u);
   ExpectPorts(sim, {"COM6", "COM4"}, {std::nullopt, std::nullopt});

@@ -58,7 +58,8 @@ TEST(PackageOperations, AFailedInstallIsRolledBackForEveryListedPackage) {
   AddPackage(sim, "alpha");
   AddPackage(sim, "beta");
   AddPackage(sim, "gamma");
-  sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "beta", 0, ERROR_FILE_NOT_FOUND});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "DriverPackageInstallW", .text = "beta", .status = ERROR_FILE_NOT_FOUND});
   EXPECT_EQ(RunCode(sim, 0x11, {u"-f2out.ini"}), 3u);
   EXPECT_EQ(sim.api().stdoutText(), std::string(kInstalling) + kInstallFail);
   // Every package is uninstalled after all installs, the one that failed included; the
@@ -98,7 +99,8 @@ TEST(PackageOperations, TheMappedInstallStatusDecidesSuccessOrFailure) {
     AddPackage(sim, "beta");
     for (const auto& [name, status] : {std::pair{"alpha", c.alpha}, std::pair{"beta", c.beta}}) {
       if (status != 0) {
-        sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", name, 0, status});
+        sim.api().ArmFault(
+            winsim::Fault{.api = "DriverPackageInstallW", .text = name, .status = status});
       }
     }
     EXPECT_EQ(RunCode(sim, 0x1), c.result) << std::hex << c.alpha;

@@ -129,7 +129,7 @@ TEST_P(FaultSweep, EveryCallFailingOnceLeavesASoundMachine) {
                                   " failing with " + winsim::Hex(status);
       auto sim = RepresentativeMachine(sweep.start);
       const std::map<std::string, std::string> before = FolderSnapshot(sim->driveC().parent_path());
-      sim->api().ArmFault(winsim::Fault{api, "", nth, status});
+      sim->api().ArmFault(winsim::Fault{.api = api, .nth = nth, .status = status});
       RunCode(*sim, sweep.code);
       ++runs;
 

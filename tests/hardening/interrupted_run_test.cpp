@@ -31,6 +31,7 @@
 #include "tests/support/sim_fixture.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
+#include "winsim/reg_data.h"
 
 extern char** environ;
 

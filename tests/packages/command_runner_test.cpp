@@ -18,7 +18,7 @@ TEST(RunCommandLine, RunsTheLineThroughComSpecAndReturnsItsExitStatus) {
   EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), 2u);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 
-  sim.api().ArmFault(winsim::Fault{"DPInst", "", 0, 0x80010000});
+  sim.api().ArmFault(winsim::Fault{.api = "DPInst", .status = 0x80010000});
   EXPECT_EQ(RunCommandLine(sim.api(), u"\"C:\\Program Files\\ORVEK\\DPInst.exe\" /s"),
             static_cast<LONG>(0x80010000));
 }
@@ -39,7 +39,8 @@ TEST(RunCommandLine, FallsBackToTheSystemFoldersCmdNeverASearchedOne) {
     // first in a search, as on Windows; it must not be the one that runs.
     sim.WriteFile("work/cmd.exe", "#winsim-program dpinst\n");
     if (c.comSpecError != 0) {
-      sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 1, c.comSpecError});
+      sim.api().ArmFault(
+          winsim::Fault{.api = "CreateProcessW", .nth = 1, .status = c.comSpecError});
     }
     EXPECT_EQ(RunCommandLine(sim.api(), u"nosuchprogram.exe"), 9009) << c.comSpecError;
     EXPECT_TRUE(sim.CallsTo({"DPInst"}).empty());
@@ -55,7 +56,7 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     // ComSpec fails for another reason: no fallback.
     SimMachine sim(MachineImage());
     AddPrograms(sim);
-    sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 0, ERROR_INVALID_PARAMETER});
+    sim.api().ArmFault(winsim::Fault{.api = "CreateProcessW", .status = ERROR_INVALID_PARAMETER});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
   }
   {
@@ -68,7 +69,7 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     // No ComSpec, and the system folder cannot be had.
     SimMachine sim(MachineImage("6.1", "WinNT", "x86", false));
     AddPrograms(sim);
-    sim.api().ArmFault(winsim::Fault{"GetSystemDirectoryW", "", 0, ERROR_ACCESS_DENIED});
+    sim.api().ArmFault(winsim::Fault{.api = "GetSystemDirectoryW", .status = ERROR_ACCESS_DENIED});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
     EXPECT_TRUE(sim.CallsTo({"CreateProcessW"}).empty());
   }
@@ -83,7 +84,8 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     // ComSpec names a missing file and the system folder's cmd.exe cannot start either.
     SimMachine sim(MachineImage());
     sim.WriteFile("Windows/System32/cmd.exe", "not a program\n");
-    sim.api().ArmFault(winsim::Fault{"CreateProcessW", "", 1, ERROR_FILE_NOT_FOUND});
+    sim.api().ArmFault(
+        winsim::Fault{.api = "CreateProcessW", .nth = 1, .status = ERROR_FILE_NOT_FOUND});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1);
     EXPECT_EQ(ArgsOf(sim, "CreateProcessW").size(), 2u);
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -92,7 +94,7 @@ TEST(RunCommandLine, GivesMinusOneWhenNoInterpreterStarts) {
     // Started, but its exit status cannot be had.
     SimMachine sim(MachineImage());
     AddPrograms(sim);
-    sim.api().ArmFault(winsim::Fault{failing, "", 0, ERROR_INVALID_HANDLE});
+    sim.api().ArmFault(winsim::Fault{.api = failing, .status = ERROR_INVALID_HANDLE});
     EXPECT_EQ(RunCommandLine(sim.api(), u"DPInst32.exe"), -1) << failing;
     EXPECT_EQ(sim.CallsTo({"CreateProcessW"}).size(), 1u) << failing;
     EXPECT_EQ(sim.api().OpenHandleCount(), 0u) << failing;

@@ -57,7 +57,8 @@ TEST(InstallDriverPackages, RetriesOnceOnEachSignatureStatus) {
     // The retry succeeds: the package contributes 0.
     SimMachine sim("");
     AddPackage(sim, "orvser");
-    sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "orvser", 1, status});
+    sim.api().ArmFault(winsim::Fault{
+        .api = "DriverPackageInstallW", .text = "orvser", .nth = 1, .status = status});
     EXPECT_EQ(InstallDriverPackages(sim.api()), 0u) << std::hex << status;
     EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW"),
               (Strings{"\"C:\\work\\orvser.inf\", 0x2", "\"C:\\work\\orvser.inf\", 0x14"}))
@@ -66,7 +67,8 @@ TEST(InstallDriverPackages, RetriesOnceOnEachSignatureStatus) {
     // The retry fails the same way: no third attempt, the second status counts.
     SimMachine again("");
     AddPackage(again, "orvser");
-    again.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "orvser", 0, status});
+    again.api().ArmFault(
+        winsim::Fault{.api = "DriverPackageInstallW", .text = "orvser", .status = status});
     EXPECT_EQ(InstallDriverPackages(again.api()), status) << std::hex << status;
     EXPECT_EQ(ArgsOf(again, "DriverPackageInstallW").size(), 2u) << std::hex << status;
   }
@@ -76,8 +78,12 @@ TEST(InstallDriverPackages, TheRetryStatusReplacesTheFirstWhateverItIs) {
   SimMachine sim("");
   AddPackage(sim, "orvser");
   // The first attempt passes flags 0x2, the retry 0x14.
-  sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", ", 0x2", 0, CERT_E_EXPIRED});
-  sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", ", 0x14", 0, TRUST_E_NOSIGNATURE});
+  sim.api().ArmFault(winsim::Fault{.api = "DriverPackageInstallW",
+                                   .number = winsim::NumberIs{.arg = 1, .value = 0x2},
+                                   .status = CERT_E_EXPIRED});
+  sim.api().ArmFault(winsim::Fault{.api = "DriverPackageInstallW",
+                                   .number = winsim::NumberIs{.arg = 1, .value = 0x14},
+                                   .status = TRUST_E_NOSIGNATURE});
   EXPECT_EQ(InstallDriverPackages(sim.api()), TRUST_E_NOSIGNATURE);
   EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW").size(), 2u);
 }
@@ -88,7 +94,7 @@ TEST(InstallDriverPackages, OtherStatusesAreNotRetried) {
                        ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED, 0x800B0102u}) {
     SimMachine sim("");
     AddPackage(sim, "orvser");
-    sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "", 0, status});
+    sim.api().ArmFault(winsim::Fault{.api = "DriverPackageInstallW", .status = status});
     EXPECT_EQ(InstallDriverPackages(sim.api()), status) << std::hex << status;
     EXPECT_EQ(ArgsOf(sim, "DriverPackageInstallW"), Strings{"\"C:\\work\\orvser.inf\", 0x2"})
         << std::hex << status;
@@ -98,8 +104,10 @@ TEST(InstallDriverPackages, OtherStatusesAreNotRetried) {
 TEST(InstallDriverPackages, CombinesTheStatusesOfAllPackagesAndGoesOnAfterAFailure) {
   SimMachine sim("");
   AddPackages(sim, {"alpha", "beta", "gamma"});
-  sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "alpha", 0, ERROR_FILE_NOT_FOUND});
-  sim.api().ArmFault(winsim::Fault{"DriverPackageInstallW", "beta", 0, ERROR_SHARING_VIOLATION});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "DriverPackageInstallW", .text = "alpha", .status = ERROR_FILE_NOT_FOUND});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "DriverPackageInstallW", .text = "beta", .status = ERROR_SHARING_VIOLATION});
   EXPECT_EQ(InstallDriverPackages(sim.api()), 0x22u);
   EXPECT_EQ(sim.CallsTo({"DriverPackageInstallW"}),
             (Calls{{"DriverPackageInstallW", "\"C:\\work\\alpha.inf\", 0x2", "0x2"},
@@ -138,7 +146,8 @@ TEST(UninstallDriverPackages, UninstallsEveryPackageSilentlyWithItsFilesAndNever
   AddPackage(sim, "gamma", /*signed_=*/false);
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
   sim.api().ClearTrace();
-  sim.api().ArmFault(winsim::Fault{"DriverPackageUninstallW", "alpha", 0, TRUST_E_NOSIGNATURE});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "DriverPackageUninstallW", .text = "alpha", .status = TRUST_E_NOSIGNATURE});
   EXPECT_EQ(UninstallDriverPackages(sim.api()), TRUST_E_NOSIGNATURE);
   EXPECT_EQ(sim.CallsTo({"DriverPackageUninstallW"}),
             (Calls{{"DriverPackageUninstallW", "\"C:\\work\\alpha.inf\", 0x22", "0x800B0100"},

@@ -138,8 +138,8 @@ TEST(RecordDriverStorePaths, WritesNothingMoreAfterTheFirstFailedLookUp) {
   SimMachine sim(MachineImage());
   AddPackages(sim, {"alpha", "beta", "gamma"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
-  sim.api().ArmFault(
-      winsim::Fault{"DriverPackageGetPathW", "beta", 0, ERROR_DRIVER_PACKAGE_NOT_IN_STORE});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "DriverPackageGetPathW", .text = "beta", .status = ERROR_DRIVER_PACKAGE_NOT_IN_STORE});
   EXPECT_EQ(Record(sim), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   // The look-ups go on to the end of the listing; only the value before the failure exists.
   EXPECT_EQ(ArgsOf(sim, "DriverPackageGetPathW").size(), 3u);
@@ -185,7 +185,7 @@ TEST(RecordDriverStorePaths, GivesCannotOpenWhenAKeyCannotBeOpenedAndClosesWhatI
   {
     SimMachine sim(MachineImage());
     AddPackage(sim, "alpha");
-    sim.api().ArmFault(winsim::Fault{"RegCreateKeyExW", "", 0, ERROR_ACCESS_DENIED});
+    sim.api().ArmFault(winsim::Fault{.api = "RegCreateKeyExW", .status = ERROR_ACCESS_DENIED});
     EXPECT_EQ(Record(sim), kCannotOpen);
     EXPECT_TRUE(sim.CallsTo({"DriverPackageGetPathW"}).empty());
     EXPECT_EQ(sim.CallsTo({"RegCloseKey", "FindClose"}),
@@ -198,7 +198,8 @@ TEST(RecordDriverStorePaths, AFailedWriteStillUsesUpItsIndex) {
   SimMachine sim(MachineImage());
   AddPackages(sim, {"alpha", "beta"});
   ASSERT_EQ(InstallDriverPackages(sim.api()), 0u);
-  sim.api().ArmFault(winsim::Fault{"RegSetValueExW", "DriverStorePath0", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault(winsim::Fault{
+      .api = "RegSetValueExW", .text = "DriverStorePath0", .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(Record(sim), 0u);
   EXPECT_FALSE(sim.HasValue(kProductKey, u"DriverStorePath0"));
   EXPECT_EQ(Utf16ToUtf8(sim.Text(kProductKey, u"DriverStorePath1")), StorePathOf(sim, "beta.inf"));
@@ -438,7 +439,7 @@ TEST(LaunchPackageInstaller, MapsTheInstallerExitStatus) {
     SimMachine sim(MachineImage());
     AddPrograms(sim);
     sim.WriteFile("work/DPInst32.exe", "#winsim-program dpinst\n");
-    sim.api().ArmFault(winsim::Fault{"DPInst", "", 0, exitStatus});
+    sim.api().ArmFault(winsim::Fault{.api = "DPInst", .status = exitStatus});
     EXPECT_EQ(LaunchPackageInstaller(sim.api()), result) << exitStatus;
   }
   {

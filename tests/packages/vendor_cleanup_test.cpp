@@ -132,7 +132,7 @@ TEST(RemoveVendorPackages, AFolderNamedLikeAnOemInfDoesNotNameTheMaker) {
 
 TEST(RemoveVendorPackages, AFailedWindowsDirectoryQueryLeavesTheFolderAsBackslashInf) {
   SimMachine sim("");
-  sim.api().ArmFault(winsim::Fault{"GetWindowsDirectoryW", "", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault(winsim::Fault{.api = "GetWindowsDirectoryW", .status = ERROR_ACCESS_DENIED});
   sim.WriteFile("inf/oem0.inf", InfText("Provider=\"Orvek Co., Ltd.\""));
   EXPECT_EQ(RemoveVendorPackages(sim.api()), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   EXPECT_EQ(ArgsOf(sim, "FindFirstFileW"), Strings{"\"\\inf\\oem*.inf\""});
@@ -145,7 +145,7 @@ TEST(InfNamesVendor, GivesCannotOpenForAFileThatCannotBeOpenedOrRead) {
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."), 0u);
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem9.inf", u"Orvek Co., Ltd."),
             kCannotOpen);
-  sim.api().ArmFault(winsim::Fault{"ReadFile", "", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault(winsim::Fault{.api = "ReadFile", .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(InfNamesVendor(sim.api(), u"C:\\Windows\\inf", u"oem0.inf", u"Orvek Co., Ltd."),
             kCannotOpen);
   EXPECT_EQ(sim.CallsTo({"CloseHandle"}).size(), 2u);

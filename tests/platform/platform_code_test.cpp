@@ -48,7 +48,7 @@ TEST(GetPlatformCode, ClassifiesVersionProductTypeAndProcessor) {
 
 TEST(GetPlatformCode, AnUnreadableVersionCountsAsVersionZero) {
   testing_support::SimMachine sim(VersionImage("6.1", "WinNT", "AMD64"));
-  sim.api().ArmFault(winsim::Fault{"GetVersionExW", "", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault(winsim::Fault{.api = "GetVersionExW", .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(GetPlatformCode(sim.api()), 0u);
 }
 

@@ -14,6 +14,7 @@
 #include "winsim/hive_format.h"
 #include "winsim/machine.h"
 #include "winsim/reg_codec.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 namespace {

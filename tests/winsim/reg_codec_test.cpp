@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "platform/win_types.h"
 #include "tests/support/sim_fixture.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 namespace {

@@ -37,7 +37,7 @@ std::vector<std::u16string> Names(const std::vector<RegKey*>& keys) {
 // HKLM\A\K with values x and y, HKLM\A\Sub, HKLM\B.
 void Fill(Registry& registry) {
   RegKey& k = Registry::Create(registry.HKLM(), u"A\\K");
-  k.SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
+  k.SetValue(u"x", orv::REG_SZ, StringData(u"1"));
   k.SetValue(u"y", orv::REG_DWORD, Bytes{2, 0, 0, 0});
   Registry::Create(registry.HKLM(), u"A\\Sub");
   Registry::Create(registry.HKLM(), u"B");
@@ -53,15 +53,15 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
   const Case cases[] = {
       {"nothing", [](Registry&) {}, false},
       {"a value set to its own data",
-       [&](Registry& r) { key(r).SetValue(u"X", orv::REG_SZ, Utf16LeBytes(u"1")); }, false},
+       [&](Registry& r) { key(r).SetValue(u"X", orv::REG_SZ, StringData(u"1")); }, false},
       {"a value changed and changed back",
        [&](Registry& r) {
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2"));
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
+         key(r).SetValue(u"x", orv::REG_SZ, StringData(u"2"));
+         key(r).SetValue(u"x", orv::REG_SZ, StringData(u"1"));
        },
        false},
       {"a value changed",
-       [&](Registry& r) { key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2")); }, true},
+       [&](Registry& r) { key(r).SetValue(u"x", orv::REG_SZ, StringData(u"2")); }, true},
       {"a value of another type",
        [&](Registry& r) {
          key(r).SetValue(u"y", orv::REG_BINARY, Bytes{2, 0, 0, 0});
@@ -76,10 +76,18 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
       {"the first value deleted and set again: the order differs",
        [&](Registry& r) {
          key(r).DeleteValue(u"x");
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"1"));
+         key(r).SetValue(u"x", orv::REG_SZ, StringData(u"1"));
        },
        true},
       {"a value added", [&](Registry& r) { key(r).SetValue(u"z", orv::REG_NONE, {}); }, true},
+      {"values set whole",
+       [](Registry& r) {
+         std::vector<RegValue> values = {{u"w", orv::REG_NONE, {}}};
+         r.HKLM().FindSubkey(u"B")->SetValues(values);
+       },
+       true},
+      {"a link made",
+       [](Registry& r) { r.HKLM().LinkSubkey(u"L", r.HKLM().SharedSubkey(u"B"), false); }, true},
       {"a key created and deleted again",
        [](Registry& r) {
          Registry::Create(r.HKLM(), u"A\\New\\Deeper");
@@ -99,7 +107,7 @@ TEST(RegistryScaleTest, ChangedSinceBaselineComparesWhatChanged) {
        true},
       {"a value changed in a key deleted since",
        [&](Registry& r) {
-         key(r).SetValue(u"x", orv::REG_SZ, Utf16LeBytes(u"2"));
+         key(r).SetValue(u"x", orv::REG_SZ, StringData(u"2"));
          r.HKLM().DeleteSubkeyTree(u"A");
        },
        true},
@@ -162,7 +170,7 @@ TEST(RegistryScaleTest, KeysWithManyValuesFindThemByName) {
   RegKey key(u"PARALLEL PORTS");
   constexpr std::size_t kCount = 200;
   for (std::size_t i = 0; i < kCount; ++i) {
-    key.SetValue(u"\\Device\\Parallel" + Number(i, 0), orv::REG_SZ, Utf16LeBytes(Number(i, 0)));
+    key.SetValue(u"\\Device\\Parallel" + Number(i, 0), orv::REG_SZ, StringData(Number(i, 0)));
   }
   key.SetValue(u"\\DEVICE\\PARALLEL7", orv::REG_DWORD, Bytes{7, 0, 0, 0});  // replaces in place
   ASSERT_EQ(key.values().size(), kCount);
@@ -282,7 +290,7 @@ Registry LargeRegistry(std::u16string_view text) {
   Registry registry;
   for (std::size_t i = 0; i < 6000; ++i) {
     RegKey& key = Registry::Create(registry.HKLM(), u"SYSTEM\\Enum\\BUS\\DEV\\" + Number(i, 5));
-    key.SetValue(u"FriendlyName", orv::REG_SZ, Utf16LeBytes(std::u16string(text) + Number(i, 0)));
+    key.SetValue(u"FriendlyName", orv::REG_SZ, StringData(std::u16string(text) + Number(i, 0)));
     key.SetValue(u"HardwareID", orv::REG_MULTI_SZ, Bytes(70 + i % 50, 0x41));
     key.SetValue(u"ConfigFlags", orv::REG_DWORD, Bytes{1, 2, 3, 4});
   }
@@ -331,9 +339,9 @@ TEST(RegistryScaleTest, AStreamReadsAsTheSameBytesInMemory) {
   }
   const Registry latin = ParseRegImage(latin1);
   EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Name")->data()),
-            Utf16LeBytes(u"\u00c3\u00a9"));
+            StringData(u"\u00c3\u00a9"));
   EXPECT_EQ(testing_support::BytesOf(latin.OpenFull(u"HKLM\\Early")->FindValue(u"Late")->data()),
-            Utf16LeBytes(u"Caf\u00e9"));
+            StringData(u"Caf\u00e9"));
 }
 
 TEST(RegistryScaleTest, StreamErrorsNameTheirLines) {
@@ -367,8 +375,7 @@ TEST(RegistryScaleTest, TheImageInPiecesIsTheImage) {
   // A key and values larger than a piece: a text of two-byte characters and a surrogate pair,
   // and hex data of several lines, are cut between characters.
   RegKey& big = Registry::Create(registry.HKLM(), u"SOFTWARE\\Big");
-  big.SetValue(u"Text", orv::REG_SZ,
-               Utf16LeBytes(std::u16string(700000, u'\u00e9') + u"\U0001F600"));
+  big.SetValue(u"Text", orv::REG_SZ, StringData(std::u16string(700000, u'\u00e9') + u"\U0001F600"));
   big.SetValue(u"Blob", orv::REG_BINARY, Bytes(1u << 20, 0xA5));
   for (std::size_t i = 0; i < 40000; ++i) {
     big.SetValue(u"Value" + Number(i, 5), orv::REG_DWORD, Bytes(4, 1));

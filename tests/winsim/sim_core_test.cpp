@@ -264,8 +264,11 @@ TEST(SimCoreTest, ArmedFaultsCountMatchingCallsOnly) {
   SimMachine sim(kEnvironment);
   SimWindows& api = sim.api();
   // The second GetEnvironmentVariableW call that names ComSpec fails; others do not count.
-  api.ArmFault({"GetEnvironmentVariableW", "comspec", 2, ERROR_ACCESS_DENIED});
-  api.ArmFault({"GetVersionExW", "", 0, ERROR_INVALID_FUNCTION});
+  api.ArmFault({.api = "GetEnvironmentVariableW",
+                .text = "comspec",
+                .nth = 2,
+                .status = ERROR_ACCESS_DENIED});
+  api.ArmFault({.api = "GetVersionExW", .status = ERROR_INVALID_FUNCTION});
   WCHAR buffer[64];
   std::vector<DWORD> lengths;
   for (const char16_t* name : {u"ComSpec", u"SystemRoot", u"ComSpec", u"ComSpec"}) {

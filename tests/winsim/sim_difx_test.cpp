@@ -326,11 +326,15 @@ TEST(SimDifxTest, ArmedFaultsFailTheCallWithoutChangingTheStore) {
   SimMachine sim("");
   sim.WriteFile("work/p.inf", Inf("p.cat"));
   sim.WriteFile("work/p.cat", "catalog");
-  sim.api().ArmFault({"DriverPackageInstallW", "p.inf", 1, ERROR_SHARING_VIOLATION});
+  sim.api().ArmFault({.api = "DriverPackageInstallW",
+                      .text = "p.inf",
+                      .nth = 1,
+                      .status = ERROR_SHARING_VIOLATION});
   EXPECT_EQ(Install(sim, u"C:\\work\\p.inf"), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(Names(sim.driveC() / kStore), std::vector<std::string>{});
   EXPECT_EQ(Install(sim, u"C:\\work\\p.inf"), 0u);
-  sim.api().ArmFault({"DriverPackageUninstallW", "", 0, ERROR_DEPENDENT_APPLICATIONS_EXIST});
+  sim.api().ArmFault(
+      {.api = "DriverPackageUninstallW", .status = ERROR_DEPENDENT_APPLICATIONS_EXIST});
   EXPECT_EQ(Uninstall(sim, u"C:\\work\\p.inf"), ERROR_DEPENDENT_APPLICATIONS_EXIST);
   EXPECT_EQ(Names(sim.driveC() / kStore).size(), 1u);
   EXPECT_EQ(

@@ -69,7 +69,8 @@ TEST(SimFilesTest, FullPathNameFollowsTheBufferRules) {
   EXPECT_EQ(api.GetFullPathNameW(u"", 32, buffer, nullptr), 0u);
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_NAME);
 
-  sim.api().ArmFault({"GetFullPathNameW", "orvser", 0, ERROR_FILENAME_EXCED_RANGE});
+  sim.api().ArmFault(
+      {.api = "GetFullPathNameW", .text = "orvser", .status = ERROR_FILENAME_EXCED_RANGE});
   EXPECT_EQ(api.GetFullPathNameW(u"orvser.inf", 32, buffer, nullptr), 0u);
   EXPECT_EQ(api.GetLastError(), ERROR_FILENAME_EXCED_RANGE);
 
@@ -128,7 +129,7 @@ TEST(SimFilesTest, SearchFailuresAndHandles) {
   }
 
   sim.WriteFile("work/one.inf", "x");
-  sim.api().ArmFault({"FindFirstFileW", "", 1, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault({.api = "FindFirstFileW", .nth = 1, .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(api.FindFirstFileW(u"*.inf", &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(api.GetLastError(), ERROR_ACCESS_DENIED);
 
@@ -179,7 +180,7 @@ TEST(SimFilesTest, WindowsDirectoryIsTheSystemRoot) {
   EXPECT_EQ(buffer[0], u'#');
   EXPECT_EQ(sim.api().GetWindowsDirectoryW(buffer, 9), 8u);
   EXPECT_EQ(Utf8(buffer), "C:\\WINNT");
-  sim.api().ArmFault({"GetWindowsDirectoryW", "", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault({.api = "GetWindowsDirectoryW", .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(sim.api().GetWindowsDirectoryW(buffer, MAX_PATH), 0u);
   EXPECT_EQ(sim.api().GetLastError(), ERROR_ACCESS_DENIED);
 }
@@ -231,7 +232,7 @@ TEST(SimFilesTest, CreateFileOpensExistingFilesOnly) {
   // An armed read failure leaves the handle open for the caller to close.
   file = api.CreateFileW(u"C:\\Windows\\inf\\oem0.inf", GENERIC_READ, FILE_SHARE_READ, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  sim.api().ArmFault({"ReadFile", "", 0, ERROR_SHARING_VIOLATION});
+  sim.api().ArmFault({.api = "ReadFile", .status = ERROR_SHARING_VIOLATION});
   EXPECT_FALSE(api.ReadFile(file, bytes, 64, &read, nullptr));
   EXPECT_EQ(api.GetLastError(), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(read, 0u);
@@ -266,7 +267,7 @@ TEST(SimFilesTest, ResponseFileIsAppendedWithCrLf) {
   EXPECT_EQ(api.CrtClose(file), -1);
   EXPECT_EQ(api.CrtWriteText(file, u"x"), -1);
 
-  sim.api().ArmFault({"CrtOpenAppend", "", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault({.api = "CrtOpenAppend", .status = ERROR_ACCESS_DENIED});
   EXPECT_EQ(api.CrtOpenAppend(u"result.ini"), nullptr);
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }

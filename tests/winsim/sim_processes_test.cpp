@@ -299,7 +299,7 @@ TEST(SimProcessTest, ProgramsThatCannotStart) {
   api.CloseHandle(info.hThread);
 
   // An armed failure starts nothing.
-  sim.api().ArmFault({"CreateProcessW", "cmd", 0, ERROR_ACCESS_DENIED});
+  sim.api().ArmFault({.api = "CreateProcessW", .text = "cmd", .status = ERROR_ACCESS_DENIED});
   sim.api().ClearTrace();
   EXPECT_FALSE(api.CreateProcessW(nullptr, commandLine.data(), &info));
   EXPECT_EQ(api.GetLastError(), ERROR_ACCESS_DENIED);
@@ -371,9 +371,9 @@ TEST(SimProcessTest, InterpreterStatuses) {
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 
   // Armed failures of the programs end them with that status.
-  sim.api().ArmFault({"DPInst", "", 0, 2});
+  sim.api().ArmFault({.api = "DPInst", .status = 2});
   EXPECT_EQ(RunThroughInterpreter(sim, u"DPInst32.exe"), 2u);
-  sim.api().ArmFault({"cmd", "anything", 0, 0xFFFFFFFF});
+  sim.api().ArmFault({.api = "cmd", .text = "anything", .status = 0xFFFFFFFF});
   EXPECT_EQ(RunThroughInterpreter(sim, u"anything"), 0xFFFFFFFFu);
 }
 

@@ -298,8 +298,8 @@ TEST(SimRegistryTest, DeleteValueAndKey) {
 TEST(SimRegistryTest, ArmedFaultsFailTheNamedValue) {
   SimMachine sim(kImage);
   SimWindows& api = sim.api();
-  api.ArmFault({"RegQueryValueExW", "parallel1", 0, ERROR_ACCESS_DENIED});
-  api.ArmFault({"RegOpenKeyExW", "", 2, ERROR_FILE_NOT_FOUND});
+  api.ArmFault({.api = "RegQueryValueExW", .text = "parallel1", .status = ERROR_ACCESS_DENIED});
+  api.ArmFault({.api = "RegOpenKeyExW", .nth = 2, .status = ERROR_FILE_NOT_FOUND});
   HKEY map = Open(api, kMap);
   BYTE data[64];
   DWORD size = sizeof data;
@@ -315,6 +315,33 @@ TEST(SimRegistryTest, ArmedFaultsFailTheNamedValue) {
   api.RegCloseKey(third);
   api.RegCloseKey(map);
   EXPECT_EQ(api.OpenHandleCount(), 0u);
+}
+
+// Faults match the call's fields: a text argument's value (without regard to case), a number by
+// its place among the arguments, the device; never the trace's text of a number or a handle.
+TEST(SimRegistryTest, ArmedFaultsMatchTheFieldsOfTheCall) {
+  struct Case {
+    Fault fault;
+    bool fails;
+  };
+  const Case cases[] = {
+      {{.api = "RegOpenKeyExW", .text = "parallel ports"}, true},
+      {{.api = "RegOpenKeyExW", .text = "0x20019"}, false},  // KEY_READ as the trace writes it
+      {{.api = "RegOpenKeyExW", .text = "HKLM"}, false},
+      {{.api = "RegOpenKeyExW", .number = NumberIs{.arg = 3, .value = KEY_READ}}, true},
+      {{.api = "RegOpenKeyExW", .number = NumberIs{.arg = 2, .value = KEY_READ}}, false},
+      {{.api = "RegOpenKeyExW", .number = NumberIs{.arg = 9, .value = 0}}, false},
+      {{.api = "RegOpenKeyExW", .device = "PARALLEL"}, false},  // the key lies in no device
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SimMachine sim(kImage);
+    sim.api().ArmFault(cases[i].fault);
+    HKEY key = nullptr;
+    EXPECT_EQ(sim.api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMap, 0, KEY_READ, &key),
+              cases[i].fails ? Status(ERROR_ACCESS_DENIED) : 0)
+        << i;
+    sim.api().RegCloseKey(key);
+  }
 }
 
 }  // namespace

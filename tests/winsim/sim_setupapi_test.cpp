@@ -507,8 +507,9 @@ TEST(SimSetupApiTest, TraceOfAPortNamePass) {
 TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  api.ArmFault({"SetupDiOpenDevRegKey", "orvpcard_parpecp", 0, ERROR_ACCESS_DENIED});
-  api.ArmFault({"SetupDiEnumDeviceInfo", "", 3, ERROR_INVALID_DATA});
+  api.ArmFault(
+      {.api = "SetupDiOpenDevRegKey", .device = "orvpcard_parpecp", .status = ERROR_ACCESS_DENIED});
+  api.ArmFault({.api = "SetupDiEnumDeviceInfo", .nth = 3, .status = ERROR_INVALID_DATA});
   HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr,
                                           DIGCF_ALLCLASSES | DIGCF_PRESENT);
   SP_DEVINFO_DATA device = Element();
@@ -526,11 +527,11 @@ TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
   EXPECT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &device));
   api.SetupDiDestroyDeviceInfoList(set);
 
-  api.ArmFault({"SetupDiGetClassDevsW", "LPTENUM", 0, ERROR_INVALID_DATA});
+  api.ArmFault({.api = "SetupDiGetClassDevsW", .text = "LPTENUM", .status = ERROR_INVALID_DATA});
   EXPECT_EQ(api.SetupDiGetClassDevsW(nullptr, u"LPTENUM", nullptr, DIGCF_ALLCLASSES),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_DATA);
-  api.ArmFault({"ComDBOpen", "", 0, ERROR_ACCESS_DENIED});
+  api.ArmFault({.api = "ComDBOpen", .status = ERROR_ACCESS_DENIED});
   HCOMDB database = nullptr;
   EXPECT_EQ(api.ComDBOpen(&database), static_cast<LONG>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(database, INVALID_HANDLE_VALUE);
