@@ -473,30 +473,6 @@ class ImageReader {
 
 }  // namespace
 
-const char* RegNameProblem(std::u16string_view name, bool valueName) {
-  if (!valueName && name.empty()) {
-    return "empty key name";
-  }
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c == u'\n' || c == u'\r') {
-      return valueName ? "a value name holds a line break, which a .reg file cannot hold"
-                       : "a key name holds a line break, which a .reg file cannot hold";
-    }
-    if (!valueName && (c == u'\\' || c == 0)) {
-      return c == 0 ? "a key name holds a NUL character"
-                    : "a key name holds a backslash, which separates the keys of a path";
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-        name[i + 1] <= 0xDFFF) {
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      return "unpaired surrogate in a name";
-    }
-  }
-  return nullptr;
-}
-
 void ReadRegImage(std::string_view bytes, Registry& into) {
   ImageLines lines(bytes);
   ImageReader(into).Read(lines);
