@@ -69,7 +69,8 @@ class RegKey final : public ValueStore {
   // the link); false when there is none.
   bool DeleteSubkeyTree(std::u16string_view name);
   // Makes the subkey `name` a link to `target`; `written`: an image holds the link's tree too
-  // (LinkWritten). A subkey of that name already there goes, as DeleteSubkeyTree takes it.
+  // (LinkWritten). A subkey of that name already there is deleted with its tree (links to it
+  // stay), and the link takes its place.
   RegKey& LinkSubkey(std::u16string_view name, std::shared_ptr<RegKey> target, bool written);
   std::size_t SubkeyCount() const { return subkeys_.size() - deletedSubkeys_; }
   // Subkeys in case-insensitive name order.
@@ -113,7 +114,7 @@ class RegKey final : public ValueStore {
     return subkeys_;
   }
   // Puts the new subkey `key` at `position` (from SubkeyPosition), in place of the one there
-  // when `found`: a deleted one, or a live one that goes as DeleteSubkeyTree takes it.
+  // when `found`: a deleted one, or a live one, whose tree is then marked deleted.
   RegKey& PutSubkey(std::size_t position, bool found, std::shared_ptr<RegKey> key);
   // The key and its tree leave the registry: each key is marked deleted.
   void MarkDeleted();
