@@ -14,6 +14,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <thread>
 
@@ -139,6 +140,16 @@ void SampleWithPackages(const testing_support::ProgramSandbox& box) {
   winsim::Machine::CreateSample(box.machine());
   fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", box.work(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+std::function<void()> KeepMachine(const testing_support::ProgramSandbox& box) {
+  constexpr auto kCopy = fs::copy_options::recursive | fs::copy_options::copy_symlinks;
+  const fs::path start = box.root() / "start";
+  fs::copy(box.machine(), start, kCopy);
+  return [&box, start, kCopy] {
+    fs::remove_all(box.machine());
+    fs::copy(start, box.machine(), kCopy);
+  };
 }
 
 }  // namespace hardening

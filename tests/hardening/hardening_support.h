@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -41,6 +42,10 @@ std::string MachineProblems(testing_support::SimMachine& sim, std::size_t maySta
 std::map<std::string, std::string> FolderSnapshot(const std::filesystem::path& dir);
 // The snapshot of the sandbox's machine folder without its lock file, the one entry a run may add.
 std::map<std::string, std::string> MachineSnapshot(const testing_support::ProgramSandbox& box);
+
+// The sandbox's machine folder as it is now, kept aside; each call of the returned function puts
+// that copy back in its place (for runs that each start from the same machine).
+std::function<void()> KeepMachine(const testing_support::ProgramSandbox& box);
 
 // Runs `argv` in `folder` on the sandbox's machine, with `environment` ("NAME=value" each) added,
 // with the size of the files it writes limited to `fileSizeLimit` bytes (0: no limit; a write past

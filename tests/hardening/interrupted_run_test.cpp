@@ -220,12 +220,7 @@ TEST(InterruptedRuns, AProgramKilledAtAnyMomentLeavesTheMachineBeforeOrAfter) {
       std::ofstream(box.work() / ("copy" + std::to_string(i) + ".inf"))
           << box.ReadFile(box.work() / "orvser.inf") << "; copy " << i << "\n";
     }
-    const fs::path start = box.root() / "start";
-    fs::copy(box.machine(), start, fs::copy_options::recursive);
-    const auto restart = [&] {
-      fs::remove_all(box.machine());
-      fs::copy(start, box.machine(), fs::copy_options::recursive);
-    };
+    const std::function<void()> restart = KeepMachine(box);
     restart();
     const auto before = MachineSnapshot(box);
     const Clock::time_point began = Clock::now();

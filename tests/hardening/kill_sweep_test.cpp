@@ -91,12 +91,7 @@ TEST(KillSweep, EveryKillPointEndsBeforeOrAfterTheRunWithNothingLeft) {
     for (const std::string& code : row.first) {
       ASSERT_EQ(RunIn(box, box.work(), {ORVCARD_OP_BIN, code}).status, 0);
     }
-    const fs::path start = box.root() / "start";
-    fs::copy(box.machine(), start, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    const auto restart = [&] {
-      fs::remove_all(box.machine());
-      fs::copy(start, box.machine(), fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    };
+    const std::function<void()> restart = KeepMachine(box);
     const auto run = [&](long stopAt) {
       const std::string stop = "WINSIM_STOP_AT_STEP=" + std::to_string(stopAt);
       return row.argv.empty() ? RunOnBothHives(box.machine(), stopAt)
