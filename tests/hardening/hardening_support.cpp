@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 std::unique_ptr<testing_support::SimMachine> RepresentativeMachine(Start start) {
   auto sim = std::make_unique<testing_support::SimMachine>(winsim::SampleMachineImage());
   winsim::CreateDriveSkeleton(sim->driveC());
-  fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", sim->driveC() / "work",
+  fs::copy(testing_support::SamplePackages(), sim->driveC() / "work",
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   if (start == Start::kInstalled) {
     RunCode(*sim, orv::kOpInstall);
@@ -138,7 +138,7 @@ testing_support::ProgramResult RunIn(const testing_support::ProgramSandbox& box,
 
 void SampleWithPackages(const testing_support::ProgramSandbox& box) {
   winsim::Machine::CreateSample(box.machine());
-  fs::copy(fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages", box.work(),
+  fs::copy(testing_support::SamplePackages(), box.work(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 

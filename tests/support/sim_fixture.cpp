@@ -153,6 +153,16 @@ std::string ReadFileBytes(const std::filesystem::path& path) {
   return bytes.str();
 }
 
+std::string EnvironmentImage(const std::string& values) {
+  return "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+         "Manager\\Environment]\n" +
+         values;
+}
+
+std::filesystem::path SamplePackages() {
+  return std::filesystem::path(ORVCARD_SOURCE_DIR) / "samples" / "packages";
+}
+
 std::string DumpRegistry(const winsim::Registry& registry) {
   std::ostringstream out;
   const auto dumpKey = [&](const auto& self, const winsim::RegKey& key) -> void {

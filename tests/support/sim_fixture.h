@@ -102,6 +102,15 @@ std::vector<std::uint8_t> BytesOf(std::span<const std::uint8_t> data);
 // The bytes of a file; empty when it cannot be read.
 std::string ReadFileBytes(const std::filesystem::path& path);
 
+// A registry image whose Environment key (Control\Session Manager\Environment) holds `values`,
+// lines of .reg text.
+std::string EnvironmentImage(const std::string& values);
+
+// The sample driver packages and installers of the source tree.
+std::filesystem::path SamplePackages();
+// The driver store's folder, relative to drive C:.
+inline constexpr const char* kDriverStore = "Windows/System32/DriverStore/FileRepository";
+
 // Every key (full path), value name, type and data of a registry, in enumeration order: equal
 // texts mean equal registries.
 std::string DumpRegistry(const winsim::Registry& registry);

@@ -16,6 +16,7 @@ namespace {
 
 using namespace orv;
 
+using testing_support::EnvironmentImage;
 using testing_support::SimMachine;
 
 std::string MachineImage(const std::string& versionValues, const std::string& productType,
@@ -26,12 +27,9 @@ std::string MachineImage(const std::string& versionValues, const std::string& pr
   if (!productType.empty()) {
     image += "\"ProductType\"=\"" + productType + "\"\n";
   }
-  image +=
-      "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n";
-  if (!architecture.empty()) {
-    image += "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n";
-  }
-  return image;
+  return image + "\n" +
+         EnvironmentImage(
+             architecture.empty() ? "" : "\"PROCESSOR_ARCHITECTURE\"=\"" + architecture + "\"\n");
 }
 
 TEST(SimCoreTest, VersionProductAndProcessorComeFromTheMachine) {

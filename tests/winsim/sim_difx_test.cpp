@@ -1,9 +1,6 @@
 // The driver-package interface of the simulated machine and its driver store.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/text.h"
 #include "tests/support/sim_fixture.h"
 #include "winsim/difx_store.h"
@@ -11,26 +8,17 @@
 namespace {
 
 using namespace orv;
-using testing_support::SimMachine;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
-constexpr const char* kAmd64Image =
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n"
+const std::string kAmd64Image = EnvironmentImage(
     "\"PROCESSOR_ARCHITECTURE\"=\"AMD64\"\n"
-    "\"SystemRoot\"=\"C:\\\\Windows\"\n";
-
-const fs::path kSamples = fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages";
-const fs::path kStore = "Windows/System32/DriverStore/FileRepository";
-
-std::string FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+    "\"SystemRoot\"=\"C:\\\\Windows\"\n");
 
 // Copies sample files into C:\work.
 void CopySamples(SimMachine& sim, std::initializer_list<const char*> names) {
   for (const char* name : names) {
-    sim.WriteFile(std::string("work/") + name, FileBytes(kSamples / name));
+    sim.WriteFile(std::string("work/") + name, ReadFileBytes(SamplePackages() / name));
   }
 }
 
@@ -81,25 +69,27 @@ TEST(SimDifxTest, InstallStoresThePackageAndPublishesItsInf) {
   ASSERT_EQ(Install(sim, u"C:\\work\\orvser.inf"), 0u);
   ASSERT_EQ(Install(sim, u"C:\\work\\orvpar.inf"), 0u);
 
-  const std::vector<std::string> folders = Names(sim.driveC() / kStore);
+  const std::vector<std::string> folders = Names(sim.driveC() / kDriverStore);
   ASSERT_EQ(folders.size(), 2u);
   EXPECT_EQ(folders[0].substr(0, 17), "orvpar.inf_amd64_");
   EXPECT_EQ(folders[0].size(), 17u + 16u);
   EXPECT_EQ(folders[1].substr(0, 17), "orvser.inf_amd64_");
-  EXPECT_EQ(Names(sim.driveC() / kStore / folders[1]),
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore / folders[1]),
             (std::vector<std::string>{"orvser.cat", "orvser.inf", "orvser.sys"}));
-  EXPECT_EQ(FileBytes(sim.driveC() / kStore / folders[1] / "orvser.inf"),
-            FileBytes(kSamples / "orvser.inf"));
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / kDriverStore / folders[1] / "orvser.inf"),
+            ReadFileBytes(SamplePackages() / "orvser.inf"));
 
   // Published in installation order, as copies of the INF files.
   EXPECT_EQ(Names(sim.driveC() / "Windows/inf"),
             (std::vector<std::string>{"oem0.inf", "oem1.inf"}));
-  EXPECT_EQ(FileBytes(sim.driveC() / "Windows/inf/oem0.inf"), FileBytes(kSamples / "orvser.inf"));
-  EXPECT_EQ(FileBytes(sim.driveC() / "Windows/inf/oem1.inf"), FileBytes(kSamples / "orvpar.inf"));
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / "Windows/inf/oem0.inf"),
+            ReadFileBytes(SamplePackages() / "orvser.inf"));
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / "Windows/inf/oem1.inf"),
+            ReadFileBytes(SamplePackages() / "orvpar.inf"));
 
   // The same package again: success, nothing new.
   EXPECT_EQ(Install(sim, u"orvser.inf"), 0u);
-  EXPECT_EQ(Names(sim.driveC() / kStore).size(), 2u);
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore).size(), 2u);
   EXPECT_EQ(Names(sim.driveC() / "Windows/inf").size(), 2u);
 
   EXPECT_EQ(sim.Calls({"DriverPackageInstallW"})[0],
@@ -123,15 +113,15 @@ TEST(SimDifxTest, PublishedNamesTakeTheLowestFreeNumber) {
   ASSERT_EQ(Install(sim, u"C:\\work\\b.inf"), 0u);
   ASSERT_EQ(Install(sim, u"C:\\work\\c.inf"), 0u);
   const fs::path inf = sim.driveC() / "Windows/inf";
-  EXPECT_EQ(FileBytes(inf / "oem1.inf"), Inf("a.cat", "; a\r\n"));
-  EXPECT_EQ(FileBytes(inf / "oem3.inf"), Inf("b.cat", "; b\r\n"));
-  EXPECT_EQ(FileBytes(inf / "oem4.inf"), Inf("c.cat", "; c\r\n"));
+  EXPECT_EQ(ReadFileBytes(inf / "oem1.inf"), Inf("a.cat", "; a\r\n"));
+  EXPECT_EQ(ReadFileBytes(inf / "oem3.inf"), Inf("b.cat", "; b\r\n"));
+  EXPECT_EQ(ReadFileBytes(inf / "oem4.inf"), Inf("c.cat", "; c\r\n"));
 
   // Uninstalling frees a number, which the next install takes.
   ASSERT_EQ(Uninstall(sim, u"C:\\work\\b.inf"), 0u);
   EXPECT_FALSE(fs::exists(inf / "oem3.inf"));
   ASSERT_EQ(Install(sim, u"C:\\work\\b.inf"), 0u);
-  EXPECT_EQ(FileBytes(inf / "oem3.inf"), Inf("b.cat", "; b\r\n"));
+  EXPECT_EQ(ReadFileBytes(inf / "oem3.inf"), Inf("b.cat", "; b\r\n"));
   // A published INF that was deleted is published again on the next install.
   fs::remove(inf / "oem4.inf");
   ASSERT_EQ(Install(sim, u"C:\\work\\c.inf"), 0u);
@@ -140,7 +130,7 @@ TEST(SimDifxTest, PublishedNamesTakeTheLowestFreeNumber) {
   sim.WriteFile("Windows/inf/OEM6.INF", "[Version]\nSignature=\"$Windows NT$\"\n; taken\n");
   sim.WriteFile("work/d.inf", Inf("a.cat", "; d\r\n"));
   ASSERT_EQ(Install(sim, u"C:\\work\\d.inf"), 0u);
-  EXPECT_EQ(FileBytes(inf / "oem7.inf"), Inf("a.cat", "; d\r\n"));
+  EXPECT_EQ(ReadFileBytes(inf / "oem7.inf"), Inf("a.cat", "; d\r\n"));
 }
 
 TEST(SimDifxTest, PathAndUninstallFindThePackageFromAnyOfItsCopies) {
@@ -151,7 +141,7 @@ TEST(SimDifxTest, PathAndUninstallFindThePackageFromAnyOfItsCopies) {
   EXPECT_EQ(status, ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   ASSERT_EQ(Install(sim, u"C:\\work\\orvser.inf"), 0u);
 
-  const std::string folder = Names(sim.driveC() / kStore).at(0);
+  const std::string folder = Names(sim.driveC() / kDriverStore).at(0);
   const std::string stored =
       "C:\\Windows\\System32\\DriverStore\\FileRepository\\" + folder + "\\orvser.inf";
   EXPECT_EQ(StorePath(sim, u"C:\\work\\orvser.inf", &status), stored);
@@ -174,7 +164,7 @@ TEST(SimDifxTest, PathAndUninstallFindThePackageFromAnyOfItsCopies) {
 
   // Uninstall by the store's own copy removes the store folder and the published INF.
   ASSERT_EQ(Uninstall(sim, storedWide.c_str()), 0u);
-  EXPECT_EQ(Names(sim.driveC() / kStore), std::vector<std::string>{});
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore), std::vector<std::string>{});
   EXPECT_EQ(Names(sim.driveC() / "Windows/inf"), std::vector<std::string>{});
   EXPECT_EQ(Uninstall(sim, u"C:\\work\\orvser.inf"), ERROR_DRIVER_PACKAGE_NOT_IN_STORE);
   StorePath(sim, u"C:\\work\\orvser.inf", &status);
@@ -183,7 +173,7 @@ TEST(SimDifxTest, PathAndUninstallFindThePackageFromAnyOfItsCopies) {
   // Uninstall by the published name.
   ASSERT_EQ(Install(sim, u"C:\\work\\orvser.inf"), 0u);
   ASSERT_EQ(Uninstall(sim, u"C:\\Windows\\inf\\oem0.inf"), 0u);
-  EXPECT_EQ(Names(sim.driveC() / kStore), std::vector<std::string>{});
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore), std::vector<std::string>{});
   EXPECT_EQ(Names(sim.driveC() / "Windows/inf"), std::vector<std::string>{});
   // A published INF of a package that is not in the store.
   sim.WriteFile("Windows/inf/oem5.inf", Inf("x.cat"));
@@ -229,9 +219,9 @@ TEST(SimDifxTest, StatusesComeFromThePackage) {
       const DWORD expected = flags == DRIVER_PACKAGE_SILENT ? c.status : c.legacyStatus;
       EXPECT_EQ(Install(sim, u"C:\\work\\p.inf", flags), expected) << c.name << " " << flags;
       EXPECT_EQ(Names(sim.driveC() / "Windows/inf").size(), expected == 0 ? 1u : 0u) << c.name;
-      EXPECT_EQ(Names(sim.driveC() / kStore).size(), expected == 0 ? 1u : 0u) << c.name;
+      EXPECT_EQ(Names(sim.driveC() / kDriverStore).size(), expected == 0 ? 1u : 0u) << c.name;
       if (expected == 0) {
-        EXPECT_EQ(Names(sim.driveC() / kStore).at(0).substr(0, 10), "p.inf_x86_") << c.name;
+        EXPECT_EQ(Names(sim.driveC() / kDriverStore).at(0).substr(0, 10), "p.inf_x86_") << c.name;
       }
     }
   }
@@ -244,11 +234,11 @@ TEST(SimDifxTest, LegacyModeStoresWhatThePackageHas) {
   sim.WriteFile("work/p.sys", "driver");
   sim.WriteFile("work/sub/q.sys", "driver");
   ASSERT_EQ(Install(sim, u"C:\\work\\p.inf", DRIVER_PACKAGE_LEGACY_MODE), 0u);
-  const std::string folder = Names(sim.driveC() / kStore).at(0);
+  const std::string folder = Names(sim.driveC() / kDriverStore).at(0);
   // Unsigned (no catalog) and one file missing: stored without them.
-  EXPECT_EQ(Names(sim.driveC() / kStore / folder),
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore / folder),
             (std::vector<std::string>{"p.inf", "p.sys", "sub"}));
-  EXPECT_EQ(Names(sim.driveC() / kStore / folder / "sub"), std::vector<std::string>{"q.sys"});
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore / folder / "sub"), std::vector<std::string>{"q.sys"});
 }
 
 TEST(SimDifxTest, PackageFilesOutsideTheInfFolderAreNoPartOfIt) {
@@ -263,10 +253,10 @@ TEST(SimDifxTest, PackageFilesOutsideTheInfFolderAreNoPartOfIt) {
   EXPECT_EQ(Install(sim, u"C:\\work\\q.inf"), ERROR_MISSING_FILE);
   ASSERT_EQ(Install(sim, u"C:\\work\\p.inf", DRIVER_PACKAGE_LEGACY_MODE), 0u);
   ASSERT_EQ(Install(sim, u"C:\\work\\q.inf", DRIVER_PACKAGE_LEGACY_MODE), 0u);
-  const std::vector<std::string> folders = Names(sim.driveC() / kStore);
+  const std::vector<std::string> folders = Names(sim.driveC() / kDriverStore);
   ASSERT_EQ(folders.size(), 2u);
-  EXPECT_EQ(Names(sim.driveC() / kStore / folders[0]), std::vector<std::string>{"p.inf"});
-  EXPECT_EQ(Names(sim.driveC() / kStore / folders[1]),
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore / folders[0]), std::vector<std::string>{"p.inf"});
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore / folders[1]),
             (std::vector<std::string>{"q.cat", "q.inf"}));
   EXPECT_EQ(Names(sim.driveC() / "Windows/System32/DriverStore"),
             std::vector<std::string>{"FileRepository"});
@@ -295,7 +285,7 @@ TEST(SimDifxTest, StoreFolderNameDependsOnlyOnTheInfBytes) {
     sim.WriteFile(fs::path(place).parent_path().string() + "/p.cat", "catalog");
     const std::u16string path = u"C:\\" + Utf8ToUtf16(place);
     ASSERT_EQ(Install(sim, path.c_str()), 0u);
-    const std::string folder = Names(sim.driveC() / kStore).at(0);
+    const std::string folder = Names(sim.driveC() / kDriverStore).at(0);
     EXPECT_EQ(folder.substr(0, 12), "p.inf_amd64_");  // lower-cased INF name
     if (first.empty()) {
       first = folder;
@@ -306,7 +296,7 @@ TEST(SimDifxTest, StoreFolderNameDependsOnlyOnTheInfBytes) {
   sim.WriteFile("work/p.inf", text + " ");
   sim.WriteFile("work/p.cat", "catalog");
   ASSERT_EQ(Install(sim, u"C:\\work\\p.inf"), 0u);
-  EXPECT_NE(Names(sim.driveC() / kStore).at(0), first);
+  EXPECT_NE(Names(sim.driveC() / kDriverStore).at(0), first);
 }
 
 TEST(SimDifxTest, Utf16InfIsRead) {
@@ -331,12 +321,12 @@ TEST(SimDifxTest, ArmedFaultsFailTheCallWithoutChangingTheStore) {
                       .nth = 1,
                       .status = ERROR_SHARING_VIOLATION});
   EXPECT_EQ(Install(sim, u"C:\\work\\p.inf"), ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(Names(sim.driveC() / kStore), std::vector<std::string>{});
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore), std::vector<std::string>{});
   EXPECT_EQ(Install(sim, u"C:\\work\\p.inf"), 0u);
   sim.api().ArmFault(
       {.api = "DriverPackageUninstallW", .status = ERROR_DEPENDENT_APPLICATIONS_EXIST});
   EXPECT_EQ(Uninstall(sim, u"C:\\work\\p.inf"), ERROR_DEPENDENT_APPLICATIONS_EXIST);
-  EXPECT_EQ(Names(sim.driveC() / kStore).size(), 1u);
+  EXPECT_EQ(Names(sim.driveC() / kDriverStore).size(), 1u);
   EXPECT_EQ(
       sim.Calls({"DriverPackageUninstallW"}),
       std::vector<std::string>{"DriverPackageUninstallW(\"C:\\work\\p.inf\", 0x22) = 0xE0000300"});

@@ -2,9 +2,6 @@
 // package installer.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/text.h"
 #include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
@@ -14,36 +11,25 @@
 namespace {
 
 using namespace orv;
-using testing_support::SimMachine;
+using namespace testing_support;
 namespace fs = std::filesystem;
 
-constexpr const char* kEnvironmentImage =
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n"
+const std::string kEnvironmentImage = EnvironmentImage(
     "\"ComSpec\"=\"C:\\\\Windows\\\\system32\\\\cmd.exe\"\n"
     "\"Path\"=\"C:\\\\Windows\\\\system32;C:\\\\Windows;\\\"C:\\\\Tools\\\"\"\n"
     "\"PROCESSOR_ARCHITECTURE\"=\"AMD64\"\n"
     "\"SystemDrive\"=\"C:\"\n"
-    "\"SystemRoot\"=\"C:\\\\Windows\"\n\n";
-
-const fs::path kSamples = fs::path(ORVCARD_SOURCE_DIR) / "samples" / "packages";
-const fs::path kStore = "Windows/System32/DriverStore/FileRepository";
+    "\"SystemRoot\"=\"C:\\\\Windows\"\n\n");
 
 std::string Utf8(std::u16string_view text) {
   return Utf16ToUtf8(text);
 }
 
-std::string FileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The machine of these tests: its environment, the interpreter and the installer at their
 // places, and the card's serial and parallel ports present.
 std::string MachineImage() {
-  using testing_support::DeviceImage;
-  using testing_support::DeviceNode;
-  return kEnvironmentImage + DeviceImage(DeviceNode(testing_support::SerialPortPath(0), "COM3")) +
-         DeviceImage(DeviceNode(testing_support::ParallelPortPath(0), "LPT2"));
+  return kEnvironmentImage + DeviceImage(DeviceNode(SerialPortPath(0), "COM3")) +
+         DeviceImage(DeviceNode(ParallelPortPath(0), "LPT2"));
 }
 
 void AddPrograms(SimMachine& sim) {
@@ -53,9 +39,9 @@ void AddPrograms(SimMachine& sim) {
 
 // Copies the sample packages and installers into a folder of drive C:.
 void CopySamples(SimMachine& sim, const std::string& folder) {
-  for (const auto& entry : fs::directory_iterator(kSamples)) {
+  for (const auto& entry : fs::directory_iterator(SamplePackages())) {
     if (entry.path().extension() != ".md") {
-      sim.WriteFile(folder + "/" + entry.path().filename().string(), FileBytes(entry.path()));
+      sim.WriteFile(folder + "/" + entry.path().filename().string(), ReadFileBytes(entry.path()));
     }
   }
 }
@@ -80,7 +66,7 @@ DWORD RunThroughInterpreter(SimMachine& sim, const std::u16string& line) {
 std::vector<std::string> StoreFolders(SimMachine& sim) {
   std::vector<std::string> names;
   std::optional<std::vector<winsim::DirEntry>> entries =
-      winsim::ListDirectory(sim.driveC() / kStore);
+      winsim::ListDirectory(sim.driveC() / kDriverStore);
   for (const winsim::DirEntry& entry : entries.value_or(std::vector<winsim::DirEntry>{})) {
     names.push_back(Utf8(entry.name));
   }
