@@ -2,28 +2,35 @@
 // the C runtime's response file.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/text.h"
 #include "tests/support/sim_fixture.h"
 
 namespace {
 
 using namespace orv;
+using testing_support::EnvironmentImage;
+using testing_support::ReadFileBytes;
 using testing_support::SimMachine;
 
-constexpr const char* kSystemRootImage =
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment]\n"
-    "\"SystemRoot\"=\"C:\\\\WINNT\"\n";
+const std::string kSystemRootImage = EnvironmentImage("\"SystemRoot\"=\"C:\\\\WINNT\"\n");
 
 std::string Utf8(const WCHAR* text) {
   return Utf16ToUtf8(text);
 }
 
-std::string HostBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A path or pattern and the error its call fails with.
+struct Failure {
+  const WCHAR* path;
+  DWORD error;
+};
+
+// Checks that `open` gives INVALID_HANDLE_VALUE for each path, with the path's error.
+template <typename Open>
+void ExpectFailures(WindowsApi& api, std::initializer_list<Failure> failures, Open open) {
+  for (const Failure& failure : failures) {
+    EXPECT_EQ(open(failure.path), INVALID_HANDLE_VALUE) << Utf8(failure.path);
+    EXPECT_EQ(api.GetLastError(), failure.error) << Utf8(failure.path);
+  }
 }
 
 // The names a search lists, directories marked with a trailing '/'.
@@ -113,20 +120,14 @@ TEST(SimFilesTest, SearchFailuresAndHandles) {
   SimMachine sim("");
   WindowsApi& api = sim.api();
   WIN32_FIND_DATAW data;
-  struct Case {
-    const WCHAR* pattern;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {u"C:\\work\\*.inf", ERROR_FILE_NOT_FOUND},  // empty folder
-      {u"C:\\missing\\*.inf", ERROR_PATH_NOT_FOUND},
-      {u"D:\\*.inf", ERROR_PATH_NOT_FOUND},
-      {u"C:\\work\\", ERROR_FILE_NOT_FOUND},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(api.FindFirstFileW(c.pattern, &data), INVALID_HANDLE_VALUE) << Utf8(c.pattern);
-    EXPECT_EQ(api.GetLastError(), c.error) << Utf8(c.pattern);
-  }
+  ExpectFailures(api,
+                 {
+                     {u"C:\\work\\*.inf", ERROR_FILE_NOT_FOUND},  // empty folder
+                     {u"C:\\missing\\*.inf", ERROR_PATH_NOT_FOUND},
+                     {u"D:\\*.inf", ERROR_PATH_NOT_FOUND},
+                     {u"C:\\work\\", ERROR_FILE_NOT_FOUND},
+                 },
+                 [&](const WCHAR* pattern) { return api.FindFirstFileW(pattern, &data); });
 
   sim.WriteFile("work/one.inf", "x");
   sim.api().ArmFault({.api = "FindFirstFileW", .nth = 1, .status = ERROR_ACCESS_DENIED});
@@ -190,23 +191,17 @@ TEST(SimFilesTest, CreateFileOpensExistingFilesOnly) {
   sim.WriteFile("Windows/inf/oem0.inf", "Provider=ORVEK Co., Ltd.\n");
   std::filesystem::create_directories(sim.driveC() / "Windows" / "inf" / "oem9.inf");
   WindowsApi& api = sim.api();
-  struct Case {
-    const WCHAR* path;
-    DWORD error;
-  };
-  const Case cases[] = {
-      {u"C:\\Windows\\inf\\oem9.inf", ERROR_ACCESS_DENIED},  // a folder
-      {u"C:\\Windows\\inf\\oem1.inf", ERROR_FILE_NOT_FOUND},
-      {u"C:\\Windows\\missing\\oem1.inf", ERROR_PATH_NOT_FOUND},
-      {u"C:\\Windows\\inf\\oem*.inf", ERROR_INVALID_NAME},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(api.CreateFileW(c.path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr),
-              INVALID_HANDLE_VALUE)
-        << Utf8(c.path);
-    EXPECT_EQ(api.GetLastError(), c.error) << Utf8(c.path);
-  }
+  ExpectFailures(api,
+                 {
+                     {u"C:\\Windows\\inf\\oem9.inf", ERROR_ACCESS_DENIED},  // a folder
+                     {u"C:\\Windows\\inf\\oem1.inf", ERROR_FILE_NOT_FOUND},
+                     {u"C:\\Windows\\missing\\oem1.inf", ERROR_PATH_NOT_FOUND},
+                     {u"C:\\Windows\\inf\\oem*.inf", ERROR_INVALID_NAME},
+                 },
+                 [&](const WCHAR* path) {
+                   return api.CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                 });
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 
   HANDLE file = api.CreateFileW(u"C:\\WINDOWS\\INF\\OEM0.INF", GENERIC_READ, FILE_SHARE_READ,
@@ -249,7 +244,7 @@ TEST(SimFilesTest, ResponseFileIsAppendedWithCrLf) {
     EXPECT_EQ(api.CrtWriteText(file, u"\n[ResponseResult]\nResultCode = 3\n"), 33);
     EXPECT_EQ(api.CrtClose(file), 0);
   }
-  EXPECT_EQ(HostBytes(sim.driveC() / "work" / "result.ini"),
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / "work" / "result.ini"),
             "\r\n[ResponseResult]\r\nResultCode = 3\r\n"
             "\r\n[ResponseResult]\r\nResultCode = 3\r\n");
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
@@ -259,7 +254,7 @@ TEST(SimFilesTest, ResponseFileIsAppendedWithCrLf) {
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(api.CrtWriteText(file, u"\u00e9\u4e2d\r\n"), 4);
   api.CrtClose(file);
-  EXPECT_EQ(HostBytes(sim.driveC() / "work" / "other.ini"), "\xE9?\r\r\n");
+  EXPECT_EQ(ReadFileBytes(sim.driveC() / "work" / "other.ini"), "\xE9?\r\r\n");
 
   EXPECT_EQ(api.CrtOpenAppend(u"C:\\missing\\result.ini"), nullptr);
   EXPECT_EQ(api.CrtOpenAppend(u"C:\\work"), nullptr);

@@ -65,6 +65,18 @@ SP_DEVINFO_DATA Element() {
   return device;
 }
 
+// The set of the instances under `enumerator`, of every class.
+HDEVINFO AllClasses(SimWindows& api, const WCHAR* enumerator) {
+  return api.SetupDiGetClassDevsW(nullptr, enumerator, nullptr, DIGCF_ALLCLASSES);
+}
+
+// The member of `set` at `index`.
+SP_DEVINFO_DATA MemberAt(SimWindows& api, HDEVINFO set, DWORD index) {
+  SP_DEVINFO_DATA device = Element();
+  EXPECT_TRUE(api.SetupDiEnumDeviceInfo(set, index, &device)) << "member " << index;
+  return device;
+}
+
 SP_PROPCHANGE_PARAMS PropChange() {
   SP_PROPCHANGE_PARAMS params{};
   params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
@@ -151,7 +163,7 @@ TEST(SimSetupApiTest, SetNeedsAllClassesWithoutAClassAndFiltersByClassOtherwise)
 TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr, DIGCF_ALLCLASSES);
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM");
   SP_DEVINFO_DATA device = Element();
   device.cbSize = 28;  // the 32-bit record in a 64-bit process
   EXPECT_FALSE(api.SetupDiEnumDeviceInfo(set, 0, &device));
@@ -161,10 +173,8 @@ TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
   EXPECT_FALSE(api.SetupDiEnumDeviceInfo(INVALID_HANDLE_VALUE, 0, &device));
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_HANDLE);
 
-  SP_DEVINFO_DATA first = Element();
-  SP_DEVINFO_DATA third = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &first));
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 2, &third));
+  SP_DEVINFO_DATA first = MemberAt(api, set, 0);
+  SP_DEVINFO_DATA third = MemberAt(api, set, 2);
   EXPECT_EQ(first.ClassGuid.Data1, 0x4d36e978u);
   EXPECT_EQ(first.ClassGuid.Data2, 0xe325);
   EXPECT_EQ(first.ClassGuid.Data4[7], 0x18);
@@ -176,7 +186,7 @@ TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
   EXPECT_EQ(api.GetLastError(), ERROR_NO_MORE_ITEMS);
 
   // An element of another set is not a member of this one.
-  HDEVINFO other = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr, DIGCF_ALLCLASSES);
+  HDEVINFO other = AllClasses(api, u"ORVPCARD_ENUM");
   EXPECT_EQ(api.SetupDiOpenDevRegKey(other, &first, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS),
             InvalidKey());
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_PARAMETER);
@@ -189,12 +199,9 @@ TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
 TEST(SimSetupApiTest, DeviceKeyOpensOnlyWhenItExists) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set =
-      api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP", nullptr, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA serp0 = Element();
-  SP_DEVINFO_DATA serp1 = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &serp0));
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 1, &serp1));
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
+  SP_DEVINFO_DATA serp0 = MemberAt(api, set, 0);
+  SP_DEVINFO_DATA serp1 = MemberAt(api, set, 1);
 
   // The instance without Device Parameters: the open fails and creates nothing.
   EXPECT_EQ(api.SetupDiOpenDevRegKey(set, &serp1, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS),
@@ -238,10 +245,8 @@ TEST(SimSetupApiTest, DeviceKeyOpensOnlyWhenItExists) {
 TEST(SimSetupApiTest, PropertiesFollowTheBufferRules) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set =
-      api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP", nullptr, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA device = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &device));
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
+  SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   const std::u16string location = u"ORVEK COM Port 1";
   const DWORD needed = static_cast<DWORD>((location.size() + 1) * 2);
 
@@ -286,12 +291,9 @@ TEST(SimSetupApiTest, PropertiesFollowTheBufferRules) {
 TEST(SimSetupApiTest, PropertyChangeRestartsPresentDevicesOnly) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set =
-      api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP", nullptr, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA present = Element();
-  SP_DEVINFO_DATA absent = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &present));
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 1, &absent));
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
+  SP_DEVINFO_DATA present = MemberAt(api, set, 0);
+  SP_DEVINFO_DATA absent = MemberAt(api, set, 1);
   SP_PROPCHANGE_PARAMS params = PropChange();
 
   // Without parameters there is nothing to do.
@@ -334,9 +336,8 @@ TEST(SimSetupApiTest, PropertyChangeRestartsPresentDevicesOnly) {
 TEST(SimSetupApiTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr, DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA device = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 1, &device));  // ORVPCARD_SERP\0000
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM");
+  SP_DEVINFO_DATA device = MemberAt(api, set, 1);  // ORVPCARD_SERP\0000
   HKEY hardware =
       api.SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS);
   ASSERT_NE(hardware, InvalidKey());
@@ -372,8 +373,7 @@ TEST(SimSetupApiTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
   api.SetupDiDestroyDeviceInfoList(set);
 
   // A new set no longer lists it.
-  set =
-      api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP", nullptr, DIGCF_ALLCLASSES);
+  set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
   EXPECT_EQ(Members(api, set), std::vector<std::string>{R"(ORVPCARD_ENUM\ORVPCARD_SERP\0001)"});
   api.SetupDiDestroyDeviceInfoList(set);
   EXPECT_EQ(api.OpenHandleCount(), 0u);
@@ -382,10 +382,8 @@ TEST(SimSetupApiTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
 TEST(SimSetupApiTest, DeleteDevRegKeyDeletesHardwareAndSoftwareKeys) {
   SimMachine sim(kDevices);
   SimWindows& api = sim.api();
-  HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0000", nullptr,
-                                          DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA device = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &device));
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0000");
+  SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   EXPECT_TRUE(api.SetupDiDeleteDevRegKey(set, &device, DICS_FLAG_GLOBAL, ALL_HARDWARE_PROFILES,
                                          DIREG_BOTH));
   EXPECT_EQ(sim.Key(std::u16string(kSerial0) + u"\\Device Parameters"), nullptr);
@@ -403,10 +401,8 @@ TEST(SimSetupApiTest, DriverValueNamingAWholeClassDeletesNothing) {
 "Driver"="{4d36e978-e325-11ce-bfc1-08002be10318}"
 )");
   SimWindows& api = sim.api();
-  HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0001", nullptr,
-                                          DIGCF_ALLCLASSES);
-  SP_DEVINFO_DATA device = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &device));
+  HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0001");
+  SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   EXPECT_TRUE(api.SetupDiRemoveDevice(set, &device));
   EXPECT_NE(sim.Key(std::u16string(kClass) + u"\\0001"), nullptr);
   EXPECT_NE(sim.Key(std::u16string(kClass) + u"\\0002"), nullptr);
@@ -512,8 +508,7 @@ TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
   api.ArmFault({.api = "SetupDiEnumDeviceInfo", .nth = 3, .status = ERROR_INVALID_DATA});
   HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr,
                                           DIGCF_ALLCLASSES | DIGCF_PRESENT);
-  SP_DEVINFO_DATA device = Element();
-  ASSERT_TRUE(api.SetupDiEnumDeviceInfo(set, 0, &device));  // ORVPCARD_PARPECP\0000
+  SP_DEVINFO_DATA device = MemberAt(api, set, 0);  // ORVPCARD_PARPECP\0000
   EXPECT_EQ(api.SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_ALL_ACCESS),
             InvalidKey());
   EXPECT_EQ(api.GetLastError(), ERROR_ACCESS_DENIED);
@@ -528,8 +523,7 @@ TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
   api.SetupDiDestroyDeviceInfoList(set);
 
   api.ArmFault({.api = "SetupDiGetClassDevsW", .text = "LPTENUM", .status = ERROR_INVALID_DATA});
-  EXPECT_EQ(api.SetupDiGetClassDevsW(nullptr, u"LPTENUM", nullptr, DIGCF_ALLCLASSES),
-            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(AllClasses(api, u"LPTENUM"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_DATA);
   api.ArmFault({.api = "ComDBOpen", .status = ERROR_ACCESS_DENIED});
   HCOMDB database = nullptr;
