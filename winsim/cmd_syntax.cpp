@@ -119,9 +119,7 @@ std::u16string ApplyQuoteRule(std::u16string_view text, bool s,
   return std::u16string(text.substr(1, last - 1)) + std::u16string(text.substr(last + 1));
 }
 
-std::u16string ExpandVariables(
-    std::u16string_view text,
-    const std::function<std::optional<std::u16string>(std::u16string_view)>& lookup) {
+std::u16string ReplacePercentRefs(std::u16string_view text, const PercentLookup& lookup) {
   std::u16string out;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -132,18 +130,21 @@ std::u16string ExpandVariables(
       break;
     }
     out += text.substr(at, open - at);
-    const std::u16string_view name = text.substr(open + 1, close - open - 1);
-    std::optional<std::u16string> value = name.empty() ? std::nullopt : lookup(name);
+    std::optional<std::u16string> value = lookup(text.substr(open + 1, close - open - 1));
     if (value) {
       out += *value;
       at = close + 1;
     } else {
-      // Not a variable: the first '%' stays, and the second may open a reference.
       out += text.substr(open, close - open);
       at = close;
     }
   }
   return out;
+}
+
+std::u16string ExpandVariables(std::u16string_view text, const PercentLookup& lookup) {
+  return ReplacePercentRefs(
+      text, [&](std::u16string_view name) { return name.empty() ? std::nullopt : lookup(name); });
 }
 
 std::optional<std::vector<ChainedCommand>> SplitCommands(std::u16string_view line) {

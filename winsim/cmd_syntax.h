@@ -34,11 +34,17 @@ std::optional<InterpreterRequest> ParseInterpreterSwitches(std::u16string_view a
 std::u16string ApplyQuoteRule(std::u16string_view text, bool s,
                               const std::function<bool(std::u16string_view)>& isProgram);
 
-// %NAME% references replaced by `lookup`; a name that it does not know stays as written,
-// percent signs included, as the interpreter leaves it on a command line.
-std::u16string ExpandVariables(
-    std::u16string_view text,
-    const std::function<std::optional<std::u16string>(std::u16string_view)>& lookup);
+// What a %NAME% reference stands for, or nothing when it stands for no value.
+using PercentLookup = std::function<std::optional<std::u16string>(std::u16string_view)>;
+
+// Each %NAME% of `text` (NAME possibly empty) replaced by what `lookup` gives for NAME; where it
+// gives nothing, the first '%' stays and the second may open the next reference. The
+// interpreter's variables and an INF file's strings both expand through it.
+std::u16string ReplacePercentRefs(std::u16string_view text, const PercentLookup& lookup);
+
+// %NAME% references replaced by `lookup`; a name that it does not know, or an empty one, stays
+// as written, percent signs included, as the interpreter leaves it on a command line.
+std::u16string ExpandVariables(std::u16string_view text, const PercentLookup& lookup);
 
 // One command of a line, and when it runs: always (the first, or after '&'), only after
 // success ("&&") or only after failure ("||").

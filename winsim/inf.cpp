@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/text.h"
+#include "winsim/cmd_syntax.h"
 #include "winsim/file_space.h"
 #include "winsim/reg_data.h"
 #include "winsim/registry.h"
@@ -282,30 +283,18 @@ std::optional<std::u16string> Inf::Value(std::u16string_view section,
 }
 
 std::u16string Inf::Substitute(std::u16string_view field) const {
-  std::u16string out;
-  std::size_t at = 0;
-  while (at < field.size()) {
-    const std::size_t open = field.find(u'%', at);
-    const std::size_t close = open == std::u16string_view::npos ? open : field.find(u'%', open + 1);
-    if (close == std::u16string_view::npos) {
-      out += field.substr(at);
-      break;
-    }
-    out += field.substr(at, open - at);
-    const std::u16string_view name = field.substr(open + 1, close - open - 1);
-    const auto keyOf = [this](std::size_t line) { return Text(lines_[line].key); };
-    const std::uint32_t found =
-        name.empty() || strings_.empty() ? 0 : strings_[strings_.Find(name, keyOf)].entry;
+  // %% is a percent sign; a name the Strings section lacks stays as written.
+  const auto keyOf = [this](std::size_t line) { return Text(lines_[line].key); };
+  return ReplacePercentRefs(field, [&](std::u16string_view name) -> std::u16string {
     if (name.empty()) {
-      out += u'%';
-    } else if (found != 0) {
-      out += InfLine(*this, found - 1).Field(0);
-    } else {
-      out += field.substr(open, close - open + 1);
+      return u"%";
     }
-    at = close + 1;
-  }
-  return out;
+    const std::uint32_t found = strings_.empty() ? 0 : strings_[strings_.Find(name, keyOf)].entry;
+    if (found == 0) {
+      return u"%" + std::u16string(name) + u"%";
+    }
+    return std::u16string(InfLine(*this, found - 1).Field(0));
+  });
 }
 
 std::vector<std::u16string> Inf::DeviceIds() const {
