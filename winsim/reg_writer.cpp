@@ -18,6 +18,40 @@ namespace {
 // value of any size is handed over in pieces of about this size).
 constexpr std::size_t kPieceBytes = 1 << 20;
 
+// A small buffer in front of a string: characters gather in it and go to the string in blocks,
+// which keeps the string's growth checks out of the loops that write a character at a time.
+class Gather {
+ public:
+  explicit Gather(std::string& out) : out_(out) {}
+
+  // Makes room for `bytes` more; true when that handed the characters so far to the string.
+  bool MakeRoom(std::size_t bytes) {
+    if (used_ + bytes <= sizeof buffer_) {
+      return false;
+    }
+    Finish();
+    return true;
+  }
+  void Put(char c) { buffer_[used_++] = c; }
+  void Put(const char* text, std::size_t length) {
+    std::memcpy(buffer_ + used_, text, length);
+    used_ += length;
+  }
+  // Where the next characters go, and how many were put there.
+  char* End() { return buffer_ + used_; }
+  void Added(std::size_t bytes) { used_ += bytes; }
+  // Hands what is left to the string.
+  void Finish() {
+    out_.append(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  std::string& out_;
+  char buffer_[256];
+  std::size_t used_ = 0;
+};
+
 // Writes the canonical text, in UTF-8, into `out_`; with a sink, hands it over in pieces.
 class ImageWriter {
  public:
@@ -198,28 +232,21 @@ class ImageWriter {
 
   // Text as UTF-8. Characters gather in a small buffer that goes to `out` whole.
   static void AppendUtf8(std::string& out, std::u16string_view text) {
-    char buffer[256];
-    std::size_t used = 0;
+    Gather gather(out);
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (used + 4 > sizeof buffer) {
-        out.append(buffer, used);
-        used = 0;
-      }
-      used += PutUtf8(buffer + used, text, i);
+      gather.MakeRoom(4);
+      gather.Added(PutUtf8(gather.End(), text, i));
     }
-    out.append(buffer, used);
+    gather.Finish();
   }
 
   // "text" with \\ \" \n \r \0 escaped; returns its length in UTF-16 units.
   std::size_t AppendQuoted(std::u16string_view text) {
-    char buffer[256];
-    std::size_t used = 0;
+    Gather gather(out_);
     std::size_t escapes = 0;
-    buffer[used++] = '"';
+    gather.Put('"');
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (used + 4 > sizeof buffer) {
-        out_.append(buffer, used);
-        used = 0;
+      if (gather.MakeRoom(4)) {
         Spill();
       }
       char escaped = 0;
@@ -238,15 +265,15 @@ class ImageWriter {
           escaped = '0';
           break;
         default:
-          used += PutUtf8(buffer + used, text, i);
+          gather.Added(PutUtf8(gather.End(), text, i));
           continue;
       }
-      buffer[used++] = '\\';
-      buffer[used++] = escaped;
+      gather.Put('\\');
+      gather.Put(escaped);
       ++escapes;
     }
-    buffer[used++] = '"';
-    out_.append(buffer, used);
+    gather.Put('"');
+    gather.Finish();
     return text.size() + escapes + 2;
   }
 
@@ -268,27 +295,23 @@ class ImageWriter {
   // Bytes as regedit lays them out: "xx" separated by commas, lines continued with a backslash
   // and indented by two blanks so that no line passes 80 columns.
   void AppendHexBytes(std::span<const std::uint8_t> data, std::size_t column) {
-    char buffer[256];
-    std::size_t used = 0;
+    Gather gather(out_);
     for (std::size_t i = 0; i < data.size(); ++i) {
-      if (used + 8 > sizeof buffer) {
-        out_.append(buffer, used);
-        used = 0;
+      if (gather.MakeRoom(8)) {
         Spill();
       }
       if (i > 0) {
-        buffer[used++] = ',';
+        gather.Put(',');
         if (++column > 76) {
-          std::memcpy(buffer + used, "\\\n  ", 4);
-          used += 4;
+          gather.Put("\\\n  ", 4);
           column = 2;
         }
       }
-      buffer[used++] = kHexDigits[data[i] >> 4];
-      buffer[used++] = kHexDigits[data[i] & 0xF];
+      gather.Put(kHexDigits[data[i] >> 4]);
+      gather.Put(kHexDigits[data[i] & 0xF]);
       column += 2;
     }
-    out_.append(buffer, used);
+    gather.Finish();
   }
 
   std::string& out_;
