@@ -107,6 +107,15 @@ DWORD RestartCount(SimMachine& sim, std::u16string_view instance) {
   return count;
 }
 
+// Tests on the machine of kDevices; each must leave no handle open.
+class SimSetupApiDevicesTest : public testing::Test {
+ protected:
+  void TearDown() override { EXPECT_EQ(api.OpenHandleCount(), 0u); }
+
+  SimMachine sim{kDevices};
+  SimWindows& api = sim.api();
+};
+
 TEST(SimSetupApiTest, SetHoldsInstancesUnderTheTextAtABackslashBoundary) {
   const std::string serp0 = R"(ORVPCARD_ENUM\ORVPCARD_SERP\0000)";
   const std::string serp1 = R"(ORVPCARD_ENUM\ORVPCARD_SERP\0001)";
@@ -142,17 +151,16 @@ TEST(SimSetupApiTest, SetHoldsInstancesUnderTheTextAtABackslashBoundary) {
   EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
 }
 
-TEST(SimSetupApiTest, SetNeedsAllClassesWithoutAClassAndFiltersByClassOtherwise) {
-  SimMachine sim(kDevices);
-  EXPECT_EQ(sim.api().SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr, DIGCF_PRESENT),
+TEST_F(SimSetupApiDevicesTest, SetNeedsAllClassesWithoutAClassAndFiltersByClassOtherwise) {
+  EXPECT_EQ(api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM", nullptr, DIGCF_PRESENT),
             INVALID_HANDLE_VALUE);
-  EXPECT_EQ(sim.api().GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(api.GetLastError(), ERROR_INVALID_PARAMETER);
 
   const GUID monitors = {
       0x4d36e96e, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-  HDEVINFO set = sim.api().SetupDiGetClassDevsW(&monitors, nullptr, nullptr, DIGCF_PRESENT);
-  EXPECT_EQ(Members(sim.api(), set), std::vector<std::string>{R"(DISPLAY\Monitor\1&0)"});
-  sim.api().SetupDiDestroyDeviceInfoList(set);
+  HDEVINFO set = api.SetupDiGetClassDevsW(&monitors, nullptr, nullptr, DIGCF_PRESENT);
+  EXPECT_EQ(Members(api, set), std::vector<std::string>{R"(DISPLAY\Monitor\1&0)"});
+  api.SetupDiDestroyDeviceInfoList(set);
   EXPECT_EQ(sim.Calls({"SetupDiGetClassDevsW"}),
             (std::vector<std::string>{
                 R"(SetupDiGetClassDevsW(null, "ORVPCARD_ENUM", 0x2) = INVALID_HANDLE_VALUE (0x57))",
@@ -160,9 +168,7 @@ TEST(SimSetupApiTest, SetNeedsAllClassesWithoutAClassAndFiltersByClassOtherwise)
                 "-> 1 member"}));
 }
 
-TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, EnumerationChecksTheRecordAndFillsIt) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM");
   SP_DEVINFO_DATA device = Element();
   device.cbSize = 28;  // the 32-bit record in a 64-bit process
@@ -196,9 +202,7 @@ TEST(SimSetupApiTest, EnumerationChecksTheRecordAndFillsIt) {
   EXPECT_EQ(api.GetLastError(), ERROR_INVALID_HANDLE);
 }
 
-TEST(SimSetupApiTest, DeviceKeyOpensOnlyWhenItExists) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, DeviceKeyOpensOnlyWhenItExists) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
   SP_DEVINFO_DATA serp0 = MemberAt(api, set, 0);
   SP_DEVINFO_DATA serp1 = MemberAt(api, set, 1);
@@ -239,12 +243,9 @@ TEST(SimSetupApiTest, DeviceKeyOpensOnlyWhenItExists) {
   EXPECT_EQ(std::u16string(name), u"ORVEK serial port");
   api.RegCloseKey(software);
   api.SetupDiDestroyDeviceInfoList(set);
-  EXPECT_EQ(api.OpenHandleCount(), 0u);
 }
 
-TEST(SimSetupApiTest, PropertiesFollowTheBufferRules) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, PropertiesFollowTheBufferRules) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
   SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   const std::u16string location = u"ORVEK COM Port 1";
@@ -288,9 +289,7 @@ TEST(SimSetupApiTest, PropertiesFollowTheBufferRules) {
   api.SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST(SimSetupApiTest, PropertyChangeRestartsPresentDevicesOnly) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, PropertyChangeRestartsPresentDevicesOnly) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
   SP_DEVINFO_DATA present = MemberAt(api, set, 0);
   SP_DEVINFO_DATA absent = MemberAt(api, set, 1);
@@ -333,9 +332,7 @@ TEST(SimSetupApiTest, PropertyChangeRestartsPresentDevicesOnly) {
   api.SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST(SimSetupApiTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM");
   SP_DEVINFO_DATA device = MemberAt(api, set, 1);  // ORVPCARD_SERP\0000
   HKEY hardware =
@@ -376,12 +373,9 @@ TEST(SimSetupApiTest, RemovalDeletesTheKeysAndKeepsTheIndices) {
   set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP");
   EXPECT_EQ(Members(api, set), std::vector<std::string>{R"(ORVPCARD_ENUM\ORVPCARD_SERP\0001)"});
   api.SetupDiDestroyDeviceInfoList(set);
-  EXPECT_EQ(api.OpenHandleCount(), 0u);
 }
 
-TEST(SimSetupApiTest, DeleteDevRegKeyDeletesHardwareAndSoftwareKeys) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, DeleteDevRegKeyDeletesHardwareAndSoftwareKeys) {
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0000");
   SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   EXPECT_TRUE(api.SetupDiDeleteDevRegKey(set, &device, DICS_FLAG_GLOBAL, ALL_HARDWARE_PROFILES,
@@ -459,9 +453,7 @@ TEST(SimSetupApiTest, MissingComDatabaseHoldsNoNumber) {
   EXPECT_EQ(sim.Key(u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter"), nullptr);
 }
 
-TEST(SimSetupApiTest, TraceOfAPortNamePass) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, TraceOfAPortNamePass) {
   HDEVINFO set = api.SetupDiGetClassDevsW(nullptr, u"ORVPCARD_ENUM\\ORVPCARD_SERP", nullptr,
                                           DIGCF_ALLCLASSES | DIGCF_PRESENT);
   SP_DEVINFO_DATA device = Element();
@@ -500,9 +492,7 @@ TEST(SimSetupApiTest, TraceOfAPortNamePass) {
       }));
 }
 
-TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
-  SimMachine sim(kDevices);
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, ArmedFaultsHitTheNamedMemberAndCall) {
   api.ArmFault(
       {.api = "SetupDiOpenDevRegKey", .device = "orvpcard_parpecp", .status = ERROR_ACCESS_DENIED});
   api.ArmFault({.api = "SetupDiEnumDeviceInfo", .nth = 3, .status = ERROR_INVALID_DATA});
@@ -529,7 +519,6 @@ TEST(SimSetupApiTest, ArmedFaultsHitTheNamedMemberAndCall) {
   HCOMDB database = nullptr;
   EXPECT_EQ(api.ComDBOpen(&database), static_cast<LONG>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(database, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(api.OpenHandleCount(), 0u);
 }
 
 // "SimulateFailure" in an instance key fails the listed calls for that device only, including
