@@ -1,16 +1,20 @@
-// Device sets, device keys and properties, restarts, removal and the COM port database of the
-// simulated machine, each call against the Win32 rules.
+// Device sets, device keys and properties, restarts and removal on the simulated machine, each
+// call against the Win32 rules.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "tests/support/device_images.h"
 #include "tests/support/sim_fixture.h"
+#include "winsim/reg_data.h"
 
 namespace winsim {
 namespace {
 
 using namespace orv;
 
+using testing_support::HexLine;
+using testing_support::RestartCount;
 using testing_support::SimMachine;
 
 constexpr const char* kDevices = R"reg(
@@ -50,8 +54,8 @@ constexpr const char* kDevices = R"reg(
 "DriverDesc"="ORVEK parallel port"
 )reg";
 
-constexpr const char16_t* kSerial0 =
-    u"SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0000";
+constexpr const char* kSerial0Path = R"(ORVPCARD_ENUM\ORVPCARD_SERP\0000)";
+const std::u16string kSerial0 = testing_support::InstanceKey(kSerial0Path);
 constexpr const char16_t* kClass =
     u"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e978-e325-11ce-bfc1-08002be10318}";
 
@@ -95,16 +99,6 @@ std::vector<std::string> Members(SimWindows& api, HDEVINFO set) {
   }
   EXPECT_EQ(api.GetLastError(), ERROR_NO_MORE_ITEMS);
   return paths;
-}
-
-DWORD RestartCount(SimMachine& sim, std::u16string_view instance) {
-  std::vector<std::uint8_t> bytes =
-      sim.Bytes(std::u16string(instance) + u"\\Control", u"RestartCount");
-  DWORD count = 0;
-  if (bytes.size() == 4) {
-    std::memcpy(&count, bytes.data(), 4);
-  }
-  return count;
 }
 
 // Tests on the machine of kDevices; each must leave no handle open.
@@ -310,7 +304,7 @@ TEST_F(SimSetupApiDevicesTest, PropertyChangeRestartsPresentDevicesOnly) {
   for (DWORD expected = 1; expected <= 2; ++expected) {
     EXPECT_TRUE(api.SetupDiSetClassInstallParamsW(set, &present, &params.ClassInstallHeader, 20));
     EXPECT_TRUE(api.SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, set, &present));
-    EXPECT_EQ(RestartCount(sim, kSerial0), expected);
+    EXPECT_EQ(RestartCount(sim, kSerial0Path), expected);
   }
   // The count follows the values that were there before it.
   EXPECT_EQ(sim.Key(std::u16string(kSerial0) + u"\\Control")->values().back().name(),
@@ -389,68 +383,15 @@ TEST_F(SimSetupApiDevicesTest, DeleteDevRegKeyDeletesHardwareAndSoftwareKeys) {
   api.SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST(SimSetupApiTest, DriverValueNamingAWholeClassDeletesNothing) {
-  SimMachine sim(std::string(kDevices) + R"(
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\ORVPCARD_ENUM\ORVPCARD_SERP\0001]
-"Driver"="{4d36e978-e325-11ce-bfc1-08002be10318}"
-)");
-  SimWindows& api = sim.api();
+TEST_F(SimSetupApiDevicesTest, DriverValueNamingAWholeClassDeletesNothing) {
+  sim.Key(u"SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_SERP\\0001")
+      ->SetValue(u"Driver", REG_SZ, StringData(u"{4d36e978-e325-11ce-bfc1-08002be10318}"));
   HDEVINFO set = AllClasses(api, u"ORVPCARD_ENUM\\ORVPCARD_SERP\\0001");
   SP_DEVINFO_DATA device = MemberAt(api, set, 0);
   EXPECT_TRUE(api.SetupDiRemoveDevice(set, &device));
   EXPECT_NE(sim.Key(std::u16string(kClass) + u"\\0001"), nullptr);
   EXPECT_NE(sim.Key(std::u16string(kClass) + u"\\0002"), nullptr);
   api.SetupDiDestroyDeviceInfoList(set);
-}
-
-TEST(SimSetupApiTest, ComDatabaseReleasesReservedNumbers) {
-  // COM1, COM3 and COM16 reserved in a 2-byte database.
-  const std::string image = R"(
-[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\COM Name Arbiter]
-"ComDB"=hex:05,80
-)";
-  struct Case {
-    DWORD number;
-    LONG status;
-    std::vector<std::uint8_t> after;
-  };
-  const Case cases[] = {
-      {3, 0, {0x01, 0x80}},
-      {16, 0, {0x01, 0x00}},
-      {1, 0, {0x00, 0x00}},
-      {2, 0, {0x00, 0x00}},  // already free
-      {0, static_cast<LONG>(ERROR_INVALID_PARAMETER), {0x00, 0x00}},
-      {17, static_cast<LONG>(ERROR_INVALID_PARAMETER), {0x00, 0x00}},
-  };
-  SimMachine sim(image);
-  const std::u16string key = u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter";
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.number);
-    HCOMDB database = nullptr;
-    ASSERT_EQ(sim.api().ComDBOpen(&database), 0);
-    EXPECT_EQ(sim.api().ComDBReleasePort(database, c.number), c.status);
-    EXPECT_EQ(sim.api().ComDBClose(database), 0);
-    EXPECT_EQ(sim.Bytes(key, u"ComDB"), c.after);
-  }
-  EXPECT_EQ(sim.Key(key)->FindValue(u"ComDB")->type(), REG_BINARY);
-  EXPECT_EQ(sim.api().OpenHandleCount(), 0u);
-
-  HCOMDB closed = nullptr;
-  sim.api().ComDBOpen(&closed);
-  sim.api().ComDBClose(closed);
-  EXPECT_EQ(sim.api().ComDBReleasePort(closed, 1), static_cast<LONG>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(sim.api().ComDBClose(closed), static_cast<LONG>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(sim.Calls({"ComDBOpen", "ComDBReleasePort", "ComDBClose"})[1],
-            "ComDBReleasePort(comdb#1, 3) = 0");
-}
-
-TEST(SimSetupApiTest, MissingComDatabaseHoldsNoNumber) {
-  SimMachine sim("");
-  HCOMDB database = nullptr;
-  ASSERT_EQ(sim.api().ComDBOpen(&database), 0);
-  EXPECT_EQ(sim.api().ComDBReleasePort(database, 1), static_cast<LONG>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(sim.api().ComDBClose(database), 0);
-  EXPECT_EQ(sim.Key(u"SYSTEM\\CurrentControlSet\\Control\\COM Name Arbiter"), nullptr);
 }
 
 TEST_F(SimSetupApiDevicesTest, TraceOfAPortNamePass) {
@@ -524,17 +465,8 @@ TEST_F(SimSetupApiDevicesTest, ArmedFaultsHitTheNamedMemberAndCall) {
 // "SimulateFailure" in an instance key fails the listed calls for that device only, including
 // registry calls through its hardware key.
 TEST(SimSetupApiTest, ImageFaultsFailTheListedCallsOfOneDevice) {
-  // REG_MULTI_SZ "SetupDiCallClassInstaller", "RegSetValueExW".
-  std::string failures = "hex(7):";
-  for (const char* name : {"SetupDiCallClassInstaller", "RegSetValueExW"}) {
-    for (const char* c = name; *c != 0; ++c) {
-      char byte[8];
-      std::snprintf(byte, sizeof byte, "%02x,00,", *c);
-      failures += byte;
-    }
-    failures += "00,00,";
-  }
-  failures += "00,00";
+  const std::string failures = HexLine(
+      REG_MULTI_SZ, winsim::MultiStringData({u"SetupDiCallClassInstaller", u"RegSetValueExW"}));
   SimMachine sim(std::string(kDevices) +
                  "\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ORVPCARD_ENUM\\ORVPCARD_"
                  "SERP\\0000]\n\"SimulateFailure\"=" +
@@ -561,7 +493,7 @@ TEST(SimSetupApiTest, ImageFaultsFailTheListedCallsOfOneDevice) {
   EXPECT_EQ(restarts, (std::vector<BOOL>{TRUE, FALSE}));  // PARPECP\0000, SERP\0000
   EXPECT_EQ(writes, std::vector<LONG>{static_cast<LONG>(ERROR_ACCESS_DENIED)});
   EXPECT_EQ(sim.Text(std::u16string(kSerial0) + u"\\Device Parameters", u"PortName"), u"COM3");
-  EXPECT_EQ(RestartCount(sim, kSerial0), 0u);
+  EXPECT_EQ(RestartCount(sim, kSerial0Path), 0u);
 }
 
 }  // namespace
