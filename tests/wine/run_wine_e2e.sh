@@ -305,12 +305,23 @@ expect_registry() {
   local expected actual
   expected=$(cat)
   actual=$(registry_state "$@")
-  if [[ $actual == "$expected" ]]; then
-    pass "$what"
+  same_text "$what" "$what: registry differs (- expected, + found)" "$expected" "$actual"
+}
+
+# same_text WHAT FAILURE EXPECTED FOUND: WHAT passes when the texts are equal; else FAILURE, and
+# the lines that differ.
+same_text() {
+  if [[ $4 == "$3" ]]; then
+    pass "$1"
   else
-    fail "$what: registry differs (- expected, + found):"
-    diff <(echo "$expected") <(echo "$actual") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+    fail "$2:"
+    show_difference "$3" "$4"
   fi
+}
+
+# show_difference OLD NEW: the lines that differ, OLD's marked "-" and NEW's "+".
+show_difference() {
+  diff <(echo "$1") <(echo "$2") | sed -n 's/^</  -/p; s/^>/  +/p' || true
 }
 
 # --- differential check against the simulated machine ----------------------------------------
@@ -380,7 +391,7 @@ differential() {
     without_empty_device_keys)
   if [[ $wine_state != "$linux_state" ]]; then
     fail "differential: end states differ (- Wine, + simulated machine):"
-    diff <(echo "$wine_state") <(echo "$linux_state") | sed -n 's/^</  -/p; s/^>/  +/p' || true
+    show_difference "$wine_state" "$linux_state"
     differences=$((differences + 1))
   fi
   if [[ $differences -eq 0 ]]; then

@@ -419,12 +419,8 @@ case_replay() {
   wine reg delete "HKLM\\$selector" /f >/dev/null 2>&1 || fail "reg delete"
   wine reg import "$CASE_DIR/values-export.reg" >/dev/null 2>&1 || fail "reg import of the export"
   exported=$(registry_state "$selector")
-  if [[ $exported == "$imported" ]]; then
-    pass "winsim export imports back as the fixture did, value by value and byte by byte"
-  else
-    fail "the export imports differently (- fixture, + export):"
-    diff <(echo "$imported") <(echo "$exported") | sed -n 's/^</  -/p; s/^>/  +/p' || true
-  fi
+  same_text "winsim export imports back as the fixture did, value by value and byte by byte" \
+    "the export imports differently (- fixture, + export)" "$imported" "$exported"
 
   # A customer's export as Wine writes it, with the card's parallel ports in it.
   import_fixture "$FIXTURES/parallel_ports.reg"
