@@ -272,6 +272,7 @@ class ImageWriter {
       gather.Put(escaped);
       ++escapes;
     }
+    gather.MakeRoom(1);  // the last character may have filled the buffer
     gather.Put('"');
     gather.Finish();
     return text.size() + escapes + 2;

@@ -118,6 +118,12 @@ std::vector<ValueCase> ValueCases() {
       {"binary, long", u"B1", orv::REG_BINARY, kilobyte, R"("B1"=hex:00,07,0e,15,)"},
       {"arbitrary type", u"T", 0x100000, {9}, R"("T"=hex(100000):09)"},
       {"largest type", u"Max", 0xffffffff, {9, 8}, R"("Max"=hex(ffffffff):09,08)"},
+      // The quote after a 4-byte character that fills the writer's buffer to its last byte.
+      {"name ending in a 4-byte character at 252 bytes",
+       std::u16string(251, u'a') + u"\U0001F600",
+       orv::REG_BINARY,
+       {1},
+       "\"" + std::string(251, 'a') + "\xF0\x9F\x98\x80\"=hex:01"},
       {"name with escapes",
        std::u16string(u"a\"b\\c\0d"sv),
        orv::REG_BINARY,
