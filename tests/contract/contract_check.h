@@ -86,14 +86,16 @@ std::vector<Case> ProcessCases();
 std::vector<Case> SystemCases();
 std::vector<Case> SimulatedOnlyCases();  // the COM port database and driver packages
 
+// The fixture's key, and the size of its value "a Text".
 constexpr const WCHAR* kRoot = u"SOFTWARE\\ORVEK Contract";
 constexpr DWORD kTextBytes = 10;  // "LPT3" and its terminator
 
 // Runs `body` with the fixture key open, and closes it.
 std::function<void(Check&)> WithRoot(std::function<void(Check&, HKEY)> body);
 
-// Buffers of registry queries: `kNoBuffer` for none; the fixture's values.
+// A buffer size that stands for no buffer at all.
 constexpr DWORD kNoBuffer = 0xFFFFFFFF;
+// The data of the fixture's values "a Text", "c Binary" and "d Empty".
 constexpr BYTE kLpt3[] = {'L', 0, 'P', 0, 'T', 0, '3', 0, 0, 0};
 constexpr BYTE kBinary[] = {1, 2, 3};
 constexpr BYTE kEmpty[] = {0, 0};
